@@ -1,0 +1,22 @@
+#pragma once
+// Functions 5 to 9: one property of every listed pivot, per bar.
+
+#include <span>
+
+#include "pivot/pivot_list.h"
+
+namespace vlm {
+
+enum class PivotOutput {
+    Upper,     // function 5
+    Lower,     // function 6
+    EndMarks,  // function 7: 1.0 just after start, 2.0 just before end
+    Trend,     // function 8
+    RunCount,  // function 9: pivots in a row, ending with this one, of its trend
+};
+
+// Zeroes `out`, then writes each pivot's value over the bars strictly inside
+// it. Never writes outside `out`.
+void WritePivotOutput(const ZhongShuList& list, PivotOutput what, std::span<float> out) noexcept;
+
+}  // namespace vlm

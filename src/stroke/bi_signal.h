@@ -1,0 +1,18 @@
+#pragma once
+// Function 2: the stroke signal every later function reads.
+
+#include <span>
+#include <vector>
+
+namespace vlm {
+
+// Stroke signal values: a stroke top, a stroke bottom, no stroke end.
+inline constexpr float kStrokeTop = 1.0f;
+inline constexpr float kStrokeBottom = -1.0f;
+
+// 1.0 on the bar of each up stroke's top, -1.0 on the bar of each down
+// stroke's bottom (the extreme bar of the stroke's last merged bar), 0.0
+// elsewhere.
+std::vector<float> CalcBiSignal(std::span<const float> high, std::span<const float> low);
+
+}  // namespace vlm

@@ -1,0 +1,134 @@
+// The plug-in as the host sees it: through RegisterVlmFunc and the table only.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "plugin/vlm_plugin.h"
+#include "support/series_gen.h"
+
+namespace {
+
+using vlm::testing::Bars;
+
+const FuncTableEntry* table() {
+    const FuncTableEntry* t = nullptr;
+    EXPECT_EQ(RegisterVlmFunc(&t), 1);
+    return t;
+}
+
+PluginCalcFunc function(int number) { return table()[number - 1].funcPtr; }
+
+TEST(Registration, HandsOutTheTableOnlyToANullPointer) {
+    const FuncTableEntry* t = nullptr;
+    EXPECT_EQ(RegisterVlmFunc(&t), 1);
+    ASSERT_NE(t, nullptr);
+    const FuncTableEntry* kept = t;
+    EXPECT_EQ(RegisterVlmFunc(&t), 0);
+    EXPECT_EQ(t, kept);
+    const FuncTableEntry* again = nullptr;
+    EXPECT_EQ(RegisterVlmFunc(&again), 1);
+    EXPECT_EQ(again, kept);
+    EXPECT_EQ(RegisterVlmFunc(nullptr), 0);
+}
+
+TEST(Registration, RowsArePackedAndNumberedInOrder) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(table());
+    const std::size_t stride = 2 + sizeof(void*);
+    for (std::size_t row = 0; row < 10; ++row) {
+        std::uint16_t number = 0;
+        void* pointer = nullptr;
+        std::memcpy(&number, bytes + row * stride, 2);
+        std::memcpy(&pointer, bytes + row * stride + 2, sizeof pointer);
+        if (row < 9) {
+            EXPECT_EQ(number, row + 1);
+            EXPECT_NE(pointer, nullptr);
+        } else {
+            EXPECT_EQ(number, 0);
+            EXPECT_EQ(pointer, nullptr);
+        }
+    }
+}
+
+// Inputs in the host's order for function n: highs, lows for 1 and 2;
+// stroke signal, highs, lows for the rest.
+struct HostCall {
+    std::vector<float> a, b, c;
+};
+
+HostCall inputsFor(int number, const Bars& bars) {
+    if (number <= 2) return {bars.high, bars.low, {}};
+    std::vector<float> signal(bars.size());
+    function(2)(static_cast<std::int32_t>(bars.size()), signal.data(), bars.high.data(),
+                bars.low.data(), nullptr);
+    return {signal, bars.high, bars.low};
+}
+
+std::vector<float> call(int number, HostCall in) {
+    std::vector<float> out(in.a.size(), 42.0f);
+    function(number)(static_cast<std::int32_t>(in.a.size()), out.data(), in.a.data(), in.b.data(),
+                     in.c.empty() ? nullptr : in.c.data());
+    return out;
+}
+
+class EveryFunction : public ::testing::TestWithParam<int> {};
+
+TEST_P(EveryFunction, MatchesTheCoreRoutine) {
+    const int n = GetParam();
+    const Bars bars = vlm::testing::makeBars(vlm::testing::Shape::QuantisedWalk, 3000, 11);
+    const HostCall in = inputsFor(n, bars);
+    const std::vector<float> viaHost = call(n, in);
+    const std::vector<float> direct =
+        vlm::testing::runFunction(n, in.a, n <= 2 ? in.a : in.b, n <= 2 ? in.b : in.c);
+    EXPECT_TRUE(vlm::testing::sameBits(viaHost, direct));
+}
+
+TEST_P(EveryFunction, OutputMayBeAnyInput) {
+    const int n = GetParam();
+    const Bars bars = vlm::testing::makeBars(vlm::testing::Shape::QuantisedWalk, 1500, 5);
+    const HostCall in = inputsFor(n, bars);
+    const std::vector<float> expected = call(n, in);
+    for (int which = 0; which < (n <= 2 ? 2 : 3); ++which) {
+        HostCall aliased = in;
+        std::vector<float>& shared = which == 0 ? aliased.a : which == 1 ? aliased.b : aliased.c;
+        function(n)(static_cast<std::int32_t>(shared.size()), shared.data(), aliased.a.data(),
+                    aliased.b.data(), aliased.c.empty() ? nullptr : aliased.c.data());
+        EXPECT_TRUE(vlm::testing::sameBits(shared, expected)) << "output is input " << which;
+    }
+}
+
+TEST_P(EveryFunction, RefusesWhatItCannotReadOrWrite) {
+    const int n = GetParam();
+    std::vector<float> a = {1, -1, 1, -1, 1, -1}, b = {5, 4, 6, 3, 7, 2}, c = {4, 3, 5, 2, 6, 1};
+    std::vector<float> out(6, 7.0f);
+    const std::vector<float> untouched = out;
+    PluginCalcFunc f = function(n);
+    f(-1, out.data(), a.data(), b.data(), c.data());
+    f(std::numeric_limits<std::int32_t>::min(), out.data(), a.data(), b.data(), c.data());
+    f(6, out.data(), nullptr, b.data(), c.data());
+    f(6, out.data(), a.data(), nullptr, c.data());
+    if (n >= 3) f(6, out.data(), a.data(), b.data(), nullptr);
+    f(0, out.data(), a.data(), b.data(), c.data());
+    EXPECT_EQ(out, untouched);
+    f(6, nullptr, a.data(), b.data(), c.data());  // must simply return
+}
+
+TEST_P(EveryFunction, WritesEveryBar) {
+    const int n = GetParam();
+    const Bars bars = vlm::testing::makeBars(vlm::testing::Shape::TinyValueSet, 200, 3);
+    const std::vector<float> out = call(n, inputsFor(n, bars));
+    for (float v : out) EXPECT_NE(v, 42.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Functions, EveryFunction, ::testing::Range(1, 10));
+
+TEST(FirstTwoFunctions, NeverReadTheThirdInput) {
+    std::vector<float> high = {10, 9, 8, 7, 6}, low = {9, 8, 7, 6, 5}, out(5);
+    function(1)(5, out.data(), high.data(), low.data(), nullptr);
+    EXPECT_EQ(out, (std::vector<float>{1, 0, 0, 0, -1}));
+    function(2)(5, out.data(), high.data(), low.data(), nullptr);
+    EXPECT_EQ(out, (std::vector<float>{1, 0, 0, 0, -1}));
+}
+
+}  // namespace

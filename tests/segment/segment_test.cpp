@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "segment/segment_signal.h"
+#include "stroke/bi_signal.h"
+#include "support/series_gen.h"
+
+namespace vlm {
+namespace {
+
+struct SegmentCase {
+    const char* name;
+    std::vector<float> bi, high, low;
+    std::vector<float> withPullback;  // function 3
+    std::vector<float> noPullback;    // function 4
+};
+
+class SegmentTest : public ::testing::TestWithParam<SegmentCase> {};
+
+TEST_P(SegmentTest, BothVariants) {
+    const SegmentCase& c = GetParam();
+    EXPECT_EQ(CalcSegmentSignal(c.bi, c.high, c.low), c.withPullback);
+    EXPECT_EQ(CalcSegmentSignalNoPullback(c.bi, c.high, c.low), c.noPullback);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, SegmentTest,
+    ::testing::Values(
+        SegmentCase{"NoBars", {}, {}, {}, {}, {}},
+        SegmentCase{"NoStrokeEnds", {0, 0.5f, 2, -0.0f}, {1, 2, 3, 4}, {0, 1, 2, 3},
+                    {0, 0, 0, 0}, {0, 0, 0, 0}},
+        SegmentCase{"SingleStrokeEnd", {0, 0, -1, 0}, {5, 5, 5, 5}, {1, 1, 1, 1},
+                    {0, 0, -1, 0}, {0, 0, -1, 0}},
+        // Rule 1 measures against the low of bar 0 while no bottom is marked.
+        SegmentCase{"StartBrokenAgainstBarZero", {0, 1, -1, 0}, {10, 12, 11, 11},
+                    {9, 10, 8.5f, 9}, {0, 1, -1, 0}, {0, 1, -1, 0}},
+        SegmentCase{"StartHeldAgainstBarZero", {0, 1, -1, 0}, {10, 12, 11, 11},
+                    {8, 10, 8.5f, 9}, {0, 1, 0, 0}, {0, 1, 0, 0}},
+        SegmentCase{"EqualHighDoesNotMove", {1, -1, 1}, {10, 8, 10}, {6, 7, 8}, {1, 0, 0},
+                    {1, 0, 0}},
+        SegmentCase{"MoveClearsOldMarkThenRule2", {-1, 1, -1, 1, -1, 1, -1},
+                    {10, 14, 12, 16, 14, 15, 13}, {8, 11, 10, 13, 12, 12, 11},
+                    {-1, 0, 0, 1, 0, 0, -1}, {-1, 0, 0, 1, 0, 0, -1}},
+        SegmentCase{"Rule3Alone", {-1, 1, -1, 1, -1, 1, -1, 0},
+                    {11, 20, 16, 18, 17, 19, 17, 17}, {10, 15, 14, 15, 15, 16, 13, 13},
+                    {-1, 1, 0, 0, 0, 0, -1, 0}, {-1, 1, 0, 0, 0, 0, 0, 0}},
+        // A bottom at exactly 0.0 cannot set the pullback; the next one does,
+        // and the one after breaks it.
+        SegmentCase{"ZeroLowLeavesPullbackUnset", {-1, 1, -1, 1, -1, 1, -1},
+                    {1, 10, 9, 10, 9, 10, 9}, {-5, 5, 0, 5, 4, 5, 3},
+                    {-1, 1, 0, 0, 0, 0, -1}, {-1, 1, 0, 0, 0, 0, 0}},
+        // Mirror of rule 3 in a down segment.
+        SegmentCase{"Rule3Mirror", {1, -1, 1, -1, 1, -1, 1, 0},
+                    {30, 25, 26, 25, 25, 24, 27, 27}, {29, 20, 24, 22, 23, 21, 23, 23},
+                    {1, -1, 0, 0, 0, 0, 1, 0}, {1, -1, 0, 0, 0, 0, 0, 0}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+bool marksAlternateOnStrokeBars(const std::vector<float>& out, const std::vector<float>& bi) {
+    float previous = 0.0f;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const float v = out[i];
+        if (v == 0.0f) continue;
+        if (v != 1.0f && v != -1.0f) return false;
+        if (v != bi[i] || v == previous) return false;
+        previous = v;
+    }
+    return true;
+}
+
+TEST(SegmentProperties, OnStrokeSignals) {
+    for (testing::Shape shape : testing::kAllShapes) {
+        for (std::uint32_t seed = 1; seed <= 25; ++seed) {
+            const testing::Bars bars = testing::makeBars(shape, 600, seed);
+            const std::vector<float> bi = CalcBiSignal(bars.high, bars.low);
+            const std::vector<float> f3 = CalcSegmentSignal(bi, bars.high, bars.low);
+            const std::vector<float> f4 = CalcSegmentSignalNoPullback(bi, bars.high, bars.low);
+            EXPECT_TRUE(marksAlternateOnStrokeBars(f3, bi)) << testing::shapeName(shape) << seed;
+            EXPECT_TRUE(marksAlternateOnStrokeBars(f4, bi)) << testing::shapeName(shape) << seed;
+        }
+    }
+}
+
+// Bar by bar, the two variants agree until function 3 first reverses where
+// function 4 does not: a pullback reversal, on the newest bar, against the
+// direction of the segment before it. Nothing else may set them apart.
+TEST(SegmentProperties, VariantsDivergeOnlyAtAPullbackReversal) {
+    int divergences = 0;
+    for (testing::Shape shape : testing::kAllShapes) {
+        for (std::uint32_t seed = 1; seed <= 8; ++seed) {
+            const testing::Bars bars = testing::makeBars(shape, 160, seed);
+            const std::vector<float> bi = CalcBiSignal(bars.high, bars.low);
+            for (std::size_t t = 1; t <= bi.size(); ++t) {
+                const std::span<const float> s(bi.data(), t), h(bars.high.data(), t),
+                    l(bars.low.data(), t);
+                const std::vector<float> f3 = CalcSegmentSignal(s, h, l);
+                const std::vector<float> f4 = CalcSegmentSignalNoPullback(s, h, l);
+                if (f3 == f4) continue;
+                ++divergences;
+                ASSERT_NE(f3[t - 1], 0.0f) << testing::shapeName(shape) << seed << " bar " << t;
+                ASSERT_EQ(f4[t - 1], 0.0f);
+                EXPECT_TRUE(std::equal(f3.begin(), f3.end() - 1, f4.begin()));
+                float before = 0.0f;
+                for (std::size_t j = 0; j + 1 < t; ++j) {
+                    if (f3[j] != 0.0f) before = f3[j];
+                }
+                EXPECT_EQ(f3[t - 1], -before);
+                break;
+            }
+        }
+    }
+    EXPECT_GT(divergences, 0) << "no series exercised the pullback rule";
+}
+
+TEST(SegmentProperties, OnArbitrarySignals) {
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+        const testing::Bars bars = testing::makeBars(testing::Shape::TinyValueSet, 300, seed);
+        const std::vector<float> signal = testing::makeArbitrarySignal(300, seed);
+        for (auto rule : {PullbackRule::Apply, PullbackRule::Ignore}) {
+            const std::vector<float> out = CalcSegment(signal, bars.high, bars.low, rule);
+            EXPECT_TRUE(marksAlternateOnStrokeBars(out, signal)) << seed;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vlm
