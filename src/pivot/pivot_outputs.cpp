@@ -22,7 +22,21 @@ void fillInside(std::span<float> out, const Pivot& pivot, float value) {
     }
 }
 
+float nextRunCount(const ZhongShuList& list, std::size_t p, float previous) {
+    return (p > 0 && list[p - 1].trend == list[p].trend) ? previous + 1.0f : 1.0f;
+}
+
 }  // namespace
+
+std::vector<float> PivotRunCounts(const ZhongShuList& list) {
+    std::vector<float> counts(list.size());
+    float runCount = 0.0f;
+    for (std::size_t p = 0; p < list.size(); ++p) {
+        runCount = nextRunCount(list, p, runCount);
+        counts[p] = runCount;
+    }
+    return counts;
+}
 
 void WritePivotOutput(const ZhongShuList& list, PivotOutput what, std::span<float> out) noexcept {
     std::fill(out.begin(), out.end(), 0.0f);
@@ -30,7 +44,7 @@ void WritePivotOutput(const ZhongShuList& list, PivotOutput what, std::span<floa
     for (std::size_t p = 0; p < list.size(); ++p) {
         const Pivot& ZhongShuOne = list[p];
         // The run grows while trends repeat; counted once per pivot, not rescanned.
-        runCount = (p > 0 && list[p - 1].trend == ZhongShuOne.trend) ? runCount + 1.0f : 1.0f;
+        runCount = nextRunCount(list, p, runCount);
         switch (what) {
             case PivotOutput::Upper:
                 fillInside(out, ZhongShuOne, ZhongShuOne.upper);

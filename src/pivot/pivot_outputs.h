@@ -2,6 +2,7 @@
 // Functions 5 to 9: one property of every listed pivot, per bar.
 
 #include <span>
+#include <vector>
 
 #include "pivot/pivot_list.h"
 
@@ -14,6 +15,10 @@ enum class PivotOutput {
     Trend,     // function 8
     RunCount,  // function 9: pivots in a row, ending with this one, of its trend
 };
+
+// For each listed pivot, the number of pivots in a row, ending with it, that
+// share its trend (what function 9 writes).
+std::vector<float> PivotRunCounts(const ZhongShuList& list);
 
 // Zeroes `out`, then writes each pivot's value over the bars strictly inside
 // it. Never writes outside `out`.

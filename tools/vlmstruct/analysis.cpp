@@ -1,0 +1,40 @@
+#include "analysis.h"
+
+#include "pivot/pivot_outputs.h"
+
+namespace vlmstruct {
+
+std::vector<Mark> marksOf(const std::vector<float>& signal, const BarSeries& bars) {
+    std::vector<Mark> marks;
+    for (std::size_t i = 0; i < signal.size(); ++i) {
+        if (signal[i] == 1.0f) marks.push_back({static_cast<int>(i), 1, bars.high[i]});
+        if (signal[i] == -1.0f) marks.push_back({static_cast<int>(i), -1, bars.low[i]});
+    }
+    return marks;
+}
+
+Analysis analyse(const BarSeries& bars) {
+    Analysis a;
+    const std::size_t n = bars.size();
+    for (auto& out : a.outputs) out.assign(n, 0.0f);
+    // Functions 1 and 2 first: the stroke signal feeds every later function.
+    for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
+        const vlm::SeriesFunction& function = vlm::kSeriesFunctions[f];
+        const vlm::SeriesInputs in{function.inputs == vlm::InputLayout::SignalHighLow
+                                       ? std::span<const float>(a.outputs[1])
+                                       : std::span<const float>{},
+                                   bars.high, bars.low};
+        function.run(in, a.outputs[f]);
+    }
+    const std::vector<float>& signal = a.outputs[1];
+    a.strokes = marksOf(signal, bars);
+    a.segments = marksOf(a.outputs[2], bars);
+    a.pivots = vlm::CalcPivotList(signal, bars.high, bars.low);
+    a.runCounts = vlm::PivotRunCounts(a.pivots);
+    const vlm::ZhongShuList withOpen =
+        vlm::CalcPivotList(signal, bars.high, bars.low, {.includeOpenPivot = true});
+    if (withOpen.size() > a.pivots.size()) a.openPivot = withOpen.back();
+    return a;
+}
+
+}  // namespace vlmstruct

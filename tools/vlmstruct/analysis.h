@@ -1,0 +1,36 @@
+#pragma once
+// What the nine functions say about one bar series, as the host would compute
+// it (function 2's output feeding 3 to 9), plus the structures behind it.
+
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "bar_file.h"
+#include "functions/series_functions.h"
+#include "pivot/pivot_list.h"
+
+namespace vlmstruct {
+
+// A stroke or segment end: the bar that carries it, 1 top / -1 bottom, and
+// the high (top) or low (bottom) there.
+struct Mark {
+    int bar;
+    int direction;
+    float price;
+};
+
+struct Analysis {
+    std::array<std::vector<float>, vlm::kSeriesFunctions.size()> outputs;  // function n at n - 1
+    std::vector<Mark> strokes;   // from function 2; the last one can still move
+    std::vector<Mark> segments;  // from function 3
+    vlm::ZhongShuList pivots;    // closed, as functions 5 to 9 publish them
+    std::vector<float> runCounts;
+    std::optional<vlm::Pivot> openPivot;  // the pivot under way at the last bar
+};
+
+Analysis analyse(const BarSeries& bars);
+
+std::vector<Mark> marksOf(const std::vector<float>& signal, const BarSeries& bars);
+
+}  // namespace vlmstruct

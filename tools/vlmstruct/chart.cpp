@@ -1,0 +1,102 @@
+#include "chart.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "chart_assets.h"
+#include "output_files.h"
+
+namespace vlmstruct {
+
+namespace {
+
+std::string number(float v) { return std::isfinite(v) ? formatFloat(v) : "null"; }
+
+std::string quoted(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (c == '<') {
+            out += "\\u003c";  // never close the script element early
+            continue;
+        }
+        if (static_cast<unsigned char>(c) >= 0x20) out += c;
+    }
+    return out + "\"";
+}
+
+std::string marks(const std::vector<Mark>& list) {
+    std::ostringstream out;
+    out << "[";
+    for (std::size_t k = 0; k < list.size(); ++k) {
+        out << (k ? "," : "") << "{\"bar\":" << list[k].bar << ",\"direction\":" << list[k].direction
+            << ",\"price\":" << number(list[k].price) << "}";
+    }
+    out << "]";
+    return out.str();
+}
+
+std::string pivot(const vlm::Pivot& p, bool open) {
+    std::ostringstream out;
+    out << "{\"start\":" << p.start << ",\"end\":" << p.end << ",\"upper\":" << number(p.upper)
+        << ",\"lower\":" << number(p.lower) << ",\"trend\":" << number(p.trend)
+        << ",\"open\":" << (open ? "true" : "false") << "}";
+    return out.str();
+}
+
+}  // namespace
+
+std::string chartData(const std::string& title, const BarSeries& bars, const Analysis& a,
+                      bool withOpenPivot) {
+    std::ostringstream out;
+    out << "{\"title\":" << quoted(title) << ",\"hasCandles\":" << (bars.hasCandles() ? "true" : "false")
+        << ",\"hasVolume\":" << (bars.volume.empty() ? "false" : "true") << ",\"bars\":[";
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        out << (i ? "," : "") << "{\"i\":" << i;
+        if (!bars.dates.empty()) out << ",\"date\":" << quoted(bars.dates[i]);
+        if (bars.hasCandles()) out << ",\"o\":" << number(bars.open[i]) << ",\"c\":" << number(bars.close[i]);
+        out << ",\"h\":" << number(bars.high[i]) << ",\"l\":" << number(bars.low[i]);
+        if (!bars.volume.empty()) out << ",\"v\":" << number(bars.volume[i]);
+        out << "}";
+    }
+    out << "],\"functionNames\":[";
+    for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
+        out << (f ? "," : "") << quoted(std::string(vlm::kSeriesFunctions[f].name));
+    }
+    out << "],\"outputs\":{";
+    for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
+        out << (f ? "," : "") << quoted(std::string(vlm::kSeriesFunctions[f].name)) << ":[";
+        for (std::size_t i = 0; i < a.outputs[f].size(); ++i) {
+            out << (i ? "," : "") << number(a.outputs[f][i]);
+        }
+        out << "]";
+    }
+    out << "},\"strokes\":" << marks(a.strokes) << ",\"segments\":" << marks(a.segments)
+        << ",\"pivots\":[";
+    for (std::size_t p = 0; p < a.pivots.size(); ++p) out << (p ? "," : "") << pivot(a.pivots[p], false);
+    if (withOpenPivot && a.openPivot) out << (a.pivots.empty() ? "" : ",") << pivot(*a.openPivot, true);
+    out << "]}";
+    return out.str();
+}
+
+std::string chartHtml(const std::string& title, const BarSeries& bars, const Analysis& a,
+                      bool withOpenPivot) {
+    std::string html(kChartTemplate);
+    std::string titleText;
+    for (char c : title) titleText += (c == '<' || c == '&') ? '_' : c;
+    // Placeholders are found in the template first and filled from the last
+    // one back, so nothing inserted can be taken for a placeholder.
+    const std::pair<const char*, std::string> fills[] = {
+        {"__DATA__", chartData(title, bars, a, withOpenPivot)},
+        {"__LIBRARY__", std::string(kChartLibrary)},
+        {"__LIBRARY_NOTICE__", std::string(kChartLibraryNotice)},
+        {"__TITLE__", titleText},
+    };
+    for (const auto& [placeholder, text] : fills) {
+        const std::size_t at = html.find(placeholder);
+        if (at != std::string::npos) html.replace(at, std::string(placeholder).size(), text);
+    }
+    return html;
+}
+
+}  // namespace vlmstruct

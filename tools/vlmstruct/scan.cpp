@@ -1,0 +1,128 @@
+#include "scan.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "output_files.h"
+
+namespace vlmstruct {
+
+ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis& a) {
+    ScanRow row;
+    row.file = file;
+    row.bars = bars.size();
+    if (!bars.dates.empty()) row.lastDate = bars.dates.back();
+    if (!a.strokes.empty()) {
+        row.strokeDirection = a.strokes.back().direction;
+        row.strokeBar = a.strokes.back().bar;
+    }
+    if (!a.segments.empty()) {
+        row.segmentDirection = a.segments.back().direction;
+        row.segmentBar = a.segments.back().bar;
+    }
+    if (!a.pivots.empty()) {
+        const vlm::Pivot& p = a.pivots.back();
+        row.pivotUpper = p.upper;
+        row.pivotLower = p.lower;
+        row.pivotTrend = p.trend;
+        row.pivotRunCount = a.runCounts.back();
+        if (bars.close.empty()) {
+            row.closeVsPivot = "n/a";
+        } else {
+            const float close = bars.close.back();
+            row.closeVsPivot = close > p.upper ? "above" : close < p.lower ? "below" : "inside";
+        }
+    }
+    return row;
+}
+
+std::vector<std::filesystem::path> barFilesIn(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        std::string ext = entry.path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (ext == ".csv" || ext == ".txt" || ext == ".tsv") files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<ScanRow> scanFolder(const std::filesystem::path& folder, const ScanOptions& options) {
+    const std::vector<std::filesystem::path> files = barFilesIn(folder);
+    std::vector<ScanRow> rows(files.size());
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> done{0};
+    std::mutex printing;
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    auto progress = [&](const ScanRow& row) {
+        if (!options.progress) return;
+        const std::size_t finished = ++done;
+        std::lock_guard<std::mutex> lock(printing);
+        if (terminal) {
+            const int width = 30;
+            const int filled = static_cast<int>(width * finished / std::max<std::size_t>(files.size(), 1));
+            std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                         std::string(static_cast<std::size_t>(width - filled), '.').c_str(), finished, files.size());
+            if (finished == files.size()) std::fprintf(stderr, "\n");
+        } else {
+            std::fprintf(stderr, "%zu/%zu %s%s\n", finished, files.size(), row.file.c_str(),
+                         row.error.empty() ? "" : " FAILED");
+        }
+    };
+    auto worker = [&] {
+        for (std::size_t k = next++; k < files.size(); k = next++) {
+            ScanRow& row = rows[k];
+            try {
+                const BarSeries bars = readBarFile(files[k]);
+                row = summarise(files[k].filename().string(), bars, analyse(bars));
+            } catch (const std::exception& e) {
+                row = ScanRow{};
+                row.file = files[k].filename().string();
+                row.error = e.what();
+            }
+            progress(row);
+        }
+    };
+    const unsigned jobs = std::max(1u, std::min<unsigned>(options.jobs, static_cast<unsigned>(std::max<std::size_t>(files.size(), 1))));
+    std::vector<std::thread> threads;
+    for (unsigned j = 1; j < jobs; ++j) threads.emplace_back(worker);
+    worker();
+    for (std::thread& t : threads) t.join();
+    return rows;
+}
+
+namespace {
+std::string csvField(const std::string& s) {
+    if (s.find_first_of(",\"\n") == std::string::npos) return s;
+    std::string out = "\"";
+    for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+}  // namespace
+
+std::string scanCsv(const std::vector<ScanRow>& rows) {
+    std::string out =
+        "file,bars,last_date,stroke_direction,stroke_bar,segment_direction,segment_bar,"
+        "close_vs_pivot,pivot_upper,pivot_lower,pivot_trend,pivot_run_count,error\n";
+    for (const ScanRow& r : rows) {
+        out += csvField(r.file) + ",";
+        if (!r.error.empty()) {
+            out += ",,,,,,,,,,," + csvField(r.error) + "\n";
+            continue;
+        }
+        out += std::to_string(r.bars) + "," + r.lastDate + "," + std::to_string(r.strokeDirection) + "," +
+               std::to_string(r.strokeBar) + "," + std::to_string(r.segmentDirection) + "," +
+               std::to_string(r.segmentBar) + "," + r.closeVsPivot + "," + formatFloat(r.pivotUpper) + "," +
+               formatFloat(r.pivotLower) + "," + formatFloat(r.pivotTrend) + "," +
+               formatFloat(r.pivotRunCount) + ",\n";
+    }
+    return out;
+}
+
+}  // namespace vlmstruct

@@ -1,0 +1,34 @@
+#pragma once
+// Every bar file of a folder, in parallel: one summary row per file.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "analysis.h"
+
+namespace vlmstruct {
+
+struct ScanRow {
+    std::string file;
+    std::string error;  // empty when the file was analysed
+    std::size_t bars = 0;
+    std::string lastDate;
+    int strokeDirection = 0, strokeBar = -1;
+    int segmentDirection = 0, segmentBar = -1;
+    std::string closeVsPivot = "none";  // inside, above, below, none (no pivot), n/a (no close)
+    float pivotUpper = 0, pivotLower = 0, pivotTrend = 0, pivotRunCount = 0;
+};
+
+ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis& a);
+
+struct ScanOptions {
+    unsigned jobs = 1;
+    bool progress = true;  // a bar on a terminal, plain lines otherwise
+};
+
+std::vector<std::filesystem::path> barFilesIn(const std::filesystem::path& folder);
+std::vector<ScanRow> scanFolder(const std::filesystem::path& folder, const ScanOptions& options);
+std::string scanCsv(const std::vector<ScanRow>& rows);
+
+}  // namespace vlmstruct
