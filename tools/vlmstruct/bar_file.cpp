@@ -210,6 +210,10 @@ BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* r
             at[static_cast<std::size_t>(col)] = static_cast<int>(c);
         }
     }
+    // A lone time column holds the whole date and time.
+    if (at[static_cast<std::size_t>(Column::Date)] < 0) {
+        std::swap(at[static_cast<std::size_t>(Column::Date)], at[static_cast<std::size_t>(Column::Time)]);
+    }
     for (Column required : {Column::High, Column::Low}) {
         if (at[static_cast<std::size_t>(required)] < 0) {
             throw BarFileError(name + ":" + std::to_string(headerLine + 1) + ": no '" +
