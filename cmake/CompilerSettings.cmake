@@ -14,3 +14,9 @@ if(VLM_SANITIZE)
   add_compile_options(-fsanitize=${VLM_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${VLM_SANITIZE})
 endif()
+
+if(MINGW)
+  # The DLL must load on a machine with no MinGW runtime: link it in.
+  # Release builds are stripped: the tested DLL is the shipped DLL.
+  add_link_options(-static -static-libgcc -static-libstdc++ $<$<CONFIG:Release>:-s>)
+endif()

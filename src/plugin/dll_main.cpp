@@ -1,0 +1,4 @@
+// Loading the library runs nothing of ours.
+#include <windows.h>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
