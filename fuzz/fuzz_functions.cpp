@@ -5,6 +5,7 @@
 // may write, and the stroke signal's alternation.
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>

@@ -42,8 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!vlm::profile::WriteString(section.c_str(), key.c_str(), L"value 42", widePath.c_str())) std::abort();
     wchar_t back[64];
     vlm::profile::GetString(section.c_str(), key.c_str(), L"", back, 64, widePath.c_str());
-    if (!section.empty() && section.find_first_not_of(L" \t") != std::wstring::npos &&
-        std::wcscmp(back, L"value 42") != 0) {
+    // Names are matched without their surrounding white space.
+    const auto plain = [](const std::wstring& s) {
+        return !s.empty() && s.find_first_not_of(L" \t") == 0 && s.find_last_not_of(L" \t") == s.size() - 1;
+    };
+    if (plain(section) && plain(key) && std::wcscmp(back, L"value 42") != 0) {
         std::fprintf(stderr, "written value did not read back\n");
         std::abort();
     }

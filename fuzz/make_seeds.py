@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""Writes the committed seed corpora from worked examples (run from the repository root)."""
+import os
+import struct
+
+CODES = {1.0: 0, -1.0: 1, 0.0: 2}
+RAW_INDEPENDENT = 0x13  # every price a raw float, lows independent of highs
+
+
+def function_seed(number, highs, lows, signal=None):
+    n = len(highs)
+    out = bytes([number - 1, n // 8, RAW_INDEPENDENT, n % 8])
+    for i in range(n):
+        if number >= 3:
+            out += bytes([CODES[signal[i]]])
+        else:
+            out += struct.pack("<f", 0.0)
+        out += struct.pack("<f", highs[i]) + struct.pack("<f", lows[i])
+    return out
+
+
+def pivot_example():
+    s, h, l = [0.0] * 50, [0.0] * 50, [0.0] * 50
+    for bar, low in ((10, 5), (20, 7), (30, 8), (40, 9)):
+        s[bar], l[bar] = -1.0, low
+    for bar, high in ((15, 12), (25, 11), (35, 13), (45, 7.5)):
+        s[bar], h[bar] = 1.0, high
+    return s, h, l
+
+
+def endless_walk_example():
+    s = [0, 1, -1, 1, -1, 1, 1, 1, -1, -1, -1, 1]
+    h, l = [0.0] * 12, [0.0] * 12
+    for bar, high in ((1, 100), (3, 80), (5, 75), (6, 70), (7, 40), (11, 25)):
+        h[bar] = high
+    for bar, low in ((2, 50), (4, 55), (8, 10), (9, 20), (10, 30)):
+        l[bar] = low
+    return [float(x) for x in s], h, l
+
+
+def main():
+    seeds = {
+        "merge_example": function_seed(1, [10, 12, 11, 13, 12, 11], [5, 6, 7, 6, 8, 6]),
+        "stroke_example": function_seed(2, [10, 9, 8, 7, 6, 7, 8, 9, 10, 11], [9, 8, 7, 6, 5, 6, 7, 8, 9, 10]),
+        "stroke_pending": function_seed(2, [30, 20, 21, 20.5, 20.2], [25, 5, 10, 9, 8]),
+        "segment_pullback": function_seed(3, [11, 20, 16, 18, 17, 19, 17, 17], [10, 15, 14, 15, 15, 16, 13, 13],
+                                          [-1.0, 1.0, -1.0, 1.0, -1.0, 1.0, -1.0, 0.0]),
+    }
+    s, h, l = pivot_example()
+    for number in range(5, 10):
+        seeds[f"pivot_example_f{number}"] = function_seed(number, h, l, s)
+    s, h, l = endless_walk_example()
+    seeds["pivot_endless_walk"] = function_seed(5, h, l, s)
+    os.makedirs("fuzz/corpus/functions", exist_ok=True)
+    for name, data in seeds.items():
+        with open(f"fuzz/corpus/functions/{name}", "wb") as f:
+            f.write(data)
+    bar_files = {
+        "comma.csv": b"date,open,high,low,close,volume\n2024-01-02,1,2,0.5,1.5,100\n2024-01-03,1.5,3,1,2,120\n",
+        "chinese.csv": "日期,开盘,最高,最低,收盘\n20240102,1,2,1,2\n".encode("utf-8"),
+        "tabs.txt": b"\xef\xbb\xbfDate\tHigh\tLow\n2024/01/02 09:30\t2\t1\n",
+        "unsorted.csv": b"time;high;low\n2024-01-03;3;2\n2024-01-02;2;1\n",
+    }
+    os.makedirs("fuzz/corpus/bar_file", exist_ok=True)
+    for name, data in bar_files.items():
+        with open(f"fuzz/corpus/bar_file/{name}", "wb") as f:
+            f.write(data)
+    profiles = {
+        "two_sections.ini": b"[Main]\r\ncount=42\r\nflag=True\r\n\r\n[Second]\r\nvalue = 2.000000\r\n",
+        "odd.ini": b"Main]\n=\n[ Main ]\n k = v \n[[x]]\nkey\n",
+    }
+    os.makedirs("fuzz/corpus/profile", exist_ok=True)
+    for name, data in profiles.items():
+        with open(f"fuzz/corpus/profile/{name}", "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()
