@@ -1,40 +1,48 @@
 #include "functions/series_functions.h"
 
-#include <algorithm>
-#include <vector>
 
+#include "kline/kxian_chuli.h"
 #include "kline/kxian_signal.h"
 #include "pivot/pivot_list.h"
 #include "pivot/pivot_outputs.h"
 #include "segment/segment_signal.h"
+#include "stroke/bi_chuli.h"
 #include "stroke/bi_signal.h"
 
 namespace vlm {
 
 namespace {
 
-void publish(const std::vector<float>& pOut, std::span<float> out) {
-    std::copy(pOut.begin(), pOut.end(), out.begin());
-}
-
+// Every routine builds its structures first (the only step that can fail)
+// and then writes `out` from them; nothing of `out` is read.
 void publishPivots(const SeriesInputs& in, PivotOutput what, std::span<float> out) {
     const ZhongShuList list = CalcPivotList(in.signal, in.high, in.low);
     WritePivotOutput(list, what, out);
 }
 
+void publishSegments(const SeriesInputs& in, PullbackRule rule, std::span<float> out) {
+    WriteSegmentMarks(CalcSegmentMarks(in.signal, in.high, in.low, rule), out);
+}
+
 }  // namespace
 
 void RunTurningPoints(const SeriesInputs& in, std::span<float> out) {
-    publish(CalcKxianSignal(in.high, in.low), out);
+    KxianChuLi kxianChuLi;
+    kxianChuLi.AddKxians(in.high, in.low);
+    WriteKxianSignal(kxianChuLi.kxianList, out);
 }
 void RunStrokes(const SeriesInputs& in, std::span<float> out) {
-    publish(CalcBiSignal(in.high, in.low), out);
+    KxianChuLi kxianChuLi;
+    kxianChuLi.AddKxians(in.high, in.low);
+    BiChuLi biChuLi;
+    biChuLi.build(kxianChuLi.kxianList);
+    WriteBiSignal(biChuLi.biList, out);
 }
 void RunSegments(const SeriesInputs& in, std::span<float> out) {
-    publish(CalcSegmentSignal(in.signal, in.high, in.low), out);
+    publishSegments(in, PullbackRule::Apply, out);
 }
 void RunSegmentsNoPullback(const SeriesInputs& in, std::span<float> out) {
-    publish(CalcSegmentSignalNoPullback(in.signal, in.high, in.low), out);
+    publishSegments(in, PullbackRule::Ignore, out);
 }
 void RunPivotUpper(const SeriesInputs& in, std::span<float> out) {
     publishPivots(in, PivotOutput::Upper, out);

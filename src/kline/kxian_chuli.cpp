@@ -2,41 +2,42 @@
 
 namespace vlm {
 
-// The tests run in this order and every comparison is false against a NaN,
-// so a bar with a NaN price always lands in the last branch.
 void KxianChuLi::AddKxian(float high, float low) {
     if (kxianList.empty()) {
         kxianList.push_back(Kxian{high, low, 1, 0, 0, 0});
         return;
     }
-    Kxian& last = kxianList.back();
-    const std::int32_t bar = last.endIndex + 1;
-    if (high > last.high && low > last.low) {
-        kxianList.push_back(Kxian{high, low, 1, bar, bar, bar});
-        return;
-    }
-    if (high < last.high && low < last.low) {
-        kxianList.push_back(Kxian{high, low, -1, bar, bar, bar});
-        return;
-    }
-    if (high <= last.high && low >= last.low) {
-        // The record contains the bar: the extreme stays where it was.
-        if (last.direction == 1) {
-            last.low = low;
-        } else {
-            last.high = high;
-        }
-        last.endIndex = bar;
-        return;
-    }
-    // The bar contains the record (or a price is NaN): the extreme moves to it.
-    if (last.direction == 1) {
-        last.high = high;
+    const MergeResult r = mergeBar(kxianList.back(), high, low);
+    if (r.opensRecord) {
+        kxianList.push_back(r.record);
     } else {
-        last.low = low;
+        kxianList.back() = r.record;
     }
-    last.endIndex = bar;
-    last.extremeIndex = bar;
+}
+
+void KxianChuLi::AddKxians(std::span<const float> high, std::span<const float> low) {
+    if (high.empty()) return;
+    std::size_t size = kxianList.size();
+    // Room for one record per bar, so every bar writes without a check:
+    // a new record lands after the last, a merge overwrites the last.
+    kxianList.resize(size + high.size());
+    Kxian* list = kxianList.data();
+    std::size_t i = 0;
+    if (size == 0) {
+        list[0] = Kxian{high[0], low[0], 1, 0, 0, 0};
+        size = 1;
+        i = 1;
+    }
+    // The last record is carried in a local, not re-read from the list, so
+    // that no bar waits on the store of the one before.
+    Kxian last = list[size - 1];
+    for (; i < high.size(); ++i) {
+        const MergeResult r = mergeBar(last, high[i], low[i]);
+        size += r.opensRecord ? 1 : 0;
+        list[size - 1] = r.record;
+        last = r.record;
+    }
+    kxianList.resize(size);
 }
 
 }  // namespace vlm

@@ -2,6 +2,7 @@
 // Merged K-line records: consecutive bars merged wherever one contains the other.
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace vlm {
@@ -28,9 +29,37 @@ class KxianChuLi {
 public:
     void AddKxian(float high, float low);
     void AddKxian(KxianRaw bar) { AddKxian(bar.high, bar.low); }
-    void reserve(std::size_t bars) { kxianList.reserve(bars); }
+    // Adds every bar of a series in order: the same as AddKxian bar by bar.
+    void AddKxians(std::span<const float> high, std::span<const float> low);
 
     std::vector<Kxian> kxianList;
 };
+
+// One bar against the last record: the record that results, and whether it
+// is a new record (appended) or the last one changed in place.
+struct MergeResult {
+    Kxian record;
+    bool opensRecord;
+};
+//
+// The four tests (up, down, record contains bar, bar contains record) run in
+// that order and every comparison is false against a NaN, so a bar with a
+// NaN price always lands in the last case.
+inline MergeResult mergeBar(const Kxian& last, float high, float low) {
+    const std::int32_t bar = last.endIndex + 1;
+    if (high > last.high && low > last.low) return {Kxian{high, low, 1, bar, bar, bar}, true};
+    if (high < last.high && low < last.low) return {Kxian{high, low, -1, bar, bar, bar}, true};
+    Kxian merged = last;
+    merged.endIndex = bar;
+    if (high <= last.high && low >= last.low) {
+        // The record contains the bar: the extreme stays where it was.
+        (last.direction == 1 ? merged.low : merged.high) = last.direction == 1 ? low : high;
+    } else {
+        // The bar contains the record (or a price is NaN): the extreme moves to it.
+        (last.direction == 1 ? merged.high : merged.low) = last.direction == 1 ? high : low;
+        merged.extremeIndex = bar;
+    }
+    return {merged, false};
+}
 
 }  // namespace vlm

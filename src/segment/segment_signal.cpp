@@ -1,5 +1,6 @@
 #include "segment/segment_signal.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace vlm {
@@ -12,8 +13,8 @@ namespace {
 class SegmentMachine {
 public:
     SegmentMachine(std::span<const float> high, std::span<const float> low, PullbackRule rule,
-                   std::vector<float>& out)
-        : high_(high), low_(low), pullbackRule_(rule == PullbackRule::Apply), pOut_(out) {}
+                   std::vector<SegmentMark>& marks)
+        : high_(high), low_(low), pullbackRule_(rule == PullbackRule::Apply), marks_(marks) {}
 
     void step(std::size_t i, float signal) {
         const bool top = signal == 1.0f;
@@ -34,7 +35,7 @@ public:
         } else if (direction_ == 1) {
             if (top) {
                 if (high_[i] > high_[topIndex_]) {
-                    pOut_[topIndex_] = 0.0f;
+                    marks_.pop_back();  // the top mark moves: the segment's end is the last mark
                     markTop(i);
                 }
             } else if (bottom) {
@@ -43,7 +44,7 @@ public:
         } else {
             if (bottom) {
                 if (low_[i] < low_[bottomIndex_]) {
-                    pOut_[bottomIndex_] = 0.0f;
+                    marks_.pop_back();
                     markBottom(i);
                 }
             } else if (top) {
@@ -92,7 +93,7 @@ private:
 
     // Every mark, a move included, starts a new pullback.
     void markTop(std::size_t i) {
-        pOut_[i] = 1.0f;
+        marks_.push_back({i, 1.0f});
         topIndex_ = i;
         pullbackHigh_ = 0.0f;
         pullbackLow_ = 0.0f;
@@ -100,7 +101,7 @@ private:
     }
 
     void markBottom(std::size_t i) {
-        pOut_[i] = -1.0f;
+        marks_.push_back({i, -1.0f});
         bottomIndex_ = i;
         pullbackHigh_ = 0.0f;
         pullbackLow_ = 0.0f;
@@ -110,7 +111,7 @@ private:
     std::span<const float> high_;
     std::span<const float> low_;
     bool pullbackRule_;
-    std::vector<float>& pOut_;
+    std::vector<SegmentMark>& marks_;
 
     int direction_ = 0;
     std::size_t bottomIndex_ = 0;
@@ -125,13 +126,30 @@ private:
 
 }  // namespace
 
+std::vector<SegmentMark> CalcSegmentMarks(std::span<const float> bi, std::span<const float> high,
+                                          std::span<const float> low, PullbackRule rule) {
+    std::vector<SegmentMark> marks;
+    SegmentMachine machine(high, low, rule, marks);
+    for (std::size_t i = 0; i < bi.size(); ++i) {
+        // Bars without a stroke end change nothing; most bars are such bars.
+        if (bi[i] == 1.0f || bi[i] == -1.0f) {
+            machine.step(i, bi[i]);
+        }
+    }
+    return marks;
+}
+
+void WriteSegmentMarks(std::span<const SegmentMark> marks, std::span<float> out) noexcept {
+    std::fill(out.begin(), out.end(), 0.0f);
+    for (const SegmentMark& m : marks) {
+        out[m.bar] = m.value;
+    }
+}
+
 std::vector<float> CalcSegment(std::span<const float> bi, std::span<const float> high,
                                std::span<const float> low, PullbackRule rule) {
     std::vector<float> pOut(bi.size(), 0.0f);
-    SegmentMachine machine(high, low, rule, pOut);
-    for (std::size_t i = 0; i < bi.size(); ++i) {
-        machine.step(i, bi[i]);
-    }
+    WriteSegmentMarks(CalcSegmentMarks(bi, high, low, rule), pOut);
     return pOut;
 }
 

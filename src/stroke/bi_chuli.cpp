@@ -1,6 +1,7 @@
 #include "stroke/bi_chuli.h"
 
 #include <utility>
+#include <vector>
 
 namespace vlm {
 
@@ -53,39 +54,46 @@ bool PendingConfirmation::add(const Kxian& bar) {
 }
 
 void BiChuLi::build(std::span<const Kxian> kxians) {
-    std::vector<Kxian> tempKxianList;
+    // The pending list (tempKxianList) is always the run of merged bars after
+    // the last bar of the stroke in progress, so it is kept as the index of
+    // its first bar rather than as copies.
+    std::size_t pendingStart = 0;
     PendingConfirmation pending(-1);
-    for (const Kxian& k : kxians) {
+    const auto pendingThrough = [&](std::size_t k) {
+        return kxians.subspan(pendingStart, k + 1 - pendingStart);
+    };
+    for (std::size_t k = 0; k < kxians.size(); ++k) {
+        const Kxian& bar = kxians[k];
         if (biList.empty()) {
-            biList.push_back(Bi{1, k.startIndex, k.endIndex, k.high, k.low, {k}});
+            biList.push_back(Bi{1, bar.startIndex, bar.endIndex, bar.high, bar.low, {bar}});
+            pendingStart = k + 1;
             pending = PendingConfirmation(-1);
             continue;
         }
         Bi& stroke = biList.back();
         const bool up = stroke.direction == 1;
         // An equal extreme extends too; a NaN never does.
-        if (up ? k.high >= stroke.high : k.low <= stroke.low) {
-            stroke.endIndex = k.endIndex;
-            (up ? stroke.high : stroke.low) = up ? k.high : k.low;
-            stroke.kxianList.insert(stroke.kxianList.end(), tempKxianList.begin(),
-                                    tempKxianList.end());
-            stroke.kxianList.push_back(k);
-            tempKxianList.clear();
+        if (up ? bar.high >= stroke.high : bar.low <= stroke.low) {
+            stroke.endIndex = bar.endIndex;
+            (up ? stroke.high : stroke.low) = up ? bar.high : bar.low;
+            const auto joined = pendingThrough(k);
+            stroke.kxianList.insert(stroke.kxianList.end(), joined.begin(), joined.end());
+            pendingStart = k + 1;
             pending = PendingConfirmation(-stroke.direction);
             continue;
         }
-        tempKxianList.push_back(k);
-        if (!pending.add(k)) {
+        if (!pending.add(bar)) {
             continue;
         }
         // The bar that confirms is the newest pending bar: it ends the new stroke.
+        const auto bars = pendingThrough(k);
         Bi next{-stroke.direction,
                 stroke.endIndex,
-                k.endIndex,
-                up ? stroke.high : k.high,
-                up ? k.low : stroke.low,
-                std::move(tempKxianList)};
-        tempKxianList = {};
+                bar.endIndex,
+                up ? stroke.high : bar.high,
+                up ? bar.low : stroke.low,
+                std::vector<Kxian>(bars.begin(), bars.end())};
+        pendingStart = k + 1;
         pending = PendingConfirmation(-next.direction);
         biList.push_back(std::move(next));
     }

@@ -4,6 +4,8 @@
 #include <span>
 #include <vector>
 
+#include "stroke/bi_chuli.h"
+
 namespace vlm {
 
 // Stroke signal values: a stroke top, a stroke bottom, no stroke end.
@@ -14,5 +16,8 @@ inline constexpr float kStrokeBottom = -1.0f;
 // stroke's bottom (the extreme bar of the stroke's last merged bar), 0.0
 // elsewhere.
 std::vector<float> CalcBiSignal(std::span<const float> high, std::span<const float> low);
+
+// The same signal written over `out` from built strokes; cannot fail.
+void WriteBiSignal(std::span<const Bi> biList, std::span<float> out) noexcept;
 
 }  // namespace vlm
