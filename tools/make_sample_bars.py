@@ -39,4 +39,8 @@ def main(path, bars=3000, seed=20240131):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "data/synthetic_daily_bars.csv")
+    # make_sample_bars.py [PATH [BARS [SEED]]]
+    args = sys.argv[1:]
+    main(args[0] if args else "data/synthetic_daily_bars.csv",
+         int(args[1]) if len(args) > 1 else 3000,
+         int(args[2]) if len(args) > 2 else 20240131)
