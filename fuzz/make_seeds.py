@@ -38,6 +38,13 @@ def endless_walk_example():
     return [float(x) for x in s], h, l
 
 
+def write_corpus(name, files):
+    os.makedirs(f"fuzz/corpus/{name}", exist_ok=True)
+    for file_name, data in files.items():
+        with open(f"fuzz/corpus/{name}/{file_name}", "wb") as f:
+            f.write(data)
+
+
 def main():
     seeds = {
         "merge_example": function_seed(1, [10, 12, 11, 13, 12, 11], [5, 6, 7, 6, 8, 6]),
@@ -51,28 +58,19 @@ def main():
         seeds[f"pivot_example_f{number}"] = function_seed(number, h, l, s)
     s, h, l = endless_walk_example()
     seeds["pivot_endless_walk"] = function_seed(5, h, l, s)
-    os.makedirs("fuzz/corpus/functions", exist_ok=True)
-    for name, data in seeds.items():
-        with open(f"fuzz/corpus/functions/{name}", "wb") as f:
-            f.write(data)
+    write_corpus("functions", seeds)
     bar_files = {
         "comma.csv": b"date,open,high,low,close,volume\n2024-01-02,1,2,0.5,1.5,100\n2024-01-03,1.5,3,1,2,120\n",
         "chinese.csv": "日期,开盘,最高,最低,收盘\n20240102,1,2,1,2\n".encode("utf-8"),
         "tabs.txt": b"\xef\xbb\xbfDate\tHigh\tLow\n2024/01/02 09:30\t2\t1\n",
         "unsorted.csv": b"time;high;low\n2024-01-03;3;2\n2024-01-02;2;1\n",
     }
-    os.makedirs("fuzz/corpus/bar_file", exist_ok=True)
-    for name, data in bar_files.items():
-        with open(f"fuzz/corpus/bar_file/{name}", "wb") as f:
-            f.write(data)
+    write_corpus("bar_file", bar_files)
     profiles = {
         "two_sections.ini": b"[Main]\r\ncount=42\r\nflag=True\r\n\r\n[Second]\r\nvalue = 2.000000\r\n",
         "odd.ini": b"Main]\n=\n[ Main ]\n k = v \n[[x]]\nkey\n",
     }
-    os.makedirs("fuzz/corpus/profile", exist_ok=True)
-    for name, data in profiles.items():
-        with open(f"fuzz/corpus/profile/{name}", "wb") as f:
-            f.write(data)
+    write_corpus("profile", profiles)
 
 
 if __name__ == "__main__":

@@ -4,16 +4,25 @@
 
 namespace vlm {
 
+namespace {
+
+// The newest turning point of a kind goes into slot 0; the older ones move up.
+void shiftIn(std::int32_t (&bars)[3], float (&prices)[3], std::int32_t bar, float price) {
+    bars[2] = bars[1];
+    prices[2] = prices[1];
+    bars[1] = bars[0];
+    prices[1] = prices[0];
+    bars[0] = bar;
+    prices[0] = price;
+}
+
+}  // namespace
+
 float PivotTracker::minHigh() const { return std::min(topHigh[0], topHigh[1]); }
 float PivotTracker::maxLow() const { return std::max(bottomLow[0], bottomLow[1]); }
 
 bool PivotTracker::AddTop(std::int32_t bar, float high) {
-    topBar[2] = topBar[1];
-    topHigh[2] = topHigh[1];
-    topBar[1] = topBar[0];
-    topHigh[1] = topHigh[0];
-    topBar[0] = bar;
-    topHigh[0] = high;
+    shiftIn(topBar, topHigh, bar, high);
     if (isOpen != 0) {
         if (high < lower) {
             exitDirection = -1;
@@ -39,12 +48,7 @@ bool PivotTracker::AddTop(std::int32_t bar, float high) {
 }
 
 bool PivotTracker::AddBottom(std::int32_t bar, float low) {
-    bottomBar[2] = bottomBar[1];
-    bottomLow[2] = bottomLow[1];
-    bottomBar[1] = bottomBar[0];
-    bottomLow[1] = bottomLow[0];
-    bottomBar[0] = bar;
-    bottomLow[0] = low;
+    shiftIn(bottomBar, bottomLow, bar, low);
     if (isOpen != 0) {
         if (low > upper) {
             exitDirection = 1;
