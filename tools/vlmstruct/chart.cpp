@@ -10,27 +10,12 @@ namespace vlmstruct {
 
 namespace {
 
-std::string number(float v) { return std::isfinite(v) ? formatFloat(v) : "null"; }
-
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c == '<') {
-            out += "\\u003c";  // never close the script element early
-            continue;
-        }
-        if (static_cast<unsigned char>(c) >= 0x20) out += c;
-    }
-    return out + "\"";
-}
-
 std::string marks(const std::vector<Mark>& list) {
     std::ostringstream out;
     out << "[";
     for (std::size_t k = 0; k < list.size(); ++k) {
         out << (k ? "," : "") << "{\"bar\":" << list[k].bar << ",\"direction\":" << list[k].direction
-            << ",\"price\":" << number(list[k].price) << "}";
+            << ",\"price\":" << jsonNumber(list[k].price) << "}";
     }
     out << "]";
     return out.str();
@@ -38,8 +23,8 @@ std::string marks(const std::vector<Mark>& list) {
 
 std::string pivot(const vlm::Pivot& p, bool open) {
     std::ostringstream out;
-    out << "{\"start\":" << p.start << ",\"end\":" << p.end << ",\"upper\":" << number(p.upper)
-        << ",\"lower\":" << number(p.lower) << ",\"trend\":" << number(p.trend)
+    out << "{\"start\":" << p.start << ",\"end\":" << p.end << ",\"upper\":" << jsonNumber(p.upper)
+        << ",\"lower\":" << jsonNumber(p.lower) << ",\"trend\":" << jsonNumber(p.trend)
         << ",\"open\":" << (open ? "true" : "false") << "}";
     return out.str();
 }
@@ -49,25 +34,25 @@ std::string pivot(const vlm::Pivot& p, bool open) {
 std::string chartData(const std::string& title, const BarSeries& bars, const Analysis& a,
                       bool withOpenPivot) {
     std::ostringstream out;
-    out << "{\"title\":" << quoted(title) << ",\"hasCandles\":" << (bars.hasCandles() ? "true" : "false")
+    out << "{\"title\":" << jsonString(title) << ",\"hasCandles\":" << (bars.hasCandles() ? "true" : "false")
         << ",\"hasVolume\":" << (bars.volume.empty() ? "false" : "true") << ",\"bars\":[";
     for (std::size_t i = 0; i < bars.size(); ++i) {
         out << (i ? "," : "") << "{\"i\":" << i;
-        if (!bars.dates.empty()) out << ",\"date\":" << quoted(bars.dates[i]);
-        if (bars.hasCandles()) out << ",\"o\":" << number(bars.open[i]) << ",\"c\":" << number(bars.close[i]);
-        out << ",\"h\":" << number(bars.high[i]) << ",\"l\":" << number(bars.low[i]);
-        if (!bars.volume.empty()) out << ",\"v\":" << number(bars.volume[i]);
+        if (!bars.dates.empty()) out << ",\"date\":" << jsonString(bars.dates[i]);
+        if (bars.hasCandles()) out << ",\"o\":" << jsonNumber(bars.open[i]) << ",\"c\":" << jsonNumber(bars.close[i]);
+        out << ",\"h\":" << jsonNumber(bars.high[i]) << ",\"l\":" << jsonNumber(bars.low[i]);
+        if (!bars.volume.empty()) out << ",\"v\":" << jsonNumber(bars.volume[i]);
         out << "}";
     }
     out << "],\"functionNames\":[";
     for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
-        out << (f ? "," : "") << quoted(std::string(vlm::kSeriesFunctions[f].name));
+        out << (f ? "," : "") << jsonString(std::string(vlm::kSeriesFunctions[f].name));
     }
     out << "],\"outputs\":{";
     for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
-        out << (f ? "," : "") << quoted(std::string(vlm::kSeriesFunctions[f].name)) << ":[";
+        out << (f ? "," : "") << jsonString(std::string(vlm::kSeriesFunctions[f].name)) << ":[";
         for (std::size_t i = 0; i < a.outputs[f].size(); ++i) {
-            out << (i ? "," : "") << number(a.outputs[f][i]);
+            out << (i ? "," : "") << jsonNumber(a.outputs[f][i]);
         }
         out << "]";
     }

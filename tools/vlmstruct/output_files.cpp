@@ -42,8 +42,6 @@ std::string formatFloat(float v) {
     return ec == std::errc() ? std::string(buffer, end) : std::string("nan");
 }
 
-namespace {
-
 std::string jsonString(const std::string& s) {
     std::string out = "\"";
     for (char c : s) {
@@ -53,6 +51,7 @@ std::string jsonString(const std::string& s) {
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
+            case '<': out += "\\u003c"; break;  // never closes a script element it sits in
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char hex[8];
@@ -66,8 +65,9 @@ std::string jsonString(const std::string& s) {
     return out + "\"";
 }
 
-// JSON has no NaN or infinity: such prices are written as null.
 std::string jsonNumber(float v) { return std::isfinite(v) ? formatFloat(v) : "null"; }
+
+namespace {
 
 std::string dateOf(const BarSeries& bars, int bar) {
     return bars.dates.empty() ? std::string() : bars.dates[static_cast<std::size_t>(bar)];
