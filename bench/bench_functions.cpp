@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "functions/series_functions.h"
+#include "stream/replay.h"
+#include "stream/streaming_engine.h"
 
 namespace {
 
@@ -83,6 +85,31 @@ void BM_Refresh(benchmark::State& state) {
     setPerBar(state, n);
 }
 
+// Every bar pushed one at a time: after each push the engine holds what the
+// nine functions return on the bars so far. Compare with refresh/walk, one
+// computation of the nine functions on all the bars.
+void BM_Streaming(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const Series s = makeSeries(kRandomWalk, n);
+    for (auto _ : state) {
+        vlm::StreamingEngine engine;
+        for (std::size_t i = 0; i < n; ++i) engine.push(s.high[i], s.low[i]);
+        benchmark::DoNotOptimize(engine.pivots().data());
+    }
+    setPerBar(state, n);
+}
+
+// The same with the events and as-of row of every bar.
+void BM_Replay(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const Series s = makeSeries(kRandomWalk, n);
+    for (auto _ : state) {
+        const vlm::ReplayLog log = vlm::ReplaySeries(s.high, s.low, s.low);
+        benchmark::DoNotOptimize(log.rows.data());
+    }
+    setPerBar(state, n);
+}
+
 // The floor: read the inputs of a call of functions 3 to 9, write its output.
 void BM_CopyFloor(benchmark::State& state) {
     const auto n = static_cast<std::size_t>(state.range(0));
@@ -105,6 +132,14 @@ void registerAll() {
         }
     }
     benchmark::RegisterBenchmark("refresh/walk", BM_Refresh)
+        ->Arg(10000)
+        ->Arg(1000000)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("streaming/walk", BM_Streaming)
+        ->Arg(10000)
+        ->Arg(1000000)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("replay/walk", BM_Replay)
         ->Arg(10000)
         ->Arg(1000000)
         ->Unit(benchmark::kMicrosecond);

@@ -10,6 +10,7 @@
 #include "functions/series_functions.h"
 #include "pivot/pivot_list.h"
 #include "pivot/pivot_outputs.h"
+#include "stream/replay.h"
 
 namespace py = pybind11;
 
@@ -40,6 +41,39 @@ FloatArray run(const vlm::SeriesFunction& f, const FloatArray* signal, const Flo
         f.run({s, h, l}, o);
     }
     return out;
+}
+
+const char* kindText(vlm::ColumnKind kind) {
+    switch (kind) {
+        case vlm::ColumnKind::Bar: return "bar";
+        case vlm::ColumnKind::Code: return "code";
+        case vlm::ColumnKind::Price: return "price";
+    }
+    return "";
+}
+
+// Columns as float64 arrays (NaN where nothing is shown), with their kinds.
+template <typename Row, typename Fill>
+py::dict columnsOf(std::span<const vlm::Column> columns, const std::vector<Row>& rows, Fill fill) {
+    std::vector<py::array_t<double>> arrays;
+    std::vector<double*> data;
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        arrays.emplace_back(static_cast<py::ssize_t>(rows.size()));
+        data.push_back(arrays.back().mutable_data());
+    }
+    std::vector<double> values(columns.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        fill(rows[r], std::span<double>(values));
+        for (std::size_t k = 0; k < columns.size(); ++k) data[k][r] = values[k];
+    }
+    py::dict out;
+    py::dict kinds;
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        const std::string name(columns[k].name);
+        out[name.c_str()] = arrays[k];
+        kinds[name.c_str()] = kindText(columns[k].kind);
+    }
+    return py::dict(py::arg("columns") = out, py::arg("kinds") = kinds);
 }
 
 }  // namespace
@@ -92,4 +126,26 @@ PYBIND11_MODULE(_core, m) {
         return zones;
     }, py::arg("signal"), py::arg("high"), py::arg("low"), py::arg("include_open") = false,
        "Pivot zones as dicts: start, end, upper, lower, trend, run_count, open.");
+    m.def("replay", [](const FloatArray& high, const FloatArray& low, const FloatArray& close) {
+        const auto h = view(high, "high", -1);
+        const auto l = view(low, "low", static_cast<py::ssize_t>(h.size()));
+        const auto c = view(close, "close", static_cast<py::ssize_t>(h.size()));
+        vlm::ReplayLog log;
+        {
+            py::gil_scoped_release unlocked;
+            log = vlm::ReplaySeries(h, l, c);
+        }
+        py::dict events = columnsOf(vlm::EventColumns(), log.events, vlm::EventValues);
+        py::list subjects, kinds, texts;
+        for (const vlm::ReplayEvent& e : log.events) {
+            subjects.append(vlm::subjectName(e.subject));
+            kinds.append(vlm::kindName(e.kind));
+            texts.append(vlm::describe(e));
+        }
+        events["subject"] = subjects;
+        events["event"] = kinds;
+        events["text"] = texts;
+        return py::make_tuple(columnsOf(vlm::AsOfColumns(), log.rows, vlm::AsOfValues), events);
+    }, py::arg("high"), py::arg("low"), py::arg("close"),
+       "Bar by bar replay: (as-of columns, events), each a dict of columns and their kinds.");
 }

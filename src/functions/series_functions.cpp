@@ -21,7 +21,7 @@ void publishPivots(const SeriesInputs& in, PivotOutput what, std::span<float> ou
 }
 
 void publishSegments(const SeriesInputs& in, PullbackRule rule, std::span<float> out) {
-    WriteSegmentMarks(CalcSegmentMarks(in.signal, in.high, in.low, rule), out);
+    WriteSignalMarks(CalcSegmentMarks(in.signal, in.high, in.low, rule), out);
 }
 
 }  // namespace

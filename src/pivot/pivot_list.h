@@ -13,6 +13,8 @@ struct Pivot {
     float upper = 0.0f;
     float lower = 0.0f;  // always strictly below upper
     float trend = 0.0f;  // -1.0 formed in a falling move, +1.0 in a rising one
+
+    friend bool operator==(const Pivot&, const Pivot&) = default;
 };
 
 // Closed pivots in the order they closed (ascending start). Every one has

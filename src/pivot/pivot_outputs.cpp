@@ -23,7 +23,7 @@ void fillInside(std::span<float> out, const Pivot& pivot, float value) {
 }
 
 float nextRunCount(const ZhongShuList& list, std::size_t p, float previous) {
-    return (p > 0 && list[p - 1].trend == list[p].trend) ? previous + 1.0f : 1.0f;
+    return ContinueRunCount(p > 0 ? &list[p - 1] : nullptr, previous, list[p]);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 namespace vlm {
 
+// In function order, 5 to 9.
 enum class PivotOutput {
     Upper,     // function 5
     Lower,     // function 6
@@ -15,6 +16,12 @@ enum class PivotOutput {
     Trend,     // function 8
     RunCount,  // function 9: pivots in a row, ending with this one, of its trend
 };
+
+// The run count of `pivot` listed right after `previous` (null when it is
+// the first), whose run count was `previousCount`.
+inline float ContinueRunCount(const Pivot* previous, float previousCount, const Pivot& pivot) {
+    return (previous != nullptr && previous->trend == pivot.trend) ? previousCount + 1.0f : 1.0f;
+}
 
 // For each listed pivot, the number of pivots in a row, ending with it, that
 // share its trend (what function 9 writes).

@@ -53,49 +53,63 @@ bool PendingConfirmation::add(const Kxian& bar) {
     return false;
 }
 
-void BiChuLi::build(std::span<const Kxian> kxians) {
-    // The pending list (tempKxianList) is always the run of merged bars after
-    // the last bar of the stroke in progress, so it is kept as the index of
-    // its first bar rather than as copies.
-    std::size_t pendingStart = 0;
-    PendingConfirmation pending(-1);
-    const auto pendingThrough = [&](std::size_t k) {
-        return kxians.subspan(pendingStart, k + 1 - pendingStart);
-    };
-    for (std::size_t k = 0; k < kxians.size(); ++k) {
-        const Kxian& bar = kxians[k];
-        if (biList.empty()) {
+StrokeStep BiChuLi::classify(const Kxian& bar, PendingConfirmation& pending) const {
+    if (biList.empty()) {
+        return StrokeStep::OpensFirst;
+    }
+    const Bi& stroke = biList.back();
+    // An equal extreme extends too; a NaN never does.
+    if (stroke.direction == 1 ? bar.high >= stroke.high : bar.low <= stroke.low) {
+        return StrokeStep::Extends;
+    }
+    // The bar that confirms is the newest pending bar: it ends the new stroke.
+    return pending.add(bar) ? StrokeStep::Confirms : StrokeStep::Pends;
+}
+
+StrokeStep BiChuLi::preview(const Kxian& bar) const {
+    PendingConfirmation pending = pending_;
+    return classify(bar, pending);
+}
+
+void BiChuLi::add(std::span<const Kxian> kxians, std::size_t k) {
+    const Kxian& bar = kxians[k];
+    const auto pendingThrough = [&] { return kxians.subspan(pendingStart_, k + 1 - pendingStart_); };
+    switch (classify(bar, pending_)) {
+        case StrokeStep::OpensFirst:
             biList.push_back(Bi{1, bar.startIndex, bar.endIndex, bar.high, bar.low, {bar}});
-            pendingStart = k + 1;
-            pending = PendingConfirmation(-1);
-            continue;
-        }
-        Bi& stroke = biList.back();
-        const bool up = stroke.direction == 1;
-        // An equal extreme extends too; a NaN never does.
-        if (up ? bar.high >= stroke.high : bar.low <= stroke.low) {
+            break;
+        case StrokeStep::Extends: {
+            Bi& stroke = biList.back();
+            const bool up = stroke.direction == 1;
             stroke.endIndex = bar.endIndex;
             (up ? stroke.high : stroke.low) = up ? bar.high : bar.low;
-            const auto joined = pendingThrough(k);
+            const auto joined = pendingThrough();
             stroke.kxianList.insert(stroke.kxianList.end(), joined.begin(), joined.end());
-            pendingStart = k + 1;
-            pending = PendingConfirmation(-stroke.direction);
-            continue;
+            break;
         }
-        if (!pending.add(bar)) {
-            continue;
+        case StrokeStep::Pends:
+            return;
+        case StrokeStep::Confirms: {
+            const Bi& stroke = biList.back();
+            const bool up = stroke.direction == 1;
+            const auto bars = pendingThrough();
+            Bi next{-stroke.direction,
+                    stroke.endIndex,
+                    bar.endIndex,
+                    up ? stroke.high : bar.high,
+                    up ? bar.low : stroke.low,
+                    std::vector<Kxian>(bars.begin(), bars.end())};
+            biList.push_back(std::move(next));
+            break;
         }
-        // The bar that confirms is the newest pending bar: it ends the new stroke.
-        const auto bars = pendingThrough(k);
-        Bi next{-stroke.direction,
-                stroke.endIndex,
-                bar.endIndex,
-                up ? stroke.high : bar.high,
-                up ? bar.low : stroke.low,
-                std::vector<Kxian>(bars.begin(), bars.end())};
-        pendingStart = k + 1;
-        pending = PendingConfirmation(-next.direction);
-        biList.push_back(std::move(next));
+    }
+    pendingStart_ = k + 1;
+    pending_ = PendingConfirmation(-biList.back().direction);
+}
+
+void BiChuLi::build(std::span<const Kxian> kxians) {
+    for (std::size_t k = 0; k < kxians.size(); ++k) {
+        add(kxians, k);
     }
 }
 

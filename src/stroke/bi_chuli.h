@@ -46,12 +46,37 @@ private:
     bool confirmed_ = false;
 };
 
+// What one more merged bar does to the strokes.
+enum class StrokeStep {
+    OpensFirst,  // no stroke yet: the bar is the first, up stroke
+    Extends,     // the stroke in progress reaches the bar's extreme and ends there
+    Pends,       // the bar waits in the pending list
+    Confirms,    // the pending list confirms: a stroke of the other direction opens
+};
+
 class BiChuLi {
 public:
     // Appends the strokes of a merged-bar list; called once, on an empty biList.
     void build(std::span<const Kxian> kxians);
 
+    // Resumable form of build: takes merged bar k of `kxians`, after bars
+    // 0..k-1 were taken by earlier calls. Only bars up to k are read, and they
+    // must not change afterwards.
+    void add(std::span<const Kxian> kxians, std::size_t k);
+
+    // What add would do with `bar` as the next merged bar, without doing it.
+    [[nodiscard]] StrokeStep preview(const Kxian& bar) const;
+
     std::vector<Bi> biList;
+
+private:
+    StrokeStep classify(const Kxian& bar, PendingConfirmation& pending) const;
+
+    // The pending list (tempKxianList) is always the run of merged bars after
+    // the last bar of the stroke in progress, so it is kept as the index of
+    // its first bar rather than as copies.
+    std::size_t pendingStart_ = 0;
+    PendingConfirmation pending_{-1};
 };
 
 }  // namespace vlm

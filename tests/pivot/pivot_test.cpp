@@ -11,11 +11,6 @@
 
 namespace vlm {
 
-bool operator==(const Pivot& a, const Pivot& b) {
-    return a.start == b.start && a.end == b.end && a.upper == b.upper && a.lower == b.lower &&
-           a.trend == b.trend;
-}
-
 void PrintTo(const Pivot& p, std::ostream* os) {
     *os << "{" << p.start << ", " << p.end << ", " << p.upper << ", " << p.lower << ", "
         << p.trend << "}";

@@ -38,3 +38,26 @@ def test_chart_draws_the_structures(vlmstruct_bin, sample_csv, tmp_path, open_pi
     shot.parent.mkdir(parents=True, exist_ok=True)
     browser("--window-size=1400,800", f"--screenshot={shot}", html.as_uri())
     assert shot.stat().st_size > 20000
+
+
+@pytest.mark.parametrize("bar", [40, 700, 1999])
+def test_replay_shows_what_the_prefix_alone_shows(vlmstruct_bin, sample_csv, tmp_path, bar):
+    """The chart in replay at bar N draws what a chart of bars 0..N alone draws, with its pivot under way."""
+    html = tmp_path / "chart.html"
+    assert subprocess.run([str(vlmstruct_bin), "chart", str(sample_csv), "-o", str(html)],
+                          capture_output=True).returncode == 0
+    lines = Path(sample_csv).read_text().splitlines(keepends=True)
+    prefix = tmp_path / "prefix.csv"
+    prefix.write_text("".join(lines[:bar + 2]))
+    js = tmp_path / "prefix.json"
+    assert subprocess.run([str(vlmstruct_bin), "analyze", str(prefix), "--open-pivot", "--json", str(js)],
+                          capture_output=True).returncode == 0
+    dom = browser("--dump-dom", html.as_uri() + f"#replay={bar}").stdout
+    report = json.loads(dom.split('<pre id="report">')[1].split("</pre>")[0])
+    structures = json.loads(js.read_text())
+    assert report["errors"] == []
+    assert report["replayBar"] == bar
+    assert report["strokes"] == len(structures["strokes"])
+    assert report["segments"] == len(structures["segments"])
+    assert report["pivots"] == sum(not p["open"] for p in structures["pivots"])
+    assert report["openPivots"] == sum(p["open"] for p in structures["pivots"])

@@ -100,3 +100,50 @@ def test_scan_lists_failures_and_completes_the_rest(vlmstruct_bin, sample_csv, t
     assert "broken.csv:2:2" in body["broken.csv"]["error"]
     assert body["aaa.csv"] == {**body["bbb.csv"], "file": "aaa.csv"}
     assert body["aaa.csv"]["close_vs_pivot"] in {"inside", "above", "below"}
+
+
+def read_table(path):
+    lines = path.read_text().splitlines()
+    header = lines[0].split(",")
+    return header, [dict(zip(header, line.split(","))) for line in lines[1:]]
+
+
+def test_replay_row_t_is_the_analysis_of_bars_0_to_t(vlmstruct_bin, sample_csv, tmp_path):
+    """Each as-of row says what analyze says of the file cut after that bar."""
+    asof, events = tmp_path / "asof.csv", tmp_path / "events.csv"
+    result = run(vlmstruct_bin, "replay", sample_csv, "-o", asof, "--events", events)
+    assert result.returncode == 0, result.stderr
+    lines = sample_csv.read_text().splitlines(keepends=True)
+    _, rows = read_table(asof)
+    assert len(rows) == len(lines) - 1
+    for t in (3, 150, 1234, len(rows) - 1):
+        prefix = tmp_path / f"p{t}.csv"
+        prefix.write_text("".join(lines[:t + 2]))
+        js = tmp_path / f"p{t}.json"
+        assert run(vlmstruct_bin, "analyze", prefix, "--open-pivot", "--json", js).returncode == 0
+        s = json.loads(js.read_text())
+        row = rows[t]
+        assert row["bar"] == str(t) and row["date"] == lines[t + 1].split(",")[0]
+        for name, marks in (("stroke", s["strokes"]), ("segment", s["segments"])):
+            assert row[f"{name}_bar"] == str(marks[-1]["end_bar"])
+            assert row[f"{name}_dir"] == str(marks[-1]["direction"])
+        closed = [p for p in s["pivots"] if not p["open"]]
+        under_way = [p for p in s["pivots"] if p["open"]]
+        assert row["pivot_start"] == (str(closed[-1]["start_bar"]) if closed else "")
+        assert row["pivot_run_count"] == (str(closed[-1]["run_count"]) if closed else "")
+        assert row["under_way_start"] == (str(under_way[0]["start_bar"]) if under_way else "")
+        assert row["under_way_end"] == (str(under_way[0]["end_bar"]) if under_way else "")
+    header, changes = read_table(events)
+    assert header[:4] == ["date", "subject", "event", "bar"] and header[-1] == "text"
+    assert {c["event"] for c in changes} >= {"appeared", "moved", "confirmed", "closed", "opened"}
+
+
+def test_replay_refuses_a_bad_file_and_writes_nothing(vlmstruct_bin, tmp_path):
+    bad = tmp_path / "bad.csv"
+    bad.write_text("date,high,low\n2024-01-02,2,1\n2024-01-03,two,1\n")
+    asof = tmp_path / "asof.csv"
+    asof.write_text("previous result\n")
+    result = run(vlmstruct_bin, "replay", bad, "-o", asof, "--events", tmp_path / "events.csv")
+    assert result.returncode != 0 and "bad.csv:3:2" in result.stderr
+    assert asof.read_text() == "previous result\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["asof.csv", "bad.csv"]

@@ -79,3 +79,36 @@ def test_threads_share_nothing():
         t.join()
     for k in range(8):
         assert all(same_bits(a, b) for a, b in zip(results[k], expected[k]))
+
+
+def test_replay_matches_the_command_line_and_never_looks_ahead(vlmstruct_bin, sample_csv, tmp_path):
+    import subprocess
+
+    df = pd.read_csv(sample_csv, index_col=0, parse_dates=True)
+    asof, events = vlmstruct.replay(df)
+    assert len(asof) == len(df) and (asof.index == df.index).all()
+    out = tmp_path / "asof.csv"
+    subprocess.run([str(vlmstruct_bin), "replay", str(sample_csv), "-o", str(out)], check=True)
+    cli = pd.read_csv(out)
+    for name in asof.columns:
+        # Prices are float32 text in the file; bars and codes are small integers.
+        mine = asof[name].astype("float32").to_numpy()
+        assert np.array_equal(mine, cli[name].to_numpy(dtype="float32"), equal_nan=True), name
+    # Cut the future off: the past is unchanged, rows and events alike.
+    t = 1700
+    past_asof, past_events = vlmstruct.replay(df.iloc[:t + 1])
+    pd.testing.assert_frame_equal(past_asof, asof.iloc[:t + 1])
+    pd.testing.assert_frame_equal(past_events, events[events["bar"] <= t])
+    assert events["subject"].isin(["turning_point", "stroke", "segment", "segment_no_pullback", "pivot",
+                                   "pivot_under_way"]).all()
+
+
+def test_replay_without_close_or_low():
+    df = pd.DataFrame({"high": [10.0, 9, 8, 7, 6], "low": [9.0, 8, 7, 6, 5]})
+    asof, events = vlmstruct.replay(df)
+    assert asof["close_vs_pivot"].isna().all()
+    assert events["text"].tolist()[-3:] == ["stroke bottom at bar 4 appeared (5)",
+                                            "segment bottom at bar 4 appeared (5)",
+                                            "segment (no pullback) bottom at bar 4 appeared (5)"]
+    with pytest.raises(KeyError, match="'low'"):
+        vlmstruct.replay(df[["high"]])

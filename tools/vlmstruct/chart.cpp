@@ -5,6 +5,7 @@
 
 #include "chart_assets.h"
 #include "output_files.h"
+#include "replay_files.h"
 
 namespace vlmstruct {
 
@@ -26,6 +27,36 @@ std::string pivot(const vlm::Pivot& p, bool open) {
     out << "{\"start\":" << p.start << ",\"end\":" << p.end << ",\"upper\":" << jsonNumber(p.upper)
         << ",\"lower\":" << jsonNumber(p.lower) << ",\"trend\":" << jsonNumber(p.trend)
         << ",\"open\":" << (open ? "true" : "false") << "}";
+    return out.str();
+}
+
+// The changes the chart replays: strokes, segments and pivots, each as
+// [bar, subject, kind, at, from, direction, price, start, end, upper, lower]
+// with subject and kind as indexes into the name lists written beside them.
+std::string replayEvents(const BarSeries& bars) {
+    const vlm::ReplayLog log = replayBars(bars);
+    std::ostringstream out;
+    out << "\"eventSubjects\":[";
+    for (int s = 0; s <= static_cast<int>(vlm::EventSubject::PivotUnderWay); ++s) {
+        out << (s ? "," : "") << jsonString(vlm::subjectName(static_cast<vlm::EventSubject>(s)));
+    }
+    out << "],\"eventKinds\":[";
+    for (int k = 0; k <= static_cast<int>(vlm::EventKind::Extended); ++k) {
+        out << (k ? "," : "") << jsonString(vlm::kindName(static_cast<vlm::EventKind>(k)));
+    }
+    out << "],\"events\":[";
+    bool first = true;
+    for (const vlm::ReplayEvent& e : log.events) {
+        if (e.subject == vlm::EventSubject::TurningPoint || e.subject == vlm::EventSubject::SegmentNoPullback) {
+            continue;  // not drawn
+        }
+        out << (first ? "" : ",") << "[" << e.bar << "," << static_cast<int>(e.subject) << ","
+            << static_cast<int>(e.kind) << "," << e.at << "," << e.from << "," << jsonNumber(e.direction)
+            << "," << jsonNumber(e.price) << "," << e.pivot.start << "," << e.pivot.end << ","
+            << jsonNumber(e.pivot.upper) << "," << jsonNumber(e.pivot.lower) << "]";
+        first = false;
+    }
+    out << "]";
     return out.str();
 }
 
@@ -60,7 +91,7 @@ std::string chartData(const std::string& title, const BarSeries& bars, const Ana
         << ",\"pivots\":[";
     for (std::size_t p = 0; p < a.pivots.size(); ++p) out << (p ? "," : "") << pivot(a.pivots[p], false);
     if (withOpenPivot && a.openPivot) out << (a.pivots.empty() ? "" : ",") << pivot(*a.openPivot, true);
-    out << "]}";
+    out << "]," << replayEvents(bars) << "}";
     return out.str();
 }
 

@@ -9,6 +9,7 @@
 #include "bar_file.h"
 #include "chart.h"
 #include "output_files.h"
+#include "replay_files.h"
 #include "scan.h"
 
 namespace {
@@ -57,6 +58,13 @@ int main(int argc, char** argv) {
     scan->add_option("--jobs,-j", jobs, "Files analysed at once")->check(CLI::Range(1u, 256u));
     scan->add_option("-o,--output", summaryOut, "Summary CSV (default: standard output)");
 
+    std::string replayIn, asOfOut, eventsOut;
+    auto* replay = app.add_subcommand(
+        "replay", "Bar by bar, what the functions showed when each bar was the last one (no look-ahead)");
+    replay->add_option("BARS", replayIn, "Bar file")->required();
+    replay->add_option("-o,--output", asOfOut, "As-of CSV, one row per bar (default: standard output)");
+    replay->add_option("--events", eventsOut, "Events CSV: every mark or pivot that appeared, moved, vanished or became final");
+
     CLI11_PARSE(app, argc, argv);
 
     try {
@@ -79,6 +87,23 @@ int main(int argc, char** argv) {
             const BarSeries bars = load(chartIn);
             writeFileAtomically(chartOut, chartHtml(titleOf(chartIn), bars, analyse(bars), chartOpenPivot));
             std::cout << chartOut << "\n";
+        } else if (*replay) {
+            const BarSeries bars = load(replayIn);
+            const vlm::ReplayLog log = replayBars(bars);
+            // Both files are made before either is written: a failure leaves neither.
+            const std::string asOf = asOfCsv(bars, log);
+            const std::string events = eventsOut.empty() ? std::string() : eventsCsv(bars, log);
+            if (asOfOut.empty()) {
+                std::cout << asOf;
+            } else {
+                writeFileAtomically(asOfOut, asOf);
+            }
+            if (!eventsOut.empty()) writeFileAtomically(eventsOut, events);
+            std::cerr << "vlmstruct: replayed " << bars.size() << " bars, " << log.events.size()
+                      << " events\n";
+            for (const std::string& f : {asOfOut, eventsOut}) {
+                if (!f.empty()) std::cout << f << "\n";
+            }
         } else if (*scan) {
             const std::vector<ScanRow> rows = scanFolder(folder, {jobs, true});
             const std::string summary = scanCsv(rows);

@@ -3,10 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <thread>
+
+#include "stream/replay.h"
 
 #include "output_files.h"
 
@@ -31,12 +34,8 @@ ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis
         row.pivotLower = p.lower;
         row.pivotTrend = p.trend;
         row.pivotRunCount = a.runCounts.back();
-        if (bars.close.empty()) {
-            row.closeVsPivot = "n/a";
-        } else {
-            const float close = bars.close.back();
-            row.closeVsPivot = close > p.upper ? "above" : close < p.lower ? "below" : "inside";
-        }
+        const float where = bars.close.empty() ? std::nanf("") : vlm::closeAgainst(bars.close.back(), p);
+        row.closeVsPivot = std::isnan(where) ? "n/a" : where > 0 ? "above" : where < 0 ? "below" : "inside";
     }
     return row;
 }

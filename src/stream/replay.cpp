@@ -1,0 +1,339 @@
+#include "stream/replay.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "pivot/pivot_outputs.h"
+
+namespace vlm {
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+EventSubject subjectOf(MarkSeries series) { return static_cast<EventSubject>(series); }
+
+std::string number(float v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string range(const Pivot& p) {
+    return "[" + std::to_string(p.start) + ", " + std::to_string(p.end) + "]";
+}
+
+std::string zone(const Pivot& p) {
+    return " (" + number(p.lower) + " to " + number(p.upper) + ", " +
+           (p.trend > 0.0f ? "rising" : "falling") + ")";
+}
+
+bool samePivotUnderWay(const Pivot& a, const Pivot& b) {
+    // The walk keeps start, bounds and trend while a pivot stays open.
+    return a.start == b.start && a.trend == b.trend && a.upper == b.upper && a.lower == b.lower;
+}
+
+}  // namespace
+
+const char* subjectName(EventSubject subject) {
+    switch (subject) {
+        case EventSubject::TurningPoint: return "turning_point";
+        case EventSubject::Stroke: return "stroke";
+        case EventSubject::Segment: return "segment";
+        case EventSubject::SegmentNoPullback: return "segment_no_pullback";
+        case EventSubject::Pivot: return "pivot";
+        case EventSubject::PivotUnderWay: return "pivot_under_way";
+    }
+    return "";
+}
+
+const char* kindName(EventKind kind) {
+    switch (kind) {
+        case EventKind::Appeared: return "appeared";
+        case EventKind::Moved: return "moved";
+        case EventKind::Vanished: return "vanished";
+        case EventKind::Confirmed: return "confirmed";
+        case EventKind::Closed: return "closed";
+        case EventKind::Dropped: return "dropped";
+        case EventKind::Withdrawn: return "withdrawn";
+        case EventKind::Opened: return "opened";
+        case EventKind::Extended: return "extended";
+    }
+    return "";
+}
+
+std::string describe(const ReplayEvent& e) {
+    static constexpr const char* kSubjectText[] = {"turning point", "stroke", "segment",
+                                                   "segment (no pullback)", "pivot",
+                                                   "pivot under way"};
+    const std::string subject = kSubjectText[static_cast<int>(e.subject)];
+    if (e.subject == EventSubject::Pivot || e.subject == EventSubject::PivotUnderWay) {
+        const std::string what = subject + " " + range(e.pivot);
+        switch (e.kind) {
+            case EventKind::Closed: return what + " closed, retained" + zone(e.pivot);
+            case EventKind::Dropped: return what + " closed, dropped" + zone(e.pivot);
+            case EventKind::Opened: return what + " opened" + zone(e.pivot);
+            case EventKind::Extended: return what + " extended to bar " + std::to_string(e.pivot.end);
+            default: return what + " " + kindName(e.kind);
+        }
+    }
+    const std::string mark = subject + (e.direction > 0.0f ? " top" : " bottom");
+    const std::string price = " (" + number(e.price) + ")";
+    if (e.kind == EventKind::Moved) {
+        return mark + " moved from bar " + std::to_string(e.from) + " to bar " + std::to_string(e.at) +
+               price;
+    }
+    return mark + " at bar " + std::to_string(e.at) + " " + kindName(e.kind) + price;
+}
+
+float closeAgainst(float close, const Pivot& pivot) {
+    if (std::isnan(close)) return kNaN;
+    if (close > pivot.upper) return 1.0f;
+    if (close < pivot.lower) return -1.0f;
+    return 0.0f;
+}
+
+namespace {
+
+constexpr Column kAsOfColumns[] = {
+    {"bar", ColumnKind::Bar},
+    {"close", ColumnKind::Price},
+    {"stroke_dir", ColumnKind::Code},
+    {"stroke_bar", ColumnKind::Bar},
+    {"stroke_price", ColumnKind::Price},
+    {"stroke_final_dir", ColumnKind::Code},
+    {"stroke_final_bar", ColumnKind::Bar},
+    {"stroke_final_price", ColumnKind::Price},
+    {"segment_dir", ColumnKind::Code},
+    {"segment_bar", ColumnKind::Bar},
+    {"segment_price", ColumnKind::Price},
+    {"segment_final_dir", ColumnKind::Code},
+    {"segment_final_bar", ColumnKind::Bar},
+    {"segment_final_price", ColumnKind::Price},
+    {"segment_no_pullback_dir", ColumnKind::Code},
+    {"segment_no_pullback_bar", ColumnKind::Bar},
+    {"segment_no_pullback_price", ColumnKind::Price},
+    {"segment_no_pullback_final_dir", ColumnKind::Code},
+    {"segment_no_pullback_final_bar", ColumnKind::Bar},
+    {"segment_no_pullback_final_price", ColumnKind::Price},
+    {"pivot_start", ColumnKind::Bar},
+    {"pivot_end", ColumnKind::Bar},
+    {"pivot_upper", ColumnKind::Price},
+    {"pivot_lower", ColumnKind::Price},
+    {"pivot_trend", ColumnKind::Code},
+    {"pivot_run_count", ColumnKind::Bar},
+    {"close_vs_pivot", ColumnKind::Code},
+    {"under_way_start", ColumnKind::Bar},
+    {"under_way_end", ColumnKind::Bar},
+    {"under_way_upper", ColumnKind::Price},
+    {"under_way_lower", ColumnKind::Price},
+    {"under_way_trend", ColumnKind::Code},
+    {"under_way_run_count", ColumnKind::Bar},
+    {"close_vs_under_way", ColumnKind::Code},
+};
+
+// Bar and close, two marks per series, two pivots.
+static_assert(std::size(kAsOfColumns) == 2 + 6 * kAsOfSeries.size() + 2 * 7);
+
+constexpr Column kEventColumns[] = {
+    {"bar", ColumnKind::Bar},         {"at_bar", ColumnKind::Bar},
+    {"from_bar", ColumnKind::Bar},    {"direction", ColumnKind::Code},
+    {"price", ColumnKind::Price},     {"pivot_start", ColumnKind::Bar},
+    {"pivot_end", ColumnKind::Bar},   {"pivot_upper", ColumnKind::Price},
+    {"pivot_lower", ColumnKind::Price},
+};
+
+double orNaN(bool present, double v) { return present ? v : std::numeric_limits<double>::quiet_NaN(); }
+
+double* putMark(double* o, const MarkState& m) {
+    *o++ = orNaN(m.bar >= 0, m.direction);
+    *o++ = orNaN(m.bar >= 0, m.bar);
+    *o++ = orNaN(m.bar >= 0, m.price);
+    return o;
+}
+
+double* putPivot(double* o, const PivotState& p, float closeVs) {
+    *o++ = orNaN(p.present, p.pivot.start);
+    *o++ = orNaN(p.present, p.pivot.end);
+    *o++ = orNaN(p.present, p.pivot.upper);
+    *o++ = orNaN(p.present, p.pivot.lower);
+    *o++ = orNaN(p.present, p.pivot.trend);
+    *o++ = orNaN(p.present, p.runCount);
+    *o++ = closeVs;
+    return o;
+}
+
+}  // namespace
+
+std::span<const Column> AsOfColumns() { return kAsOfColumns; }
+std::span<const Column> EventColumns() { return kEventColumns; }
+
+void AsOfValues(const AsOfRow& row, std::span<double> out) {
+    double* o = out.data();
+    *o++ = row.bar;
+    *o++ = row.close;
+    for (std::size_t k = 0; k < kAsOfSeries.size(); ++k) {
+        o = putMark(o, row.inProgress[k]);
+        o = putMark(o, row.lastFinal[k]);
+    }
+    o = putPivot(o, row.lastPivot, row.closeVsLastPivot);
+    putPivot(o, row.pivotUnderWay, row.closeVsPivotUnderWay);
+}
+
+void EventValues(const ReplayEvent& e, std::span<double> out) {
+    const bool pivot = e.subject == EventSubject::Pivot || e.subject == EventSubject::PivotUnderWay;
+    const double values[] = {
+        static_cast<double>(e.bar),  orNaN(!pivot, e.at),         orNaN(e.from >= 0, e.from),
+        e.direction,                 orNaN(!pivot, e.price),      orNaN(pivot, e.pivot.start),
+        orNaN(pivot, e.pivot.end),   orNaN(pivot, e.pivot.upper), orNaN(pivot, e.pivot.lower),
+    };
+    std::copy(std::begin(values), std::end(values), out.begin());
+}
+
+void Replay::shownTail(Shown& shown) const {
+    for (std::size_t s = 0; s < kMarkSeriesCount; ++s) {
+        const auto series = static_cast<MarkSeries>(s);
+        const std::span<const SignalMark> marks = engine_.marks(series);
+        shown.finals[s] = engine_.finalMarks(series);
+        shown.tails[s].assign(marks.begin() + static_cast<std::ptrdiff_t>(shown.finals[s]), marks.end());
+    }
+    const std::span<const PivotClose> closes = engine_.closes();
+    shown.finalCloses = engine_.finalCloses();
+    shown.closeTail.assign(closes.begin() + static_cast<std::ptrdiff_t>(shown.finalCloses), closes.end());
+    shown.underWay = engine_.pivotUnderWay();
+}
+
+void Replay::push(float high, float low, float close) {
+    // Only what was not final can have changed: the tails before and after
+    // are compared place by place.
+    Shown& before = before_;  // reused: no allocation per bar once grown
+    shownTail(before);
+    engine_.push(high, low);
+    events_.clear();
+    for (std::size_t s = 0; s < kMarkSeriesCount; ++s) {
+        markEvents(before, static_cast<MarkSeries>(s));
+    }
+    pivotEvents(before);
+    buildAsOf(close);
+}
+
+ReplayEvent Replay::markEvent(MarkSeries series, EventKind kind, const SignalMark& mark,
+                              std::int32_t from) const {
+    ReplayEvent e;
+    e.bar = static_cast<std::int32_t>(engine_.size() - 1);
+    e.subject = subjectOf(series);
+    e.kind = kind;
+    const MarkState state = markState(mark);
+    e.at = state.bar;
+    e.from = from;
+    e.direction = state.direction;
+    e.price = state.price;
+    return e;
+}
+
+void Replay::markEvents(const Shown& before, MarkSeries series) {
+    const auto s = static_cast<std::size_t>(series);
+    const std::span<const SignalMark> now = engine_.marks(series);
+    const std::vector<SignalMark>& old = before.tails[s];
+    const std::size_t from = before.finals[s];
+    const std::size_t newCount = now.size() - from;
+    for (std::size_t j = 0; j < std::max(old.size(), newCount); ++j) {
+        const SignalMark* a = j < old.size() ? &old[j] : nullptr;
+        const SignalMark* b = j < newCount ? &now[from + j] : nullptr;
+        if (a != nullptr && b != nullptr && *a == *b) continue;
+        if (a != nullptr && b != nullptr && a->value == b->value) {
+            events_.push_back(markEvent(series, EventKind::Moved, *b, static_cast<std::int32_t>(a->bar)));
+            continue;
+        }
+        if (a != nullptr) events_.push_back(markEvent(series, EventKind::Vanished, *a));
+        if (b != nullptr) events_.push_back(markEvent(series, EventKind::Appeared, *b));
+    }
+    for (std::size_t k = from; k < engine_.finalMarks(series); ++k) {
+        events_.push_back(markEvent(series, EventKind::Confirmed, now[k]));
+    }
+}
+
+void Replay::pivotEvents(const Shown& before) {
+    const auto bar = static_cast<std::int32_t>(engine_.size() - 1);
+    const auto pivotEvent = [&](EventSubject subject, EventKind kind, const Pivot& p) {
+        ReplayEvent e;
+        e.bar = bar;
+        e.subject = subject;
+        e.kind = kind;
+        e.direction = p.trend;
+        e.pivot = p;
+        events_.push_back(e);
+    };
+    const std::span<const PivotClose> now = engine_.closes();
+    const std::vector<PivotClose>& old = before.closeTail;
+    const std::size_t newCount = now.size() - before.finalCloses;
+    bool underWayClosed = false;
+    for (std::size_t j = 0; j < std::max(old.size(), newCount); ++j) {
+        const PivotClose* a = j < old.size() ? &old[j] : nullptr;
+        const PivotClose* b = j < newCount ? &now[before.finalCloses + j] : nullptr;
+        if (a != nullptr && b != nullptr && *a == *b) continue;
+        if (a != nullptr) pivotEvent(EventSubject::Pivot, EventKind::Withdrawn, a->pivot);
+        if (b != nullptr) {
+            pivotEvent(EventSubject::Pivot, b->retained ? EventKind::Closed : EventKind::Dropped, b->pivot);
+            underWayClosed = underWayClosed || (before.underWay && before.underWay->start == b->pivot.start);
+        }
+    }
+    const std::optional<Pivot>& was = before.underWay;
+    const std::optional<Pivot>& is = engine_.pivotUnderWay();
+    // A close of the pivot under way ends it (a reader sees the close's start
+    // match); anything shown after that is a new pivot under way.
+    const bool same = was && is && !underWayClosed && samePivotUnderWay(*was, *is);
+    if (was && !same && !underWayClosed) pivotEvent(EventSubject::PivotUnderWay, EventKind::Withdrawn, *was);
+    if (is && !same) pivotEvent(EventSubject::PivotUnderWay, EventKind::Opened, *is);
+    if (same && was->end != is->end) pivotEvent(EventSubject::PivotUnderWay, EventKind::Extended, *is);
+}
+
+MarkState Replay::markState(const SignalMark& mark) const {
+    const bool top = mark.value == 1.0f;
+    return {static_cast<std::int32_t>(mark.bar), mark.value,
+            top ? engine_.high()[mark.bar] : engine_.low()[mark.bar]};
+}
+
+void Replay::buildAsOf(float close) {
+    AsOfRow row;
+    row.bar = static_cast<std::int32_t>(engine_.size() - 1);
+    row.close = close;
+    for (std::size_t k = 0; k < kAsOfSeries.size(); ++k) {
+        const std::span<const SignalMark> marks = engine_.marks(kAsOfSeries[k]);
+        const std::size_t final = engine_.finalMarks(kAsOfSeries[k]);
+        if (!marks.empty()) row.inProgress[k] = markState(marks.back());
+        if (final > 0) row.lastFinal[k] = markState(marks[final - 1]);
+    }
+    const ZhongShuList& pivots = engine_.pivots();
+    row.closeVsLastPivot = kNaN;
+    row.closeVsPivotUnderWay = kNaN;
+    if (!pivots.empty()) {
+        row.lastPivot = {true, pivots.back(), engine_.runCounts().back()};
+        row.closeVsLastPivot = closeAgainst(close, pivots.back());
+    }
+    if (const std::optional<Pivot>& open = engine_.pivotUnderWay()) {
+        // The run count it will have once listed, if nothing closes before it.
+        const float runCount = ContinueRunCount(pivots.empty() ? nullptr : &pivots.back(),
+                                                pivots.empty() ? 0.0f : engine_.runCounts().back(), *open);
+        row.pivotUnderWay = {true, *open, runCount};
+        row.closeVsPivotUnderWay = closeAgainst(close, *open);
+    }
+    asOf_ = row;
+}
+
+ReplayLog ReplaySeries(std::span<const float> high, std::span<const float> low,
+                       std::span<const float> close) {
+    ReplayLog log;
+    log.rows.reserve(high.size());
+    Replay replay;
+    for (std::size_t i = 0; i < high.size(); ++i) {
+        replay.push(high[i], low[i], i < close.size() ? close[i] : kNaN);
+        log.rows.push_back(replay.asOf());
+        log.events.insert(log.events.end(), replay.events().begin(), replay.events().end());
+    }
+    return log;
+}
+
+}  // namespace vlm

@@ -1,0 +1,152 @@
+#pragma once
+// What a backtest may read at bar t: the changes bar t made to what the
+// functions show, and one as-of row of where the structures stood, both from
+// bars 0..t only.
+
+#include <array>
+#include <optional>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stream/streaming_engine.h"
+
+namespace vlm {
+
+// What an event is about: the four mark signals (functions 1 to 4), a closed
+// pivot (functions 5 to 9), or the pivot still under way.
+enum class EventSubject { TurningPoint, Stroke, Segment, SegmentNoPullback, Pivot, PivotUnderWay };
+
+enum class EventKind {
+    Appeared,   // a mark is shown that was not
+    Moved,      // the same mark (same place in the list, same kind) at another bar
+    Vanished,   // a mark shown at the bar before is gone
+    Confirmed,  // a mark became final: no later bar can move or remove it
+    Closed,     // a pivot closed and is listed
+    Dropped,    // a pivot closed and the trim dropped it
+    Withdrawn,  // a close or a pivot under way shown at the bar before is gone
+    Opened,     // a pivot is under way that was not
+    Extended,   // the pivot under way reaches a later bar
+};
+
+struct ReplayEvent {
+    std::int32_t bar = 0;  // the bar whose arrival made the change
+    EventSubject subject = EventSubject::Stroke;
+    EventKind kind = EventKind::Appeared;
+    // Marks: the bar of the mark, the bar it left (Moved, else -1), 1 top or
+    // -1 bottom, and the high at a top or the low at a bottom.
+    std::int32_t at = -1;
+    std::int32_t from = -1;
+    float direction = 0.0f;
+    float price = 0.0f;
+    // Pivot events: the pivot as shown (the previous one for Withdrawn).
+    Pivot pivot{};
+
+    friend bool operator==(const ReplayEvent&, const ReplayEvent&) = default;
+};
+
+// One line of plain text, e.g. "stroke top at bar 812 confirmed".
+std::string describe(const ReplayEvent& event);
+// Short names used in files: "turning_point", "stroke", ..., "pivot_under_way".
+const char* subjectName(EventSubject subject);
+const char* kindName(EventKind kind);
+
+// A mark as shown: bar -1 when there is none.
+struct MarkState {
+    std::int32_t bar = -1;
+    float direction = 0.0f;
+    float price = 0.0f;
+
+    friend bool operator==(const MarkState&, const MarkState&) = default;
+};
+
+struct PivotState {
+    bool present = false;
+    Pivot pivot{};
+    float runCount = 0.0f;  // what function 9 writes for it
+
+    friend bool operator==(const PivotState&, const PivotState&) = default;
+};
+
+// Strokes, segments and segments without the pullback rule, in that order.
+inline constexpr std::array<MarkSeries, 3> kAsOfSeries{MarkSeries::Strokes, MarkSeries::Segments,
+                                                       MarkSeries::SegmentsNoPullback};
+
+struct AsOfRow {
+    std::int32_t bar = 0;
+    // Per series of kAsOfSeries: the end of the one in progress (the last
+    // mark shown) and the last final end (the last mark no bar can change).
+    std::array<MarkState, 3> inProgress{};
+    std::array<MarkState, 3> lastFinal{};
+    PivotState lastPivot;      // the latest listed pivot
+    PivotState pivotUnderWay;  // not listed by the host yet
+    float close = 0.0f;
+    // Where the close stands: 1 above the zone's upper bound, 0 within it
+    // (bounds included), -1 below its lower bound, NaN without a zone or
+    // without a close to place.
+    float closeVsLastPivot = 0.0f;
+    float closeVsPivotUnderWay = 0.0f;
+
+};
+
+float closeAgainst(float close, const Pivot& pivot);
+
+// The as-of row and the event as flat columns, named once for every face
+// (files, data frames). A value is NaN where there is nothing to show.
+enum class ColumnKind { Bar, Code, Price };  // bar index; -1/0/1 code; price
+struct Column {
+    std::string_view name;
+    ColumnKind kind;
+};
+std::span<const Column> AsOfColumns();
+// Writes AsOfColumns().size() values.
+void AsOfValues(const AsOfRow& row, std::span<double> out);
+// Numeric columns of an event; its subject, kind and text are strings beside them.
+std::span<const Column> EventColumns();
+// Writes EventColumns().size() values.
+void EventValues(const ReplayEvent& event, std::span<double> out);
+
+class Replay {
+public:
+    // Pushes one bar (its close only places it against the pivots) and
+    // records its events and as-of row.
+    void push(float high, float low, float close);
+
+    // The events of the last bar pushed, and its as-of row.
+    [[nodiscard]] std::span<const ReplayEvent> events() const { return events_; }
+    [[nodiscard]] const AsOfRow& asOf() const { return asOf_; }
+    [[nodiscard]] const StreamingEngine& engine() const { return engine_; }
+
+private:
+    struct Shown {
+        std::array<std::vector<SignalMark>, kMarkSeriesCount> tails;
+        std::array<std::size_t, kMarkSeriesCount> finals{};
+        std::vector<PivotClose> closeTail;
+        std::size_t finalCloses = 0;
+        std::optional<Pivot> underWay;
+    };
+    void shownTail(Shown& shown) const;
+    void markEvents(const Shown& before, MarkSeries series);
+    void pivotEvents(const Shown& before);
+    [[nodiscard]] MarkState markState(const SignalMark& mark) const;
+    [[nodiscard]] ReplayEvent markEvent(MarkSeries series, EventKind kind, const SignalMark& mark,
+                                        std::int32_t from = -1) const;
+    void buildAsOf(float close);
+
+    StreamingEngine engine_;
+    Shown before_;
+    std::vector<ReplayEvent> events_;
+    AsOfRow asOf_;
+};
+
+// The whole replay of a series: one as-of row per bar and every event.
+struct ReplayLog {
+    std::vector<AsOfRow> rows;
+    std::vector<ReplayEvent> events;
+};
+ReplayLog ReplaySeries(std::span<const float> high, std::span<const float> low,
+                       std::span<const float> close);
+
+}  // namespace vlm

@@ -1,0 +1,194 @@
+#include "stream/streaming_engine.h"
+
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+
+#include "pivot/pivot_outputs.h"
+
+namespace vlm {
+
+namespace {
+
+float markValue(std::int32_t direction) { return direction == 1 ? 1.0f : -1.0f; }
+
+SignalMark strokeMark(const Bi& stroke) {
+    return {static_cast<std::size_t>(stroke.kxianList.back().extremeIndex),
+            markValue(stroke.direction)};
+}
+
+// The stroke ends that the newest merged bar may still change: at most the
+// end of the stroke in progress and one stroke it opens.
+struct StrokeTail {
+    std::array<SignalMark, 2> marks{};
+    std::size_t size = 0;
+    void add(SignalMark m) { marks[size++] = m; }
+};
+
+StrokeTail strokeTail(const BiChuLi& final, const Kxian& last) {
+    StrokeTail tail;
+    const auto lastBar = static_cast<std::size_t>(last.extremeIndex);
+    switch (final.preview(last)) {
+        case StrokeStep::OpensFirst:
+            tail.add({lastBar, 1.0f});
+            break;
+        case StrokeStep::Extends:
+            tail.add({lastBar, markValue(final.biList.back().direction)});
+            break;
+        case StrokeStep::Pends:
+            tail.add(strokeMark(final.biList.back()));
+            break;
+        case StrokeStep::Confirms:
+            tail.add(strokeMark(final.biList.back()));
+            tail.add({lastBar, markValue(-final.biList.back().direction)});
+            break;
+    }
+    return tail;
+}
+
+}  // namespace
+
+void StreamingEngine::push(float high, float low) {
+    if (high_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        throw std::length_error("more bars than a bar index can hold");
+    }
+    high_.push_back(high);
+    low_.push_back(low);
+    takeBackTail();
+    const std::size_t before = kxianChuLi_.kxianList.size();
+    kxianChuLi_.AddKxian(high, low);
+    const std::size_t after = kxianChuLi_.kxianList.size();
+    if (after > before && after >= 2) {
+        commitRecord(after - 2);  // a new record opened: the one before it is final
+    }
+    runTail();
+}
+
+void StreamingEngine::reserve(std::size_t bars) {
+    high_.reserve(bars);
+    low_.reserve(bars);
+    kxianChuLi_.kxianList.reserve(bars);
+    lists_[index(MarkSeries::TurningPoints)].marks.reserve(bars);
+    // Strokes, their ends, segment ends and pivots: a stroke ends at least
+    // four merged bars after the one before, and a tail adds at most two.
+    const std::size_t strokes = bars / 4 + 3;
+    biChuLi_.biList.reserve(strokes);
+    points_.reserve(strokes);
+    for (std::size_t s = index(MarkSeries::Strokes); s < kMarkSeriesCount; ++s) {
+        lists_[s].marks.reserve(strokes);
+    }
+    pivots_.reserve(strokes);
+    runCounts_.reserve(strokes);
+    closes_.reserve(strokes);
+}
+
+void StreamingEngine::takeBackTail() {
+    for (MarkSeries s : {MarkSeries::TurningPoints, MarkSeries::Strokes}) {
+        MarkList& list = lists_[index(s)];
+        list.marks.resize(list.final);
+    }
+    for (std::size_t s = 0; s < segmentTails_.size(); ++s) {
+        std::vector<SignalMark>& marks = lists_[index(MarkSeries::Segments) + s].marks;
+        const SegmentTail& tail = segmentTails_[s];
+        marks.resize(tail.size == 0 ? 0 : tail.size - 1);
+        if (tail.size != 0) {
+            marks.push_back(tail.last);  // within capacity: cannot fail
+        }
+    }
+    points_.resize(finalPoints_);
+    pivots_.resize(finalPivots_);
+    runCounts_.resize(finalPivots_);
+    closes_.resize(finalCloses_);
+}
+
+void StreamingEngine::commitRecord(std::size_t k) {
+    const std::vector<Kxian>& list = kxianChuLi_.kxianList;
+    MarkList& turning = lists_[index(MarkSeries::TurningPoints)];
+    // A record is a turning point when the direction changes after it; the
+    // record after it is there now, and its direction never changes.
+    if (list[k].direction != list[k + 1].direction) {
+        turning.marks.push_back(
+            {static_cast<std::size_t>(list[k].extremeIndex), markValue(list[k].direction)});
+    }
+    turning.final = turning.marks.size();
+    biChuLi_.add(list, k);
+    commitStrokes();
+}
+
+void StreamingEngine::commitStrokes() {
+    MarkList& strokes = lists_[index(MarkSeries::Strokes)];
+    const std::vector<Bi>& biList = biChuLi_.biList;
+    if (strokes.marks.size() + 1 >= biList.size()) {
+        return;  // no stroke has become final
+    }
+    // Every stroke before the last is final: its end feeds segments and pivots.
+    while (strokes.marks.size() + 1 < biList.size()) {
+        const SignalMark mark = strokeMark(biList[strokes.marks.size()]);
+        strokes.marks.push_back(mark);
+        points_.push_back(pointOf(mark));
+        for (std::size_t s = 0; s < segmentMachines_.size(); ++s) {
+            segmentMachines_[s].step(mark.bar, mark.value, high_, low_,
+                                     lists_[index(MarkSeries::Segments) + s].marks);
+        }
+    }
+    strokes.final = strokes.marks.size();
+    finalPoints_ = points_.size();
+    for (std::size_t s = 0; s < segmentMachines_.size(); ++s) {
+        MarkList& segments = lists_[index(MarkSeries::Segments) + s];
+        // The last segment end is that of the segment in progress: it can move.
+        segments.final = segments.marks.empty() ? 0 : segments.marks.size() - 1;
+    }
+    walk_.advance(points_, pivots_, &closes_);
+    appendRunCounts();
+    finalPivots_ = pivots_.size();
+    finalCloses_ = closes_.size();
+}
+
+void StreamingEngine::runTail() {
+    const Kxian& last = kxianChuLi_.kxianList.back();
+    lists_[index(MarkSeries::TurningPoints)].marks.push_back(
+        {static_cast<std::size_t>(last.extremeIndex), markValue(last.direction)});
+
+    const StrokeTail tail = strokeTail(biChuLi_, last);
+    for (std::size_t t = 0; t < tail.size; ++t) {
+        lists_[index(MarkSeries::Strokes)].marks.push_back(tail.marks[t]);
+        points_.push_back(pointOf(tail.marks[t]));
+    }
+    for (std::size_t s = 0; s < segmentMachines_.size(); ++s) {
+        std::vector<SignalMark>& marks = lists_[index(MarkSeries::Segments) + s].marks;
+        segmentTails_[s] = {marks.size(), marks.empty() ? SignalMark{0, 0.0f} : marks.back()};
+        SegmentMachine ahead = segmentMachines_[s];
+        for (std::size_t t = 0; t < tail.size; ++t) {
+            ahead.step(tail.marks[t].bar, tail.marks[t].value, high_, low_, marks);
+        }
+    }
+    PivotWalk ahead = walk_;
+    ahead.advance(points_, pivots_, &closes_);
+    appendRunCounts();
+    pivotUnderWay_ = ahead.openPivot();
+}
+
+void StreamingEngine::appendRunCounts() {
+    while (runCounts_.size() < pivots_.size()) {
+        const std::size_t p = runCounts_.size();
+        runCounts_.push_back(ContinueRunCount(p > 0 ? &pivots_[p - 1] : nullptr,
+                                              p > 0 ? runCounts_[p - 1] : 0.0f, pivots_[p]));
+    }
+}
+
+TurningPoint StreamingEngine::pointOf(const SignalMark& mark) const {
+    const bool top = mark.value == 1.0f;
+    return {static_cast<std::int32_t>(mark.bar), top, top ? high_[mark.bar] : low_[mark.bar]};
+}
+
+void StreamingEngine::write(std::size_t number, std::span<float> out) const noexcept {
+    if (number >= 1 && number <= kMarkSeriesCount) {
+        WriteSignalMarks(lists_[number - 1].marks, out);
+    } else if (number > kMarkSeriesCount && number <= 9) {
+        WritePivotOutput(pivots_, static_cast<PivotOutput>(number - kMarkSeriesCount - 1), out);
+    } else {
+        std::fill(out.begin(), out.end(), 0.0f);
+    }
+}
+
+}  // namespace vlm

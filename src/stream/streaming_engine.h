@@ -1,0 +1,111 @@
+#pragma once
+// The nine functions bar by bar: after every push, exactly what the routines
+// return on the bars pushed so far (functions 3 to 9 on the stroke signal of
+// function 2, as in the host), without recomputing the whole history.
+//
+// Every structure is split into a final part, which no later bar can change,
+// and a tail that the newest bars may still move: the last merged bar, the
+// stroke in progress, the segment in progress and the pivot walk since its
+// last fixed point. A push takes the tail back, feeds what has become final to
+// the routines' own resumable pieces, and then runs the tail again on copies.
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "kline/kxian_chuli.h"
+#include "pivot/pivot_list.h"
+#include "pivot/pivot_walk.h"
+#include "segment/segment_machine.h"
+#include "stroke/bi_chuli.h"
+#include "stroke/signal_mark.h"
+
+namespace vlm {
+
+// The four mark signals, in function order (functions 1 to 4).
+enum class MarkSeries { TurningPoints, Strokes, Segments, SegmentsNoPullback };
+inline constexpr std::size_t kMarkSeriesCount = 4;
+
+class StreamingEngine {
+public:
+    // Appends one bar. Throws std::length_error past the largest bar index
+    // the functions can hold, and std::bad_alloc; either leaves the engine
+    // unusable, so start a new one.
+    void push(float high, float low);
+
+    // Room for this many bars in all, so that no push has to move a list
+    // while it grows: the same total work, but no single slow push. A merged
+    // bar covers at least one bar and a stroke at least four merged bars
+    // (the first excepted), which bounds every list.
+    void reserve(std::size_t bars);
+
+    [[nodiscard]] std::size_t size() const { return high_.size(); }
+    [[nodiscard]] std::span<const float> high() const { return high_; }
+    [[nodiscard]] std::span<const float> low() const { return low_; }
+
+    // Function `number` (1 to 9) over the bars pushed so far, written over
+    // `out` (size() values). Cannot fail.
+    void write(std::size_t number, std::span<float> out) const noexcept;
+
+    // The marks of a signal, in bar order, and how many of them, from the
+    // first, are final: no later bar can move or remove them.
+    [[nodiscard]] std::span<const SignalMark> marks(MarkSeries series) const {
+        return lists_[index(series)].marks;
+    }
+    [[nodiscard]] std::size_t finalMarks(MarkSeries series) const {
+        return lists_[index(series)].final;
+    }
+
+    // The pivot list functions 5 to 9 publish; the first finalPivots() are final.
+    [[nodiscard]] const ZhongShuList& pivots() const { return pivots_; }
+    [[nodiscard]] std::size_t finalPivots() const { return finalPivots_; }
+    // Function 9's value for each listed pivot.
+    [[nodiscard]] std::span<const float> runCounts() const { return runCounts_; }
+    // Every close of the walk, kept or dropped; the first finalCloses() are final.
+    [[nodiscard]] std::span<const PivotClose> closes() const { return closes_; }
+    [[nodiscard]] std::size_t finalCloses() const { return finalCloses_; }
+    // The pivot still open at the last bar, which the host does not show.
+    [[nodiscard]] const std::optional<Pivot>& pivotUnderWay() const { return pivotUnderWay_; }
+
+private:
+    struct MarkList {
+        std::vector<SignalMark> marks;
+        std::size_t final = 0;
+    };
+    // What a run of the segment machine on tail stroke ends changed: it can
+    // replace the last final mark and append after it, nothing before.
+    struct SegmentTail {
+        std::size_t size = 0;
+        SignalMark last{0, 0.0f};
+    };
+
+    static std::size_t index(MarkSeries s) { return static_cast<std::size_t>(s); }
+    void takeBackTail();
+    void commitRecord(std::size_t k);
+    void commitStrokes();
+    void runTail();
+    void appendRunCounts();
+    [[nodiscard]] TurningPoint pointOf(const SignalMark& mark) const;
+
+    std::vector<float> high_;
+    std::vector<float> low_;
+    KxianChuLi kxianChuLi_;  // its last record is the only one still changing
+    BiChuLi biChuLi_;        // fed the final merged bars only
+    std::array<MarkList, kMarkSeriesCount> lists_;
+    std::vector<TurningPoint> points_;  // stroke ends: the final ones, then the tail
+    std::size_t finalPoints_ = 0;
+    std::array<SegmentMachine, 2> segmentMachines_{SegmentMachine(PullbackRule::Apply),
+                                                    SegmentMachine(PullbackRule::Ignore)};
+    std::array<SegmentTail, 2> segmentTails_{};
+    PivotWalk walk_;  // has fed the final stroke ends
+    ZhongShuList pivots_;
+    std::vector<float> runCounts_;
+    std::vector<PivotClose> closes_;
+    std::size_t finalPivots_ = 0;
+    std::size_t finalCloses_ = 0;
+    std::optional<Pivot> pivotUnderWay_;
+};
+
+}  // namespace vlm

@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "pivot/pivot_list.h"
+#include "pivot/pivot_outputs.h"
+#include "stream/replay.h"
+#include "stream/streaming_engine.h"
+#include "support/series_gen.h"
+
+namespace vlm {
+namespace {
+
+using testing::Bars;
+using testing::makeBars;
+using testing::runFunction;
+using testing::sameBits;
+using testing::Shape;
+
+// The host's view of a prefix: functions 1 and 2 on the bars, 3 to 9 on
+// function 2's output.
+std::vector<std::vector<float>> routinesOn(std::span<const float> high, std::span<const float> low) {
+    std::vector<std::vector<float>> out(10);
+    out[2] = runFunction(2, {}, high, low);
+    for (int n = 1; n <= 9; ++n) {
+        if (n != 2) out[n] = runFunction(n, out[2], high, low);
+    }
+    return out;
+}
+
+struct StreamCase {
+    Shape shape;
+    std::size_t bars;
+    std::uint32_t seed;
+};
+
+class StreamingEqualsRoutines : public ::testing::TestWithParam<StreamCase> {};
+
+// After every push the nine outputs are those of the routines on the prefix,
+// the pivot under way is the one the walk leaves open, and what the engine
+// called final is still there, unchanged, at every later push.
+TEST_P(StreamingEqualsRoutines, AfterEveryPush) {
+    const StreamCase& c = GetParam();
+    const Bars bars = makeBars(c.shape, c.bars, c.seed);
+    StreamingEngine engine;
+    std::array<std::vector<SignalMark>, kMarkSeriesCount> finalMarks;
+    std::vector<Pivot> finalPivots;
+    std::vector<PivotClose> finalCloses;
+    std::vector<float> out;
+    for (std::size_t t = 0; t < bars.size(); ++t) {
+        engine.push(bars.high[t], bars.low[t]);
+        ASSERT_EQ(engine.size(), t + 1);
+        const std::span<const float> high(bars.high.data(), t + 1);
+        const std::span<const float> low(bars.low.data(), t + 1);
+        const auto expected = routinesOn(high, low);
+        out.assign(t + 1, 777.0f);
+        for (int n = 1; n <= 9; ++n) {
+            engine.write(static_cast<std::size_t>(n), out);
+            ASSERT_TRUE(sameBits(out, expected[static_cast<std::size_t>(n)]))
+                << "function " << n << " after bar " << t;
+        }
+        const ZhongShuList withOpen =
+            CalcPivotList(expected[2], high, low, {.includeOpenPivot = true});
+        const std::optional<Pivot> open =
+            withOpen.size() > engine.pivots().size() ? std::optional<Pivot>(withOpen.back()) : std::nullopt;
+        ASSERT_EQ(engine.pivotUnderWay(), open) << "after bar " << t;
+        ASSERT_TRUE(std::equal(engine.runCounts().begin(), engine.runCounts().end(),
+                               PivotRunCounts(engine.pivots()).begin()));
+
+        for (std::size_t s = 0; s < kMarkSeriesCount; ++s) {
+            const auto marks = engine.marks(static_cast<MarkSeries>(s));
+            ASSERT_GE(engine.finalMarks(static_cast<MarkSeries>(s)), finalMarks[s].size());
+            ASSERT_TRUE(std::equal(finalMarks[s].begin(), finalMarks[s].end(), marks.begin()))
+                << "a final mark of series " << s << " changed at bar " << t;
+            finalMarks[s].assign(marks.begin(), marks.begin() + static_cast<std::ptrdiff_t>(
+                                                                    engine.finalMarks(static_cast<MarkSeries>(s))));
+        }
+        ASSERT_TRUE(std::equal(finalPivots.begin(), finalPivots.end(), engine.pivots().begin()));
+        finalPivots.assign(engine.pivots().begin(), engine.pivots().begin() + static_cast<std::ptrdiff_t>(engine.finalPivots()));
+        ASSERT_TRUE(std::equal(finalCloses.begin(), finalCloses.end(), engine.closes().begin()));
+        finalCloses.assign(engine.closes().begin(), engine.closes().begin() + static_cast<std::ptrdiff_t>(engine.finalCloses()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, StreamingEqualsRoutines,
+    ::testing::Values(StreamCase{Shape::QuantisedWalk, 2500, 1}, StreamCase{Shape::QuantisedWalk, 1500, 2},
+                      StreamCase{Shape::TinyValueSet, 1500, 3}, StreamCase{Shape::WithNaN, 1500, 4},
+                      StreamCase{Shape::ZeroAndNegative, 1500, 5}, StreamCase{Shape::LowAboveHigh, 1500, 6},
+                      StreamCase{Shape::PendingGrowing, 600, 7}),
+    [](const ::testing::TestParamInfo<StreamCase>& info) {
+        return std::string(testing::shapeName(info.param.shape)) + "_" + std::to_string(info.param.seed);
+    });
+
+TEST(StreamingEngine, NoBarsWritesZeros) {
+    const StreamingEngine engine;
+    std::vector<float> out;
+    for (std::size_t n = 1; n <= 9; ++n) engine.write(n, out);
+    EXPECT_TRUE(engine.pivots().empty());
+    EXPECT_FALSE(engine.pivotUnderWay().has_value());
+}
+
+// The worked example of the strokes: the down stroke is shown from bar 4,
+// and the first top becomes final only when bar 4's merged bar is final.
+TEST(StreamingEngine, StrokeMarksAndWhenTheyBecomeFinal) {
+    const float highs[] = {10, 9, 8, 7, 6, 7, 8, 9, 10, 11};
+    StreamingEngine engine;
+    struct Seen {
+        std::size_t marks;
+        std::size_t final;
+    };
+    const Seen expected[] = {{1, 0}, {1, 0}, {1, 0}, {1, 0}, {2, 0},
+                             {2, 1}, {2, 1}, {2, 1}, {3, 1}, {3, 2}};
+    for (std::size_t t = 0; t < 10; ++t) {
+        engine.push(highs[t], highs[t] - 1.0f);
+        EXPECT_EQ(engine.marks(MarkSeries::Strokes).size(), expected[t].marks) << "bar " << t;
+        EXPECT_EQ(engine.finalMarks(MarkSeries::Strokes), expected[t].final) << "bar " << t;
+    }
+    const std::vector<SignalMark> marks(engine.marks(MarkSeries::Strokes).begin(),
+                                        engine.marks(MarkSeries::Strokes).end());
+    EXPECT_EQ(marks, (std::vector<SignalMark>{{0, 1.0f}, {4, -1.0f}, {9, 1.0f}}));
+}
+
+// --- events and as-of rows ------------------------------------------------
+
+TEST(Replay, EventsOfTheStrokeExample) {
+    // Highs 10, 9, 8, 7, 6, 5.8 with lows 9, 8, 7, 6, 5, 5.2, then 4.5/3.
+    const float highs[] = {10, 9, 8, 7, 6, 5.8f, 4.5f};
+    const float lows[] = {9, 8, 7, 6, 5, 5.2f, 3};
+    Replay replay;
+    std::vector<std::vector<std::string>> seen;
+    for (std::size_t t = 0; t < 7; ++t) {
+        replay.push(highs[t], lows[t], lows[t]);
+        std::vector<std::string> stroke;
+        for (const ReplayEvent& e : replay.events()) {
+            if (e.subject == EventSubject::Stroke) stroke.push_back(describe(e));
+        }
+        seen.push_back(stroke);
+    }
+    EXPECT_EQ(seen[0], (std::vector<std::string>{"stroke top at bar 0 appeared (10)"}));
+    EXPECT_TRUE(seen[3].empty());
+    EXPECT_EQ(seen[4], (std::vector<std::string>{"stroke bottom at bar 4 appeared (5)"}));
+    // Bar 5 lies inside bar 4: merged, and the bottom stays on bar 4.
+    EXPECT_TRUE(seen[5].empty());
+    // Bar 6 opens a new merged bar: bar 4's record is final, so is the top at
+    // bar 0, and the bottom moves on to bar 6.
+    EXPECT_EQ(seen[6], (std::vector<std::string>{"stroke bottom moved from bar 4 to bar 6 (3)",
+                                                 "stroke top at bar 0 confirmed (10)"}));
+    const AsOfRow& row = replay.asOf();
+    EXPECT_EQ(row.bar, 6);
+    EXPECT_EQ(row.inProgress[0], (MarkState{6, -1.0f, 3.0f}));
+    EXPECT_EQ(row.lastFinal[0], (MarkState{0, 1.0f, 10.0f}));
+}
+
+// Applying the events in order gives back, at every bar, exactly the marks,
+// the listed pivots and the pivot under way that the engine shows.
+TEST(Replay, EventsRebuildWhatIsShown) {
+    for (const Shape shape : {Shape::QuantisedWalk, Shape::TinyValueSet, Shape::WithNaN}) {
+        const Bars bars = makeBars(shape, 3000, 11);
+        Replay replay;
+        std::array<std::map<std::int32_t, float>, kMarkSeriesCount> marks;
+        std::vector<Pivot> listed;
+        std::optional<Pivot> underWay;
+        for (std::size_t t = 0; t < bars.size(); ++t) {
+            replay.push(bars.high[t], bars.low[t], bars.low[t]);
+            for (const ReplayEvent& e : replay.events()) {
+                ASSERT_EQ(e.bar, static_cast<std::int32_t>(t));
+                const auto s = static_cast<std::size_t>(e.subject);
+                switch (e.kind) {
+                    case EventKind::Appeared: marks[s][e.at] = e.direction; break;
+                    case EventKind::Moved:
+                        ASSERT_EQ(marks[s].erase(e.from), 1u);
+                        marks[s][e.at] = e.direction;
+                        break;
+                    case EventKind::Vanished: ASSERT_EQ(marks[s].erase(e.at), 1u); break;
+                    case EventKind::Confirmed: ASSERT_EQ(marks[s].at(e.at), e.direction); break;
+                    case EventKind::Closed: listed.push_back(e.pivot); break;
+                    case EventKind::Withdrawn:
+                        if (e.subject == EventSubject::Pivot) {
+                            const auto it = std::find(listed.begin(), listed.end(), e.pivot);
+                            if (it != listed.end()) listed.erase(it);
+                        } else {
+                            underWay.reset();
+                        }
+                        break;
+                    case EventKind::Opened:
+                    case EventKind::Extended: underWay = e.pivot; break;
+                    case EventKind::Dropped: break;
+                }
+                if (e.subject == EventSubject::Pivot && e.kind != EventKind::Withdrawn && underWay &&
+                    underWay->start == e.pivot.start) {
+                    underWay.reset();
+                }
+            }
+            const StreamingEngine& engine = replay.engine();
+            for (std::size_t s = 0; s < kMarkSeriesCount; ++s) {
+                std::vector<SignalMark> rebuilt;
+                for (const auto& [bar, value] : marks[s]) rebuilt.push_back({static_cast<std::size_t>(bar), value});
+                const auto shown = engine.marks(static_cast<MarkSeries>(s));
+                ASSERT_TRUE(std::equal(rebuilt.begin(), rebuilt.end(), shown.begin(), shown.end()))
+                    << testing::shapeName(shape) << " series " << s << " at bar " << t;
+            }
+            ASSERT_EQ(listed, engine.pivots()) << "at bar " << t;
+            ASSERT_EQ(underWay, engine.pivotUnderWay()) << "at bar " << t;
+        }
+    }
+}
+
+// The past does not depend on the future: rows and events up to bar t are the
+// same whatever bars follow t.
+TEST(Replay, NoLookAhead) {
+    const Bars bars = makeBars(Shape::QuantisedWalk, 2000, 21);
+    const ReplayLog full = ReplaySeries(bars.high, bars.low, bars.low);
+    std::mt19937 rng(5);
+    for (const std::size_t t : {0u, 1u, 250u, 999u, 1500u, 1998u}) {
+        Bars other = bars;
+        // Alter every later bar, then cut some off.
+        std::uniform_real_distribution<float> jolt(-3.0f, 3.0f);
+        for (std::size_t i = t + 1; i < other.size(); ++i) {
+            const float d = jolt(rng);
+            other.high[i] += d;
+            other.low[i] += d - 0.5f;
+        }
+        other.high.resize(std::min(other.size(), t + 1 + (t % 300)));
+        other.low.resize(other.high.size());
+        const ReplayLog altered = ReplaySeries(other.high, other.low, other.low);
+        for (std::size_t i = 0; i <= t; ++i) {
+            ASSERT_EQ(sameBits(std::span<const float>(&full.rows[i].close, 1),
+                               std::span<const float>(&altered.rows[i].close, 1)), true);
+            ASSERT_EQ(full.rows[i].inProgress, altered.rows[i].inProgress) << "bar " << i;
+            ASSERT_EQ(full.rows[i].lastFinal, altered.rows[i].lastFinal) << "bar " << i;
+            ASSERT_EQ(full.rows[i].lastPivot, altered.rows[i].lastPivot) << "bar " << i;
+            ASSERT_EQ(full.rows[i].pivotUnderWay, altered.rows[i].pivotUnderWay) << "bar " << i;
+        }
+        const auto upTo = [t](const std::vector<ReplayEvent>& events) {
+            std::vector<ReplayEvent> kept;
+            for (const ReplayEvent& e : events) {
+                if (e.bar <= static_cast<std::int32_t>(t)) kept.push_back(e);
+            }
+            return kept;
+        };
+        ASSERT_EQ(upTo(full.events), upTo(altered.events)) << "up to bar " << t;
+    }
+}
+
+TEST(Replay, CloseAgainstAZone) {
+    const Pivot zone{1, 5, 12.0f, 10.0f, 1.0f};
+    const struct {
+        float close;
+        float expected;
+    } cases[] = {{12.5f, 1.0f}, {12.0f, 0.0f}, {11.0f, 0.0f}, {10.0f, 0.0f}, {9.99f, -1.0f}};
+    for (const auto& c : cases) EXPECT_EQ(closeAgainst(c.close, zone), c.expected) << c.close;
+    EXPECT_TRUE(std::isnan(closeAgainst(std::nanf(""), zone)));
+}
+
+}  // namespace
+}  // namespace vlm
