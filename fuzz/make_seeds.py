@@ -38,6 +38,14 @@ def endless_walk_example():
     return [float(x) for x in s], h, l
 
 
+def streaming_seed(highs, lows):
+    """Raw big-endian prices, lows independent of highs (style 0x12)."""
+    out = bytes([0x12])
+    for h, l in zip(highs, lows):
+        out += struct.pack(">f", h) + struct.pack(">f", l)
+    return out
+
+
 def write_corpus(name, files):
     os.makedirs(f"fuzz/corpus/{name}", exist_ok=True)
     for file_name, data in files.items():
@@ -59,6 +67,11 @@ def main():
     s, h, l = endless_walk_example()
     seeds["pivot_endless_walk"] = function_seed(5, h, l, s)
     write_corpus("functions", seeds)
+    write_corpus("streaming", {
+        "stroke_example": streaming_seed([10, 9, 8, 7, 6, 7, 8, 9, 10, 11], [9, 8, 7, 6, 5, 6, 7, 8, 9, 10]),
+        "merged_last_bar": streaming_seed([10, 9, 8, 7, 6, 5.8, 6.5], [9, 8, 7, 6, 5, 5.2, 4.5]),
+        "stroke_pending": streaming_seed([30, 20, 21, 20.5, 20.2, 19.9, 19], [25, 5, 10, 9, 8, 7, 6]),
+    })
     bar_files = {
         "comma.csv": b"date,open,high,low,close,volume\n2024-01-02,1,2,0.5,1.5,100\n2024-01-03,1.5,3,1,2,120\n",
         "chinese.csv": "日期,开盘,最高,最低,收盘\n20240102,1,2,1,2\n".encode("utf-8"),

@@ -53,11 +53,10 @@ def analyze(df, include_open_pivot=False):
 def _frame(table, index=None):
     import pandas as pd
 
-    data = {}
-    for name, values in table["columns"].items():
-        kind = table["kinds"][name]
-        # Bars, counts and codes as nullable integers; prices as the float32 they are.
-        data[name] = pd.array(values, dtype="Int64") if kind != "price" else values.astype("float32")
+    # Prices as the float32 they are; bars, counts and codes as float64 so that a missing value is
+    # NaN, which compares false in a backtest's conditions.
+    data = {name: values.astype("float32") if table["kinds"][name] == "price" else values
+            for name, values in table["columns"].items()}
     return pd.DataFrame(data, index=index)
 
 
@@ -68,7 +67,7 @@ def replay(df):
     - asof: one row per bar on df's index: the stroke, segment and no-pullback segment in
       progress (direction, bar, price) and their last final end, the latest listed pivot and the
       pivot under way (start, end, upper, lower, trend, run count), and where the close stands
-      against each (1 above, 0 within, -1 below). Missing values are <NA>/NaN.
+      against each (1 above, 0 within, -1 below). Missing values are NaN.
     - events: one row per change, in order: the bar that caused it, subject (turning_point,
       stroke, segment, segment_no_pullback, pivot, pivot_under_way), event (appeared, moved,
       vanished, confirmed, closed, dropped, withdrawn, opened, extended), the mark's bar and

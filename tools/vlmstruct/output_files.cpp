@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "pivot/pivot_outputs.h"
+
 namespace vlmstruct {
 
 void writeFileAtomically(const std::filesystem::path& path, const std::string& content) {
@@ -129,8 +131,8 @@ std::string structuresJson(const std::string& source, const BarSeries& bars, con
         out << (written ? ",\n    " : "\n    ") << pivotJson(a.pivots[p], a.runCounts[p], false, bars);
     }
     if (withOpenPivot && a.openPivot) {
-        const bool continues = !a.pivots.empty() && a.pivots.back().trend == a.openPivot->trend;
-        const float run = continues ? a.runCounts.back() + 1.0f : 1.0f;
+        const float run = vlm::ContinueRunCount(a.pivots.empty() ? nullptr : &a.pivots.back(),
+                                                a.runCounts.empty() ? 0.0f : a.runCounts.back(), *a.openPivot);
         out << (written ? ",\n    " : "\n    ") << pivotJson(*a.openPivot, run, true, bars);
         ++written;
     }

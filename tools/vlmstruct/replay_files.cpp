@@ -23,6 +23,18 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
+std::string names(std::span<const vlm::Column> columns) {
+    std::string out;
+    for (const vlm::Column& c : columns) out += "," + std::string(c.name);
+    return out;
+}
+
+std::string cells(std::span<const double> values, std::span<const vlm::Column> columns) {
+    std::string out;
+    for (std::size_t k = 0; k < columns.size(); ++k) out += "," + cell(values[k], columns[k].kind);
+    return out;
+}
+
 std::string dateOf(const BarSeries& bars, double bar) {
     if (bars.dates.empty() || std::isnan(bar)) return "";
     return bars.dates[static_cast<std::size_t>(bar)];
@@ -36,30 +48,23 @@ vlm::ReplayLog replayBars(const BarSeries& bars) {
 
 std::string asOfCsv(const BarSeries& bars, const vlm::ReplayLog& log) {
     const auto columns = vlm::AsOfColumns();
-    std::string out = "date";
-    for (const vlm::Column& c : columns) out += "," + std::string(c.name);
-    out += "\n";
+    std::string out = "date" + names(columns) + "\n";
     std::vector<double> values(columns.size());
     for (const vlm::AsOfRow& row : log.rows) {
         vlm::AsOfValues(row, values);
-        out += dateOf(bars, row.bar);
-        for (std::size_t k = 0; k < columns.size(); ++k) out += "," + cell(values[k], columns[k].kind);
-        out += "\n";
+        out += dateOf(bars, row.bar) + cells(values, columns) + "\n";
     }
     return out;
 }
 
 std::string eventsCsv(const BarSeries& bars, const vlm::ReplayLog& log) {
     const auto columns = vlm::EventColumns();
-    std::string out = "date,subject,event";
-    for (const vlm::Column& c : columns) out += "," + std::string(c.name);
-    out += ",text\n";
+    std::string out = "date,subject,event" + names(columns) + ",text\n";
     std::vector<double> values(columns.size());
     for (const vlm::ReplayEvent& e : log.events) {
         vlm::EventValues(e, values);
-        out += dateOf(bars, e.bar) + "," + vlm::subjectName(e.subject) + "," + vlm::kindName(e.kind);
-        for (std::size_t k = 0; k < columns.size(); ++k) out += "," + cell(values[k], columns[k].kind);
-        out += "," + quoted(vlm::describe(e)) + "\n";
+        out += dateOf(bars, e.bar) + "," + vlm::subjectName(e.subject) + "," + vlm::kindName(e.kind) +
+               cells(values, columns) + "," + quoted(vlm::describe(e)) + "\n";
     }
     return out;
 }
