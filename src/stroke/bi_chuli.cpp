@@ -53,7 +53,7 @@ bool PendingConfirmation::add(const Kxian& bar) {
     return false;
 }
 
-StrokeStep BiChuLi::classify(const Kxian& bar, PendingConfirmation& pending) const {
+StrokeStep BiChuLi::classify(const Kxian& bar, PendingConfirmation& confirmation) const {
     if (biList.empty()) {
         return StrokeStep::OpensFirst;
     }
@@ -63,18 +63,18 @@ StrokeStep BiChuLi::classify(const Kxian& bar, PendingConfirmation& pending) con
         return StrokeStep::Extends;
     }
     // The bar that confirms is the newest pending bar: it ends the new stroke.
-    return pending.add(bar) ? StrokeStep::Confirms : StrokeStep::Pends;
+    return confirmation.add(bar) ? StrokeStep::Confirms : StrokeStep::Pends;
 }
 
 StrokeStep BiChuLi::preview(const Kxian& bar) const {
-    PendingConfirmation pending = pending_;
-    return classify(bar, pending);
+    PendingConfirmation confirmation = pending_.confirmation;
+    return classify(bar, confirmation);
 }
 
-void BiChuLi::add(std::span<const Kxian> kxians, std::size_t k) {
+void BiChuLi::step(std::span<const Kxian> kxians, std::size_t k, Pending& pending) {
     const Kxian& bar = kxians[k];
-    const auto pendingThrough = [&] { return kxians.subspan(pendingStart_, k + 1 - pendingStart_); };
-    switch (classify(bar, pending_)) {
+    const auto pendingThrough = [&] { return kxians.subspan(pending.start, k + 1 - pending.start); };
+    switch (classify(bar, pending.confirmation)) {
         case StrokeStep::OpensFirst:
             biList.push_back(Bi{1, bar.startIndex, bar.endIndex, bar.high, bar.low, {bar}});
             break;
@@ -103,14 +103,20 @@ void BiChuLi::add(std::span<const Kxian> kxians, std::size_t k) {
             break;
         }
     }
-    pendingStart_ = k + 1;
-    pending_ = PendingConfirmation(-biList.back().direction);
+    pending.start = k + 1;
+    pending.confirmation = PendingConfirmation(-biList.back().direction);
 }
 
+void BiChuLi::add(std::span<const Kxian> kxians, std::size_t k) { step(kxians, k, pending_); }
+
 void BiChuLi::build(std::span<const Kxian> kxians) {
+    // The pending state lives in a local for the pass, where the compiler can
+    // keep it in registers; the member holds it between calls of add.
+    Pending pending = pending_;
     for (std::size_t k = 0; k < kxians.size(); ++k) {
-        add(kxians, k);
+        step(kxians, k, pending);
     }
+    pending_ = pending;
 }
 
 }  // namespace vlm

@@ -70,13 +70,18 @@ public:
     std::vector<Bi> biList;
 
 private:
-    StrokeStep classify(const Kxian& bar, PendingConfirmation& pending) const;
-
     // The pending list (tempKxianList) is always the run of merged bars after
     // the last bar of the stroke in progress, so it is kept as the index of
     // its first bar rather than as copies.
-    std::size_t pendingStart_ = 0;
-    PendingConfirmation pending_{-1};
+    struct Pending {
+        std::size_t start = 0;
+        PendingConfirmation confirmation{-1};
+    };
+
+    StrokeStep classify(const Kxian& bar, PendingConfirmation& confirmation) const;
+    void step(std::span<const Kxian> kxians, std::size_t k, Pending& pending);
+
+    Pending pending_;
 };
 
 }  // namespace vlm
