@@ -17,15 +17,9 @@ SignalMark strokeMark(const Bi& stroke) {
             markValue(stroke.direction)};
 }
 
-// The stroke ends that the newest merged bar may still change: at most the
-// end of the stroke in progress and one stroke it opens.
-struct StrokeTail {
-    std::array<SignalMark, 2> marks{};
-    std::size_t size = 0;
-    void add(SignalMark m) { marks[size++] = m; }
-};
+}  // namespace
 
-StrokeTail strokeTail(const BiChuLi& final, const Kxian& last) {
+StreamingEngine::StrokeTail StreamingEngine::strokeTail(const BiChuLi& final, const Kxian& last) {
     StrokeTail tail;
     const auto lastBar = static_cast<std::size_t>(last.extremeIndex);
     switch (final.preview(last)) {
@@ -46,15 +40,14 @@ StrokeTail strokeTail(const BiChuLi& final, const Kxian& last) {
     return tail;
 }
 
-}  // namespace
-
 void StreamingEngine::push(float high, float low) {
     if (high_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         throw std::length_error("more bars than a bar index can hold");
     }
     high_.push_back(high);
     low_.push_back(low);
-    takeBackTail();
+    MarkList& turning = lists_[index(MarkSeries::TurningPoints)];
+    turning.marks.resize(turning.final);  // the last record's mark
     const std::size_t before = kxianChuLi_.kxianList.size();
     kxianChuLi_.AddKxian(high, low);
     const std::size_t after = kxianChuLi_.kxianList.size();
@@ -82,11 +75,13 @@ void StreamingEngine::reserve(std::size_t bars) {
     closes_.reserve(strokes);
 }
 
-void StreamingEngine::takeBackTail() {
-    for (MarkSeries s : {MarkSeries::TurningPoints, MarkSeries::Strokes}) {
-        MarkList& list = lists_[index(s)];
-        list.marks.resize(list.final);
+void StreamingEngine::takeBackStrokeTail() {
+    if (!tailApplied_) {
+        return;
     }
+    tailApplied_ = false;
+    MarkList& strokes = lists_[index(MarkSeries::Strokes)];
+    strokes.marks.resize(strokes.final);
     for (std::size_t s = 0; s < segmentTails_.size(); ++s) {
         std::vector<SignalMark>& marks = lists_[index(MarkSeries::Segments) + s].marks;
         const SegmentTail& tail = segmentTails_[s];
@@ -118,9 +113,10 @@ void StreamingEngine::commitRecord(std::size_t k) {
 void StreamingEngine::commitStrokes() {
     MarkList& strokes = lists_[index(MarkSeries::Strokes)];
     const std::vector<Bi>& biList = biChuLi_.biList;
-    if (strokes.marks.size() + 1 >= biList.size()) {
+    if (strokes.final + 1 >= biList.size()) {
         return;  // no stroke has become final
     }
+    takeBackStrokeTail();
     // Every stroke before the last is final: its end feeds segments and pivots.
     while (strokes.marks.size() + 1 < biList.size()) {
         const SignalMark mark = strokeMark(biList[strokes.marks.size()]);
@@ -149,7 +145,16 @@ void StreamingEngine::runTail() {
     lists_[index(MarkSeries::TurningPoints)].marks.push_back(
         {static_cast<std::size_t>(last.extremeIndex), markValue(last.direction)});
 
+    // Segments and pivots depend on the final stroke ends, which have not
+    // changed since the tail was last run, and on the tail's stroke ends: when
+    // those are the same too (most bars), what the tail gave still stands.
     const StrokeTail tail = strokeTail(biChuLi_, last);
+    if (tailApplied_ && tail == appliedTail_) {
+        return;
+    }
+    takeBackStrokeTail();
+    appliedTail_ = tail;
+    tailApplied_ = true;
     for (std::size_t t = 0; t < tail.size; ++t) {
         lists_[index(MarkSeries::Strokes)].marks.push_back(tail.marks[t]);
         points_.push_back(pointOf(tail.marks[t]));

@@ -6,8 +6,9 @@
 // Every structure is split into a final part, which no later bar can change,
 // and a tail that the newest bars may still move: the last merged bar, the
 // stroke in progress, the segment in progress and the pivot walk since its
-// last fixed point. A push takes the tail back, feeds what has become final to
-// the routines' own resumable pieces, and then runs the tail again on copies.
+// last fixed point. A push feeds what has become final to the routines' own
+// resumable pieces and runs the tail again on copies of them; the tail is
+// taken back first, and kept as it is when its stroke ends did not change.
 
 #include <array>
 #include <cstddef>
@@ -70,6 +71,15 @@ public:
     [[nodiscard]] const std::optional<Pivot>& pivotUnderWay() const { return pivotUnderWay_; }
 
 private:
+    // The stroke ends that the newest merged bar may still change: at most
+    // the end of the stroke in progress and one stroke it opens.
+    struct StrokeTail {
+        std::array<SignalMark, 2> marks{};
+        std::size_t size = 0;
+        void add(SignalMark m) { marks[size++] = m; }
+        friend bool operator==(const StrokeTail&, const StrokeTail&) = default;
+    };
+    static StrokeTail strokeTail(const BiChuLi& final, const Kxian& last);
     struct MarkList {
         std::vector<SignalMark> marks;
         std::size_t final = 0;
@@ -82,7 +92,7 @@ private:
     };
 
     static std::size_t index(MarkSeries s) { return static_cast<std::size_t>(s); }
-    void takeBackTail();
+    void takeBackStrokeTail();
     void commitRecord(std::size_t k);
     void commitStrokes();
     void runTail();
@@ -106,6 +116,8 @@ private:
     std::size_t finalPivots_ = 0;
     std::size_t finalCloses_ = 0;
     std::optional<Pivot> pivotUnderWay_;
+    StrokeTail appliedTail_;
+    bool tailApplied_ = false;  // the tail's stroke ends are in the lists
 };
 
 }  // namespace vlm
