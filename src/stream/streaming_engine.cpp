@@ -1,5 +1,6 @@
 #include "stream/streaming_engine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
