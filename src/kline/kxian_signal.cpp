@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "kline/signal_mark.h"
+
 namespace vlm {
 
 std::vector<float> CalcKxianSignal(std::span<const float> high, std::span<const float> low) {
@@ -19,12 +21,12 @@ void WriteKxianSignal(std::span<const Kxian> list, std::span<float> out) noexcep
     }
     for (std::size_t k = 0; k + 1 < list.size(); ++k) {
         if (list[k].direction != list[k + 1].direction) {
-            out[static_cast<std::size_t>(list[k].extremeIndex)] = list[k].direction == 1 ? 1.0f : -1.0f;
+            out[static_cast<std::size_t>(list[k].extremeIndex)] = MarkValue(list[k].direction);
         }
     }
     // The last record is marked although nothing confirms it yet.
     const Kxian& last = list.back();
-    out[static_cast<std::size_t>(last.extremeIndex)] = last.direction == 1 ? 1.0f : -1.0f;
+    out[static_cast<std::size_t>(last.extremeIndex)] = MarkValue(last.direction);
 }
 
 }  // namespace vlm

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "stroke/signal_mark.h"
+#include "kline/signal_mark.h"
 
 namespace vlm {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "segment/segment_machine.h"
-#include "stroke/signal_mark.h"
+#include "kline/signal_mark.h"
 
 namespace vlm {
 

@@ -291,9 +291,8 @@ void Replay::pivotEvents(const Shown& before) {
 }
 
 MarkState Replay::markState(const SignalMark& mark) const {
-    const bool top = mark.value == 1.0f;
-    return {static_cast<std::int32_t>(mark.bar), mark.value,
-            top ? engine_.high()[mark.bar] : engine_.low()[mark.bar]};
+    const TurningPoint point = engine_.pointOf(mark);
+    return {point.bar, mark.value, point.price};
 }
 
 void Replay::buildAsOf(float close) {

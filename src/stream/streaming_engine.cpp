@@ -11,11 +11,9 @@ namespace vlm {
 
 namespace {
 
-float markValue(std::int32_t direction) { return direction == 1 ? 1.0f : -1.0f; }
-
 SignalMark strokeMark(const Bi& stroke) {
     return {static_cast<std::size_t>(stroke.kxianList.back().extremeIndex),
-            markValue(stroke.direction)};
+            MarkValue(stroke.direction)};
 }
 
 }  // namespace
@@ -28,14 +26,14 @@ StreamingEngine::StrokeTail StreamingEngine::strokeTail(const BiChuLi& final, co
             tail.add({lastBar, 1.0f});
             break;
         case StrokeStep::Extends:
-            tail.add({lastBar, markValue(final.biList.back().direction)});
+            tail.add({lastBar, MarkValue(final.biList.back().direction)});
             break;
         case StrokeStep::Pends:
             tail.add(strokeMark(final.biList.back()));
             break;
         case StrokeStep::Confirms:
             tail.add(strokeMark(final.biList.back()));
-            tail.add({lastBar, markValue(-final.biList.back().direction)});
+            tail.add({lastBar, MarkValue(-final.biList.back().direction)});
             break;
     }
     return tail;
@@ -104,7 +102,7 @@ void StreamingEngine::commitRecord(std::size_t k) {
     // record after it is there now, and its direction never changes.
     if (list[k].direction != list[k + 1].direction) {
         turning.marks.push_back(
-            {static_cast<std::size_t>(list[k].extremeIndex), markValue(list[k].direction)});
+            {static_cast<std::size_t>(list[k].extremeIndex), MarkValue(list[k].direction)});
     }
     turning.final = turning.marks.size();
     biChuLi_.add(list, k);
@@ -144,7 +142,7 @@ void StreamingEngine::commitStrokes() {
 void StreamingEngine::runTail() {
     const Kxian& last = kxianChuLi_.kxianList.back();
     lists_[index(MarkSeries::TurningPoints)].marks.push_back(
-        {static_cast<std::size_t>(last.extremeIndex), markValue(last.direction)});
+        {static_cast<std::size_t>(last.extremeIndex), MarkValue(last.direction)});
 
     // Segments and pivots depend on the final stroke ends, which have not
     // changed since the tail was last run, and on the tail's stroke ends: when

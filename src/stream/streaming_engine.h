@@ -21,7 +21,7 @@
 #include "pivot/pivot_walk.h"
 #include "segment/segment_machine.h"
 #include "stroke/bi_chuli.h"
-#include "stroke/signal_mark.h"
+#include "kline/signal_mark.h"
 
 namespace vlm {
 
@@ -67,6 +67,10 @@ public:
     // Every close of the walk, kept or dropped; the first finalCloses() are final.
     [[nodiscard]] std::span<const PivotClose> closes() const { return closes_; }
     [[nodiscard]] std::size_t finalCloses() const { return finalCloses_; }
+    // The turning point a mark stands for: its bar, and the high at a top or
+    // the low at a bottom.
+    [[nodiscard]] TurningPoint pointOf(const SignalMark& mark) const;
+
     // The pivot still open at the last bar, which the host does not show.
     [[nodiscard]] const std::optional<Pivot>& pivotUnderWay() const { return pivotUnderWay_; }
 
@@ -97,7 +101,6 @@ private:
     void commitStrokes();
     void runTail();
     void appendRunCounts();
-    [[nodiscard]] TurningPoint pointOf(const SignalMark& mark) const;
 
     std::vector<float> high_;
     std::vector<float> low_;

@@ -16,6 +16,9 @@ struct SignalMark {
     friend bool operator==(const SignalMark&, const SignalMark&) = default;
 };
 
+// The mark of a record or stroke of `direction` (1 up, -1 down): its top or bottom.
+inline float MarkValue(int direction) { return direction == 1 ? 1.0f : -1.0f; }
+
 // Zeroes `out` and writes the marks that fall inside it; cannot fail.
 inline void WriteSignalMarks(std::span<const SignalMark> marks, std::span<float> out) noexcept {
     std::fill(out.begin(), out.end(), 0.0f);
