@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "functions/series_functions.h"
+#include "kline/bar_count.h"
 #include "pivot/pivot_list.h"
 #include "pivot/pivot_outputs.h"
 #include "stream/replay.h"
@@ -19,21 +20,41 @@ namespace {
 // Any numeric dtype is converted to float32, as the host hands the plug-in floats.
 using FloatArray = py::array_t<float, py::array::c_style | py::array::forcecast>;
 
-std::span<const float> view(const FloatArray& a, const char* what, py::ssize_t length) {
+// A series converted to contiguous float32, with the view the core reads.
+struct Series {
+    FloatArray values;
+    std::span<const float> span;
+};
+
+// The length is checked before anything is converted, so an oversized
+// series is refused without being copied.
+Series series(const py::object& given, const char* what, py::ssize_t length) {
+    const py::array a = py::array::ensure(given);
+    if (!a) throw py::type_error(std::string(what) + " must be an array or a sequence of numbers");
     if (a.ndim() != 1) throw py::value_error(std::string(what) + " must be one-dimensional");
+    const auto bars = static_cast<std::size_t>(a.shape(0));
+    if (bars > vlm::kMaxBars) {
+        throw py::value_error(std::string(what) + " has " + std::to_string(bars) +
+                              " values: at most 2147483647 bars fit a 32-bit bar index");
+    }
     if (length >= 0 && a.shape(0) != length) {
         throw py::value_error(std::string(what) + " has " + std::to_string(a.shape(0)) +
                               " values, expected " + std::to_string(length));
     }
-    return {a.data(), static_cast<std::size_t>(a.shape(0))};
+    FloatArray values = FloatArray::ensure(a);
+    if (!values) throw py::error_already_set();
+    const std::span<const float> span(values.data(), bars);
+    return {std::move(values), span};
 }
 
-FloatArray run(const vlm::SeriesFunction& f, const FloatArray* signal, const FloatArray& high,
-               const FloatArray& low) {
-    const auto h = view(high, "high", -1);
-    const auto l = view(low, "low", static_cast<py::ssize_t>(h.size()));
-    const auto s = signal ? view(*signal, "signal", static_cast<py::ssize_t>(h.size()))
-                          : std::span<const float>{};
+FloatArray run(const vlm::SeriesFunction& f, const py::object* signal, const py::object& high,
+               const py::object& low) {
+    const Series hs = series(high, "high", -1);
+    const auto h = hs.span;
+    const Series ls = series(low, "low", static_cast<py::ssize_t>(h.size()));
+    const auto l = ls.span;
+    const Series ss = signal ? series(*signal, "signal", static_cast<py::ssize_t>(h.size())) : Series{};
+    const auto s = ss.span;
     FloatArray out(static_cast<py::ssize_t>(h.size()));
     const std::span<float> o(out.mutable_data(), h.size());
     {
@@ -85,11 +106,11 @@ PYBIND11_MODULE(_core, m) {
         const std::string doc = "Function " + std::to_string(f.number) + " (" + name +
                                 "): returns a float32 array of one value per bar.";
         if (f.inputs == vlm::InputLayout::HighLow) {
-            m.def(name.c_str(), [&f](const FloatArray& high, const FloatArray& low) {
+            m.def(name.c_str(), [&f](const py::object& high, const py::object& low) {
                 return run(f, nullptr, high, low);
             }, py::arg("high"), py::arg("low"), doc.c_str());
         } else {
-            m.def(name.c_str(), [&f](const FloatArray& signal, const FloatArray& high, const FloatArray& low) {
+            m.def(name.c_str(), [&f](const py::object& signal, const py::object& high, const py::object& low) {
                 return run(f, &signal, high, low);
             }, py::arg("signal"), py::arg("high"), py::arg("low"), doc.c_str());
         }
@@ -99,11 +120,14 @@ PYBIND11_MODULE(_core, m) {
         for (const auto& f : vlm::kSeriesFunctions) names.emplace_back(f.name);
         return names;
     }, "The nine output names, in function order.");
-    m.def("pivot_zones", [](const FloatArray& signal, const FloatArray& high, const FloatArray& low,
+    m.def("pivot_zones", [](const py::object& signal, const py::object& high, const py::object& low,
                             bool includeOpen) {
-        const auto h = view(high, "high", -1);
-        const auto l = view(low, "low", static_cast<py::ssize_t>(h.size()));
-        const auto s = view(signal, "signal", static_cast<py::ssize_t>(h.size()));
+        const Series hs = series(high, "high", -1);
+        const auto h = hs.span;
+        const Series ls = series(low, "low", static_cast<py::ssize_t>(h.size()));
+        const auto l = ls.span;
+        const Series ss = series(signal, "signal", static_cast<py::ssize_t>(h.size()));
+        const auto s = ss.span;
         vlm::ZhongShuList closed, all;
         {
             py::gil_scoped_release unlocked;
@@ -126,10 +150,13 @@ PYBIND11_MODULE(_core, m) {
         return zones;
     }, py::arg("signal"), py::arg("high"), py::arg("low"), py::arg("include_open") = false,
        "Pivot zones as dicts: start, end, upper, lower, trend, run_count, open.");
-    m.def("replay", [](const FloatArray& high, const FloatArray& low, const FloatArray& close) {
-        const auto h = view(high, "high", -1);
-        const auto l = view(low, "low", static_cast<py::ssize_t>(h.size()));
-        const auto c = view(close, "close", static_cast<py::ssize_t>(h.size()));
+    m.def("replay", [](const py::object& high, const py::object& low, const py::object& close) {
+        const Series hs = series(high, "high", -1);
+        const auto h = hs.span;
+        const Series ls = series(low, "low", static_cast<py::ssize_t>(h.size()));
+        const auto l = ls.span;
+        const Series cs = series(close, "close", static_cast<py::ssize_t>(h.size()));
+        const auto c = cs.span;
         vlm::ReplayLog log;
         {
             py::gil_scoped_release unlocked;

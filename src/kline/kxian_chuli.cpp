@@ -1,8 +1,13 @@
 #include "kline/kxian_chuli.h"
 
+#include "kline/bar_count.h"
+
 namespace vlm {
 
 void KxianChuLi::AddKxian(float high, float low) {
+    if (!kxianList.empty()) {
+        RequireBars(static_cast<std::size_t>(kxianList.back().endIndex) + 2, kMaxBars, kMaxBars);
+    }
     if (kxianList.empty()) {
         kxianList.push_back(Kxian{high, low, 1, 0, 0, 0});
         return;
@@ -17,6 +22,9 @@ void KxianChuLi::AddKxian(float high, float low) {
 
 void KxianChuLi::AddKxians(std::span<const float> high, std::span<const float> low) {
     if (high.empty()) return;
+    const std::size_t taken =
+        kxianList.empty() ? 0 : static_cast<std::size_t>(kxianList.back().endIndex) + 1;
+    RequireBars(taken + high.size(), taken + high.size(), taken + low.size());
     std::size_t size = kxianList.size();
     // Room for one record per bar, so every bar writes without a check:
     // a new record lands after the last, a merge overwrites the last.

@@ -6,6 +6,17 @@
 
 namespace vlm {
 
+namespace {
+
+void mark(std::span<float> out, const Kxian& record) noexcept {
+    const auto bar = static_cast<std::size_t>(record.extremeIndex);
+    if (record.extremeIndex >= 0 && bar < out.size()) {
+        out[bar] = MarkValue(record.direction);
+    }
+}
+
+}  // namespace
+
 std::vector<float> CalcKxianSignal(std::span<const float> high, std::span<const float> low) {
     std::vector<float> pOut(high.size(), 0.0f);
     KxianChuLi kxianChuLi;
@@ -21,12 +32,11 @@ void WriteKxianSignal(std::span<const Kxian> list, std::span<float> out) noexcep
     }
     for (std::size_t k = 0; k + 1 < list.size(); ++k) {
         if (list[k].direction != list[k + 1].direction) {
-            out[static_cast<std::size_t>(list[k].extremeIndex)] = MarkValue(list[k].direction);
+            mark(out, list[k]);
         }
     }
     // The last record is marked although nothing confirms it yet.
-    const Kxian& last = list.back();
-    out[static_cast<std::size_t>(last.extremeIndex)] = MarkValue(last.direction);
+    mark(out, list.back());
 }
 
 }  // namespace vlm

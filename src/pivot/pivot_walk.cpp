@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "kline/bar_count.h"
+
 namespace vlm {
 
 namespace {
@@ -66,6 +68,7 @@ Pivot pivotOf(const PivotTracker& t) {
 
 std::vector<TurningPoint> turningPoints(std::span<const float> bi, std::span<const float> high,
                                         std::span<const float> low) {
+    RequireBars(bi.size(), high.size(), low.size());
     std::vector<TurningPoint> points;
     for (std::size_t i = 0; i < bi.size(); ++i) {
         if (bi[i] == 1.0f) {

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "kline/bar_count.h"
+
 namespace vlm {
 
 void SegmentMachine::step(std::size_t i, float signal, std::span<const float> high,
@@ -98,6 +100,7 @@ void SegmentMachine::markBottom(std::size_t i, std::vector<SignalMark>& marks) {
 
 std::vector<SignalMark> CalcSegmentMarks(std::span<const float> bi, std::span<const float> high,
                                          std::span<const float> low, PullbackRule rule) {
+    RequireBars(bi.size(), high.size(), low.size());
     std::vector<SignalMark> marks;
     SegmentMachine machine(rule);
     for (std::size_t i = 0; i < bi.size(); ++i) {

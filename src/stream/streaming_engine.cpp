@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "kline/bar_count.h"
 #include "pivot/pivot_outputs.h"
 
 namespace vlm {
@@ -40,8 +41,8 @@ StreamingEngine::StrokeTail StreamingEngine::strokeTail(const BiChuLi& final, co
 }
 
 void StreamingEngine::push(float high, float low) {
-    if (high_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-        throw std::length_error("more bars than a bar index can hold");
+    if (high_.size() >= kMaxBars) {
+        throw std::length_error("too many bars: at most 2147483647 bars fit a 32-bit bar index");
     }
     high_.push_back(high);
     low_.push_back(low);

@@ -5,26 +5,13 @@
 
 namespace vlm {
 
+// The list's answer is the incremental rule's answer at some bar of it, so
+// both name one rule.
 bool confirmBi(std::span<const Kxian> list, int direction) {
-    const std::size_t n = list.size();
-    if (n < 4 || (direction != -1 && direction != 1)) {
-        return false;
-    }
-    for (std::size_t i = 2; i < n; ++i) {
-        if (direction == -1) {
-            if (list[i - 2].low > list[i - 1].low && list[i - 1].low > list[i].low) {
-                for (std::size_t j = i + 1; j < n; ++j) {
-                    if (list[j].low < list[i].low) {
-                        return true;
-                    }
-                }
-            }
-        } else if (list[i - 2].high < list[i - 1].high && list[i - 1].high < list[i].high) {
-            for (std::size_t j = i + 1; j < n; ++j) {
-                if (list[j].high > list[i].high) {
-                    return true;
-                }
-            }
+    PendingConfirmation confirmation(direction);
+    for (const Kxian& bar : list) {
+        if (confirmation.add(bar)) {
+            return true;
         }
     }
     return false;

@@ -5,7 +5,12 @@
 #include <limits>
 #include <vector>
 
+#include "kline/kxian_signal.h"
+#include "pivot/pivot_list.h"
+#include "pivot/pivot_outputs.h"
 #include "plugin/vlm_plugin.h"
+#include "segment/segment_signal.h"
+#include "stroke/bi_signal.h"
 #include "support/series_gen.h"
 
 namespace {
@@ -74,14 +79,30 @@ std::vector<float> call(int number, HostCall in) {
 
 class EveryFunction : public ::testing::TestWithParam<int> {};
 
-TEST_P(EveryFunction, MatchesTheCoreRoutine) {
+// The routine each row names, called directly, as the rules' tests call it.
+std::vector<float> namedRoutine(int number, const HostCall& in) {
+    using namespace vlm;
+    switch (number) {
+        case 1: return CalcKxianSignal(in.a, in.b);
+        case 2: return CalcBiSignal(in.a, in.b);
+        case 3: return CalcSegmentSignal(in.a, in.b, in.c);
+        case 4: return CalcSegmentSignalNoPullback(in.a, in.b, in.c);
+        default: break;
+    }
+    constexpr PivotOutput kWhat[] = {PivotOutput::Upper, PivotOutput::Lower, PivotOutput::EndMarks,
+                                     PivotOutput::Trend, PivotOutput::RunCount};
+    std::vector<float> out(in.a.size(), 42.0f);
+    WritePivotOutput(CalcPivotList(in.a, in.b, in.c), kWhat[number - 5], out);
+    return out;
+}
+
+TEST_P(EveryFunction, IsTheNamedRoutine) {
     const int n = GetParam();
-    const Bars bars = vlm::testing::makeBars(vlm::testing::Shape::QuantisedWalk, 3000, 11);
-    const HostCall in = inputsFor(n, bars);
-    const std::vector<float> viaHost = call(n, in);
-    const std::vector<float> direct =
-        vlm::testing::runFunction(n, in.a, n <= 2 ? in.a : in.b, n <= 2 ? in.b : in.c);
-    EXPECT_TRUE(vlm::testing::sameBits(viaHost, direct));
+    for (vlm::testing::Shape shape : vlm::testing::kAllShapes) {
+        const Bars bars = vlm::testing::makeBars(shape, 3000, 11);
+        const HostCall in = inputsFor(n, bars);
+        EXPECT_TRUE(vlm::testing::sameBits(call(n, in), namedRoutine(n, in)));
+    }
 }
 
 TEST_P(EveryFunction, OutputMayBeAnyInput) {

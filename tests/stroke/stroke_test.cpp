@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "kline/kxian_chuli.h"
@@ -131,9 +132,24 @@ INSTANTIATE_TEST_SUITE_P(
         SignalCase{"FourPending", {30, 20, 21, 20.5f, 20.2f}, {25, 5, 10, 9, 8}, {1, 0, 0, 0, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The incremental test must answer as the full rescan does after every bar,
-// for both directions, on lists where runs, ties and NaN are common.
-TEST(PendingConfirmation, AgreesWithRescanAfterEveryBar) {
+// The confirmation rule read literally: three bars in a row strictly further
+// in `direction`, and a later bar strictly beyond the third.
+bool confirmsByDefinition(std::span<const Kxian> list, int direction) {
+    const auto price = [&](std::size_t i) { return direction == -1 ? -list[i].low : list[i].high; };
+    if (direction != -1 && direction != 1) return false;
+    for (std::size_t i = 2; i < list.size(); ++i) {
+        if (price(i - 2) < price(i - 1) && price(i - 1) < price(i)) {
+            for (std::size_t j = i + 1; j < list.size(); ++j) {
+                if (price(j) > price(i)) return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The incremental test must answer as the rule read literally does after
+// every bar, for both directions, on lists where runs, ties and NaN are common.
+TEST(PendingConfirmation, AgreesWithTheDefinitionAfterEveryBar) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> value(0, 5);
     std::uniform_int_distribution<int> nanChance(0, 30);
@@ -146,7 +162,10 @@ TEST(PendingConfirmation, AgreesWithRescanAfterEveryBar) {
                 const float h = nanChance(rng) == 0 ? kNaN : static_cast<float>(value(rng));
                 const float l = nanChance(rng) == 0 ? kNaN : static_cast<float>(value(rng));
                 list.push_back(Kxian{h, l, 1, i, i, i});
-                ASSERT_EQ(pending.add(list.back()), confirmBi(list, direction))
+                const bool expected = confirmsByDefinition(list, direction);
+                ASSERT_EQ(pending.add(list.back()), expected)
+                    << "trial " << trial << " direction " << direction << " bar " << i;
+                ASSERT_EQ(confirmBi(list, direction), expected)
                     << "trial " << trial << " direction " << direction << " bar " << i;
             }
         }

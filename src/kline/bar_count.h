@@ -1,0 +1,26 @@
+#pragma once
+// Bar indexes are signed 32-bit: every routine refuses a series it could not
+// index instead of wrapping an index past the end of its output.
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+
+namespace vlm {
+
+inline constexpr std::size_t kMaxBars = std::numeric_limits<std::int32_t>::max();
+
+// Throws std::length_error for more bars than an index can hold, and
+// std::invalid_argument when a series the routine reads is shorter than
+// the bars it walks.
+inline void RequireBars(std::size_t bars, std::size_t highBars, std::size_t lowBars) {
+    if (bars > kMaxBars) {
+        throw std::length_error("too many bars: at most 2147483647 bars fit a 32-bit bar index");
+    }
+    if (highBars < bars || lowBars < bars) {
+        throw std::invalid_argument("the highs and lows must cover every bar of the series");
+    }
+}
+
+}  // namespace vlm
