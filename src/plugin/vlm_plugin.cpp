@@ -6,6 +6,7 @@
 #include <span>
 
 #include "functions/series_functions.h"
+#include "plugin/host_fp_guard.h"
 
 static_assert(sizeof(FuncTableEntry) == sizeof(std::uint16_t) + sizeof(void*),
               "the host reads the table rows packed");
@@ -13,8 +14,10 @@ static_assert(sizeof(FuncTableEntry) == sizeof(std::uint16_t) + sizeof(void*),
 namespace {
 
 // One pattern for every numbered function: refuse what cannot be read or
-// written, compute privately, write outSeries only once the result is whole.
-// Nothing escapes into the host: on any failure outSeries is left as it was.
+// written, compute privately under our own floating-point settings, write
+// outSeries only once the result is whole. Nothing escapes into the host: on
+// any failure outSeries is left as it was, and the host's floating-point
+// state comes back as it was handed in.
 template <std::size_t Row>
 void VLM_CALL CalcFunc(std::int32_t count, float* outSeries, const float* inA, const float* inB,
                        const float* inC) noexcept {
@@ -31,6 +34,7 @@ void VLM_CALL CalcFunc(std::int32_t count, float* outSeries, const float* inA, c
     } else {
         inputs = {{}, {inA, bars}, {inB, bars}};
     }
+    const vlm::HostFloatingPointGuard floatingPoint;
     try {
         function.run(inputs, std::span<float>(outSeries, bars));
     } catch (...) {

@@ -11,6 +11,7 @@
 #include "plugin/vlm_plugin.h"
 #include "segment/segment_signal.h"
 #include "stroke/bi_signal.h"
+#include "support/caller_fp.h"
 #include "support/series_gen.h"
 
 namespace {
@@ -141,6 +142,35 @@ TEST_P(EveryFunction, WritesEveryBar) {
     const std::vector<float> out = call(n, inputsFor(n, bars));
     for (float v : out) EXPECT_NE(v, 42.0f);
 }
+
+#if defined(VLM_TEST_X86)
+// Under each caller setting, the same bits as under the default one, no trap
+// (an unmasked exception would kill the test), and the caller's MXCSR handed
+// back exactly, its status flags included.
+TEST_P(EveryFunction, LeavesTheCallersFloatingPointAlone) {
+    const int n = GetParam();
+    for (vlm::testing::Shape shape : {vlm::testing::Shape::WithNaN, vlm::testing::Shape::QuantisedWalk,
+                                      vlm::testing::Shape::ZeroAndNegative}) {
+        Bars bars = vlm::testing::makeBars(shape, 2000, 17);
+        vlm::testing::addSpecialValues(bars.high, bars.low);
+        const HostCall in = inputsFor(n, bars);
+        const std::vector<float> expected = call(n, in);
+        for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
+            std::vector<float> out(in.a.size(), 42.0f);
+            const PluginCalcFunc f = function(n);
+            const std::uint32_t before = vlm::testing::readMxcsr();
+            vlm::testing::loadMxcsr(env.mxcsr);
+            f(static_cast<std::int32_t>(out.size()), out.data(), in.a.data(), in.b.data(),
+              in.c.empty() ? nullptr : in.c.data());
+            const std::uint32_t after = vlm::testing::readMxcsr();
+            vlm::testing::loadMxcsr(before);
+            EXPECT_EQ(after, env.mxcsr) << env.name << ", " << vlm::testing::shapeName(shape);
+            EXPECT_TRUE(vlm::testing::sameBits(out, expected))
+                << env.name << ", " << vlm::testing::shapeName(shape);
+        }
+    }
+}
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Functions, EveryFunction, ::testing::Range(1, 10));
 
