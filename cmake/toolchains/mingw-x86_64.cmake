@@ -9,4 +9,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The 64-bit loader directly: Debian's wine wrapper tries the 32-bit one first,
+# which fails on kernels that run no 32-bit programs.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)

@@ -3,6 +3,7 @@
 // calls every function through its row. Prints "N passed, M failed".
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "plugin/vlm_plugin.h"
+#include "support/caller_fp.h"
 #include "windows/host_vectors.h"
 
 namespace {
@@ -114,10 +116,148 @@ void edgeCases(const std::vector<Row>& t) {
     }
 }
 
+// An exception that reaches the host ends it; say which and where first.
+const char* currentStep = "start";
+
+LONG WINAPI reportException(EXCEPTION_POINTERS* info) {
+    switch (info->ExceptionRecord->ExceptionCode) {
+        case EXCEPTION_FLT_DENORMAL_OPERAND:
+        case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+        case EXCEPTION_FLT_INEXACT_RESULT:
+        case EXCEPTION_FLT_INVALID_OPERATION:
+        case EXCEPTION_FLT_OVERFLOW:
+        case EXCEPTION_FLT_STACK_CHECK:
+        case EXCEPTION_FLT_UNDERFLOW:
+        case 0xC00002B4L:  // several floating-point faults
+        case 0xC00002B5L:  // several floating-point traps
+        case EXCEPTION_ACCESS_VIOLATION:
+        case EXCEPTION_DATATYPE_MISALIGNMENT:
+        case EXCEPTION_INT_DIVIDE_BY_ZERO:
+            break;
+        default:
+            return EXCEPTION_CONTINUE_SEARCH;  // the system's own, first-chance
+    }
+    std::printf("FAILED: exception 0x%08lX reached the host during %s\n",
+                static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode), currentStep);
+    std::printf("%d passed, %d failed\n", passed, failed + 1);
+    std::fflush(stdout);
+    ExitProcess(3);
+}
+
+// The caller's settings as the host would have them around one call.
+struct CallerState {
+    std::uint32_t mxcsr = 0;
+    std::uint16_t x87Control = 0;
+    std::uint16_t x87Status = 0;
+    bool operator==(const CallerState&) const = default;
+};
+
+#if defined(__i386__)
+// Calls f with the stack pointer `offset` bytes (0, 4, 8 or 12) off a
+// 16-byte boundary at the call: a 32-bit Windows caller promises only 4.
+struct StackCall {
+    PluginCalcFunc function;
+    std::int32_t count;
+    float* out;
+    const float* a;
+    const float* b;
+    const float* c;
+    std::uint32_t offset;
+};
+static_assert(offsetof(StackCall, c) == 20 && offsetof(StackCall, offset) == 24,
+              "the call below reads the arguments at these offsets");
+
+void callOnStack(const StackCall& call) {
+    __asm__ volatile(
+        "mov %%esp, %%esi\n\t"
+        "and $-16, %%esp\n\t"
+        "sub $12, %%esp\n\t"
+        "sub 24(%%edi), %%esp\n\t"
+        "push 20(%%edi)\n\t"
+        "push 16(%%edi)\n\t"
+        "push 12(%%edi)\n\t"
+        "push 8(%%edi)\n\t"
+        "push 4(%%edi)\n\t"
+        "call *(%%edi)\n\t"
+        "mov %%esi, %%esp\n\t"
+        :
+        : "D"(&call)
+        : "esi", "eax", "ecx", "edx", "memory", "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4",
+          "xmm5", "xmm6", "xmm7");
+}
+#endif
+
+// Every function on every case under every caller setting: no exception,
+// the Linux build's bits, and the caller's settings unchanged afterwards.
+void callerSettings(const std::vector<Row>& t, const std::vector<vlm::testing::HostCase>& cases) {
+    for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
+        int wrongBits = 0;
+        int changedState = 0;
+        for (const auto& c : cases) {
+            for (int f = 0; f < 9; ++f) {
+                currentStep = env.name;
+                std::vector<float> out(c.high.size(), 42.0f);
+                const float* a = f < 2 ? c.high.data() : c.signal.data();
+                const float* b = f < 2 ? c.low.data() : c.high.data();
+                const float* third = f < 2 ? nullptr : c.low.data();
+                const auto n = static_cast<std::int32_t>(c.high.size());
+                const std::uint32_t hostMxcsr = vlm::testing::readMxcsr();
+                CallerState set{env.mxcsr, 0, 0};
+#if defined(__i386__)
+                const std::uint16_t hostControl = vlm::testing::readX87Control();
+                vlm::testing::loadX87Control(env.x87Control);
+                set.x87Control = vlm::testing::readX87Control();
+                set.x87Status = vlm::testing::readX87Status();
+#endif
+                vlm::testing::loadMxcsr(env.mxcsr);
+                t[f].function(n, out.data(), a, b, third);
+                CallerState after{vlm::testing::readMxcsr(), 0, 0};
+#if defined(__i386__)
+                after.x87Control = vlm::testing::readX87Control();
+                after.x87Status = vlm::testing::readX87Status();
+                vlm::testing::loadX87Control(hostControl);
+#endif
+                vlm::testing::loadMxcsr(hostMxcsr);
+                wrongBits += sameBits(out, c.outputs[f]) ? 0 : 1;
+                changedState += after == set ? 0 : 1;
+            }
+        }
+        check(wrongBits == 0, std::string(env.name) + ": outputs bit-identical to Linux (" +
+                                  std::to_string(wrongBits) + " calls differ)");
+        check(changedState == 0, std::string(env.name) + ": caller's settings unchanged (" +
+                                     std::to_string(changedState) + " calls changed them)");
+    }
+#if defined(__i386__)
+    for (std::uint32_t offset : {0u, 4u, 8u, 12u}) {
+        currentStep = "a call on a 4-byte aligned stack";
+        int wrongBits = 0;
+        for (const auto& c : cases) {
+            for (int f = 0; f < 9; ++f) {
+                std::vector<float> out(c.high.size(), 42.0f);
+                const StackCall call{t[f].function,
+                                     static_cast<std::int32_t>(c.high.size()),
+                                     out.data(),
+                                     f < 2 ? c.high.data() : c.signal.data(),
+                                     f < 2 ? c.low.data() : c.high.data(),
+                                     f < 2 ? nullptr : c.low.data(),
+                                     offset};
+                callOnStack(call);
+                wrongBits += sameBits(out, c.outputs[f]) ? 0 : 1;
+            }
+        }
+        check(wrongBits == 0, "stack " + std::to_string(offset) +
+                                  " bytes off 16: outputs bit-identical to Linux (" +
+                                  std::to_string(wrongBits) + " calls differ)");
+    }
+#endif
+}
+
 void generatedCases(const std::vector<Row>& t, const char* path) {
     std::vector<vlm::testing::HostCase> cases;
     check(vlm::testing::readHostVectors(path, cases) && !cases.empty(),
           std::string("reading the Linux outputs from ") + path);
+    callerSettings(t, cases);
+    currentStep = "the default calls";
     for (std::size_t k = 0; k < cases.size(); ++k) {
         const auto& c = cases[k];
         for (int f = 0; f < 9; ++f) {
@@ -136,6 +276,7 @@ int main(int argc, char** argv) {
         std::printf("usage: host_harness DLL VECTORS\n");
         return 2;
     }
+    AddVectoredExceptionHandler(1, reportException);
     HMODULE library = LoadLibraryA(argv[1]);
     check(library != nullptr, std::string("LoadLibrary ") + argv[1]);
     if (library == nullptr) {

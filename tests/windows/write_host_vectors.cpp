@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "plugin/vlm_plugin.h"
+#include "support/caller_fp.h"
 #include "support/series_gen.h"
 #include "windows/host_vectors.h"
 
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
                 const float signalling = std::numeric_limits<float>::signaling_NaN();
                 for (std::size_t i = 7; i < bars.size(); i += 97) bars.high[i] = signalling;
                 for (std::size_t i = 11; i < bars.size(); i += 89) bars.low[i] = -signalling;
+            }
+            if (shape == vlm::testing::Shape::ZeroAndNegative) {
+                vlm::testing::addSpecialValues(bars.high, bars.low);
             }
             c.high = bars.high;
             c.low = bars.low;
