@@ -68,6 +68,14 @@ float valueFrom(Reader& r, std::uint8_t style) {
     }
 }
 
+bool isInputPrice(float v, Guarded& series, std::size_t n) {
+    const float* prices = series.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (prices[i] == v) return true;
+    }
+    return false;
+}
+
 void fail(const char* what) {
     std::fprintf(stderr, "invariant broken: %s\n", what);
     std::abort();
@@ -127,7 +135,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (v < 0.0f || v != std::floor(v)) fail("a run count that is not a whole number");
                 break;
             default:  // 5 and 6 publish prices taken from the highs or lows
-                if (v != 0.0f && !std::isfinite(v)) fail("a zone bound that is not finite");
+                // An infinite price is a price: tops at +inf make upper +inf.
+                // NaN never bounds a zone, whose lower is strictly below upper.
+                if (v != 0.0f && (std::isnan(v) || !isInputPrice(v, number == 5 ? b : c, n))) {
+                    fail("a zone bound that is none of the input prices");
+                }
                 break;
         }
         if ((number == 3 || number == 4) && v != 0.0f && v != a.data()[i]) {
