@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 #include <vector>
 
 #include "kline/kxian_signal.h"
@@ -173,6 +174,18 @@ TEST_P(EveryFunction, LeavesTheCallersFloatingPointAlone) {
 #endif
 
 INSTANTIATE_TEST_SUITE_P(Functions, EveryFunction, ::testing::Range(1, 10));
+
+// Python and the tools hand the routines spans of any length: one that does
+// not cover every bar is refused, not read past its end.
+TEST(Routines, RefuseSeriesShorterThanTheBars) {
+    const std::vector<float> five = {1, -1, 1, -1, 1}, three = {3, 2, 3};
+    EXPECT_THROW(vlm::CalcKxianSignal(five, three), std::invalid_argument);
+    EXPECT_THROW(vlm::CalcBiSignal(five, three), std::invalid_argument);
+    EXPECT_THROW(vlm::CalcSegmentSignal(five, three, five), std::invalid_argument);
+    EXPECT_THROW(vlm::CalcSegmentSignalNoPullback(five, five, three), std::invalid_argument);
+    EXPECT_THROW(vlm::CalcPivotList(five, three, five), std::invalid_argument);
+    EXPECT_NO_THROW(vlm::CalcPivotList(five, five, five));
+}
 
 TEST(FirstTwoFunctions, NeverReadTheThirdInput) {
     std::vector<float> high = {10, 9, 8, 7, 6}, low = {9, 8, 7, 6, 5}, out(5);
