@@ -1,31 +1,124 @@
-// The bar-file reader on arbitrary bytes: it either returns bars whose
-// columns agree in length, or refuses with its own error. Nothing else.
+// The bar-file reader on arbitrary bytes: it either returns bars that meet
+// the rules (columns of one length, dates strictly ascending, finite prices,
+// no low above its high), or refuses with its own error. Nothing else.
+//
+// The first byte picks how the rest is handed over: as it is, as UTF-16
+// (either byte order, with its mark), or with every comma-separated field
+// quoted. ASCII text in UTF-16, and a comma-separated file with its fields
+// quoted, must read exactly as the plain text does.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "bar_file.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+using vlmstruct::BarSeries;
+
+void fail(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    std::abort();
+}
+
+std::optional<BarSeries> read(const std::string& text) {
     try {
-        const vlmstruct::BarSeries bars =
-            vlmstruct::parseBarText(std::string(reinterpret_cast<const char*>(data), size), "fuzz.csv");
-        const std::size_t n = bars.size();
-        const bool consistent = n > 0 && bars.low.size() == n && (bars.dates.empty() || bars.dates.size() == n) &&
-                                (bars.open.empty() || bars.open.size() == n) &&
-                                (bars.close.empty() || bars.close.size() == n);
-        if (!consistent) {
-            std::fprintf(stderr, "inconsistent bar series\n");
-            std::abort();
-        }
-        for (std::size_t i = 1; i < bars.dates.size(); ++i) {
-            if (!(bars.dates[i - 1] < bars.dates[i])) {
-                std::fprintf(stderr, "dates not strictly ascending\n");
-                std::abort();
-            }
-        }
+        return vlmstruct::parseBarText(text, "fuzz.csv");
     } catch (const vlmstruct::BarFileError&) {
+        return std::nullopt;
+    }
+}
+
+void check(const BarSeries& bars) {
+    const std::size_t n = bars.size();
+    const bool consistent = n > 0 && bars.low.size() == n && bars.dates.size() == n &&
+                            (bars.open.empty() || bars.open.size() == n) &&
+                            (bars.close.empty() || bars.close.size() == n) &&
+                            (bars.volume.empty() || bars.volume.size() == n);
+    if (!consistent) fail("inconsistent bar series");
+    for (std::size_t i = 1; i < n; ++i) {
+        if (!(bars.dates[i - 1] < bars.dates[i])) fail("dates not strictly ascending");
+    }
+    for (const auto* column : {&bars.open, &bars.high, &bars.low, &bars.close, &bars.volume}) {
+        for (float v : *column) {
+            if (!std::isfinite(v)) fail("a value that is not finite");
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (bars.low[i] > bars.high[i]) fail("a low above its high");
+    }
+}
+
+bool same(const std::optional<BarSeries>& a, const std::optional<BarSeries>& b) {
+    if (!a || !b) return !a && !b;
+    return a->dates == b->dates && a->open == b->open && a->high == b->high && a->low == b->low &&
+           a->close == b->close && a->volume == b->volume;
+}
+
+std::string utf16(const std::string& text, bool littleEndian) {
+    std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : text) out += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    return out;
+}
+
+std::string quoteEveryField(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == ',') {
+            out += "\",\"";
+        } else if (c == '\n') {
+            out += "\"\n\"";
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// Plain comma-separated text whose meaning quoting cannot change: no quotes
+// or carriage returns to begin with, and a first line that decides on commas.
+bool quotable(const std::string& text) {
+    if (text.find_first_of("\"\r") != std::string::npos) return false;
+    const std::string first = text.substr(0, text.find('\n'));
+    if (first.find_first_not_of(" \t,;") == std::string::npos || first.rfind("sep=", 0) == 0 ||
+        first.rfind("SEP=", 0) == 0) {
+        return false;
+    }
+    return vlmstruct::delimiterOf(first) == ',';
+}
+
+bool ascii(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const std::optional<BarSeries> plain = read(text);
+    if (plain) check(*plain);
+    switch (data[0] % 3) {
+        case 1: {
+            const bool littleEndian = data[0] & 0x80;
+            const std::optional<BarSeries> wide = read(utf16(text, littleEndian));
+            if (wide) check(*wide);
+            if (ascii(text) && !same(plain, wide)) fail("UTF-16 reads differently from the same ASCII text");
+            break;
+        }
+        case 2: {
+            const std::optional<BarSeries> quoted = read(quoteEveryField(text));
+            if (quoted) check(*quoted);
+            if (quotable(text) && !same(plain, quoted)) fail("quoting every field changed what was read");
+            break;
+        }
+        default: break;
     }
     return 0;
 }

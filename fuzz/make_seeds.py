@@ -72,11 +72,21 @@ def main():
         "merged_last_bar": streaming_seed([10, 9, 8, 7, 6, 5.8, 6.5], [9, 8, 7, 6, 5, 5.2, 4.5]),
         "stroke_pending": streaming_seed([30, 20, 21, 20.5, 20.2, 19.9, 19], [25, 5, 10, 9, 8, 7, 6]),
     })
+    # The first byte picks how the bar-file harness hands the rest over: 0 as it is,
+    # 0x01 as UTF-16BE, 0x82 as UTF-16LE, 0x02 with every field quoted.
+    plain, big_endian, little_endian, quoted = b"\x00", b"\x01", b"\x82", b"\x02"
     bar_files = {
-        "comma.csv": b"date,open,high,low,close,volume\n2024-01-02,1,2,0.5,1.5,100\n2024-01-03,1.5,3,1,2,120\n",
-        "chinese.csv": "日期,开盘,最高,最低,收盘\n20240102,1,2,1,2\n".encode("utf-8"),
-        "tabs.txt": b"\xef\xbb\xbfDate\tHigh\tLow\n2024/01/02 09:30\t2\t1\n",
-        "unsorted.csv": b"time;high;low\n2024-01-03;3;2\n2024-01-02;2;1\n",
+        "comma.csv": plain + b"date,open,high,low,close,volume\n2024-01-02,1,2,0.5,1.5,100\n2024-01-03,1.5,3,1,2,120\n",
+        "chinese.csv": plain + "日期,开盘,最高,最低,收盘\n20240102,1,2,1,2\n".encode("utf-8"),
+        "tabs.txt": plain + b"\xef\xbb\xbfDate\tHigh\tLow\n2024/01/02 09:30\t2\t1\n",
+        "unsorted.csv": plain + b"time;high;low\n2024-01-03;3;2\n2024-01-02;2;1\n",
+        "vendor.csv": plain + b"ts_code,trade_date,open,high,low,close,vol,amount\n"
+                              b"000001.SZ,20240103,1,3,1,2,7,700\n000001.SZ,20240102,1,2,0.5,1.5,6,600\n",
+        "spreadsheet.csv": plain + b'sep=,\r"date","name","high","low","volume"\r'
+                                   b'"2024-01-02","Acme, ""the"" firm\r\nline two","2","1","1,234,567",\r,,,,\r',
+        "utf16le.txt": little_endian + b"date\thigh\tlow\r\n2024-01-02 09:30\t2\t1\r\n2024-01-02 09:31:00\t3\t2\r\n",
+        "utf16be.csv": big_endian + b"date,high,low\n2024-02-29,2,1e-50\n",
+        "quoted.csv": quoted + b"date,time,high,low,close\n2024-01-02,09:30,2,1,1.5\n2024-01-02,09:31,3,2,2.5\n",
     }
     write_corpus("bar_file", bar_files)
     profiles = {

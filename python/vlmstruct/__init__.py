@@ -12,41 +12,150 @@ returns a float32 array with one value per bar, bit for bit what the plug-in wri
 
 analyze(df) runs all nine on a DataFrame with 'high' and 'low' columns.
 replay(df) says, for every bar, what the functions showed when that bar was the last one.
+read_bars(path) reads a bar file exactly as the command-line tool does.
+
+analyze and replay check the bars as the tool checks a file, with the same routines: column
+names in any case (and the same English and Chinese names), dates from a DatetimeIndex, an index
+named like a date column, or a date column; rows out of date order are sorted with a warning;
+a duplicate date, or a price that is NaN, infinite or None, or a low above its high, is a
+ValueError naming the row label and the column.
 """
+from ._core import __version__, BarFileError
+from ._core import check_prices as _check_prices
+from ._core import column_roles as _column_roles
+from ._core import date_order as _date_order
+from ._core import read_bars as _read_bars
 from ._core import replay as _replay
 from ._core import (function_names, pivot_zones, pivot_end_marks, pivot_lower, pivot_run_count,
                     pivot_trend, pivot_upper, segment, segment_no_pullback, stroke, turning_point)
 
-__all__ = ["analyze", "replay", "function_names", "pivot_zones", "turning_point", "stroke", "segment",
-           "segment_no_pullback", "pivot_upper", "pivot_lower", "pivot_end_marks", "pivot_trend",
-           "pivot_run_count"]
+__all__ = ["analyze", "replay", "read_bars", "BarFileError", "function_names", "pivot_zones",
+           "turning_point", "stroke", "segment", "segment_no_pullback", "pivot_upper", "pivot_lower",
+           "pivot_end_marks", "pivot_trend", "pivot_run_count", "__version__"]
+
+
+def read_bars(path, no_dates=False):
+    """Reads a bar file as `vlmstruct analyze` does, with the same checks and messages.
+
+    Returns a DataFrame of float32 columns (high, low, and open, close, volume where the file has
+    them) on a DatetimeIndex named 'date'. A file without a date column is refused unless
+    no_dates is true (its bars are then in file order, on a RangeIndex). Bad input raises
+    BarFileError, a ValueError naming the file, line, column and text; rows out of date order are
+    sorted with a warning.
+    """
+    import os
+    import warnings
+
+    import pandas as pd
+
+    path = os.fspath(path)
+    if not os.path.exists(path):
+        raise FileNotFoundError(2, "No such bar file", path)
+    table = _read_bars(path, no_dates)
+    if table["reordered"]:
+        warnings.warn(f"{path}: rows were not in date order; sorted ascending", stacklevel=2)
+    index = None
+    if table["dates"] is not None:
+        index = pd.DatetimeIndex(pd.to_datetime(table["dates"]), name="date")
+    return pd.DataFrame(table["columns"], index=index)
+
+
+class _Bars:
+    """The bars of a DataFrame, checked and in date order."""
+
+    def __init__(self, df, caller):
+        import warnings
+
+        import numpy as np
+        import pandas as pd
+
+        columns = {}
+        for name, role in zip(df.columns, _column_roles([str(c) for c in df.columns])):
+            if role and role not in columns:
+                columns[role] = name
+        missing = [role for role in ("high", "low") if role not in columns]
+        if missing:
+            raise KeyError(f"{caller} needs columns 'high' and 'low' (any case); missing: " + ", ".join(missing))
+
+        def values(role):
+            if role not in columns:
+                return None
+            column = df[columns[role]]
+            try:
+                return np.ascontiguousarray(column.to_numpy(dtype=np.float32, na_value=np.nan))
+            except (TypeError, ValueError):
+                numbers = pd.to_numeric(column, errors="coerce")
+                row = int(np.flatnonzero((numbers.isna() & column.notna()).to_numpy())[0])
+                raise ValueError(f"row {df.index[row]!r}, column {columns[role]!r}: not a number: "
+                                 f"{column.iloc[row]!r}") from None
+
+        self.high, self.low, self.open, self.close = (values(r) for r in ("high", "low", "open", "close"))
+        problem = _check_prices(self.open, self.high, self.low, self.close)
+        if problem is not None:
+            row, role, what = problem
+            raise ValueError(f"row {df.index[row]!r}, column {columns[role]!r}: {what}")
+
+        self.index = df.index
+        dates, where = None, None
+        if isinstance(df.index, pd.DatetimeIndex):
+            dates, where = df.index, "the index"
+        elif df.index.name is not None and _column_roles([str(df.index.name)])[0] in ("date", "time"):
+            dates, where = df.index, f"index {df.index.name!r}"
+        elif "date" in columns or "time" in columns:
+            name = columns.get("date", columns.get("time"))
+            dates, where = df[name], f"column {name!r}"
+        # Zones and events are dated by the index, or by the date column when the index is a plain range.
+        self.labels = None if isinstance(df.index, pd.RangeIndex) else df.index
+        if dates is None:
+            return
+        if where.startswith("column") and isinstance(df.index, pd.RangeIndex):
+            self.labels = pd.Index(dates)
+        if pd.api.types.is_datetime64_any_dtype(dates.dtype):
+            keys = pd.DatetimeIndex(dates).asi8
+            shown = pd.DatetimeIndex(dates)
+        else:
+            shown = [str(d) for d in dates]
+            keys = shown
+        order = _date_order(keys)
+        if order["bad"] is not None:
+            row = order["bad"]
+            raise ValueError(f"row {df.index[row]!r}, {where}: not a valid date: {str(shown[row])!r}")
+        if order["duplicate"] is not None:
+            earlier, later = order["duplicate"]
+            raise ValueError(f"duplicate date {shown[later]} in {where} (rows {df.index[earlier]!r} and "
+                             f"{df.index[later]!r})")
+        if order["order"] is not None:
+            warnings.warn(f"{caller}: rows were not in date order; sorted ascending", stacklevel=3)
+            positions = order["order"]
+            self.high, self.low = self.high[positions], self.low[positions]
+            self.open = None if self.open is None else self.open[positions]
+            self.close = None if self.close is None else self.close[positions]
+            self.index = df.index[positions]
+            if self.labels is not None:
+                self.labels = self.labels[positions]
 
 
 def analyze(df, include_open_pivot=False):
     """Runs the nine functions in the host's order on df['high'] and df['low'].
 
-    Returns (outputs, zones): a DataFrame with one column per function on df's index, and the
-    pivot zones as dicts (start and end as bar positions, plus start_date and end_date when df
-    has an index of dates).
+    Returns (outputs, zones): a DataFrame with one column per function on df's index (in date
+    order), and the pivot zones as dicts (start and end as bar positions, plus start_date and
+    end_date when df has an index that is not a plain range, or a date column).
     """
-    import numpy as np
     import pandas as pd
 
-    missing = [c for c in ("high", "low") if c not in df.columns]
-    if missing:
-        raise KeyError("analyze needs columns 'high' and 'low'; missing: " + ", ".join(missing))
-    high = np.ascontiguousarray(df["high"].to_numpy(dtype=np.float32))
-    low = np.ascontiguousarray(df["low"].to_numpy(dtype=np.float32))
+    bars = _Bars(df, "analyze")
+    high, low = bars.high, bars.low
     signal = stroke(high, low)
     columns = {"turning_point": turning_point(high, low), "stroke": signal}
     for name in function_names()[2:]:
         columns[name] = globals()[name](signal, high, low)
-    outputs = pd.DataFrame(columns, index=df.index)
+    outputs = pd.DataFrame(columns, index=bars.index)
     zones = pivot_zones(signal, high, low, include_open_pivot)
-    if not isinstance(df.index, pd.RangeIndex):
+    if bars.labels is not None:
         for z in zones:
-            z["start_date"] = df.index[z["start"]]
-            z["end_date"] = df.index[z["end"]]
+            z["start_date"] = bars.labels[z["start"]]
+            z["end_date"] = bars.labels[z["end"]]
     return outputs, zones
 
 
@@ -72,25 +181,20 @@ def replay(df):
       stroke, segment, segment_no_pullback, pivot, pivot_under_way), event (appeared, moved,
       vanished, confirmed, closed, dropped, withdrawn, opened, extended), the mark's bar and
       price or the pivot's bounds, and a line of text.
-    Uses df['high'] and df['low'], and df['close'] when present.
+    Uses df['high'] and df['low'], and df['close'] when present (any case).
     """
     import numpy as np
-    import pandas as pd
 
-    missing = [c for c in ("high", "low") if c not in df.columns]
-    if missing:
-        raise KeyError("replay needs columns 'high' and 'low'; missing: " + ", ".join(missing))
-    high = np.ascontiguousarray(df["high"].to_numpy(dtype=np.float32))
-    low = np.ascontiguousarray(df["low"].to_numpy(dtype=np.float32))
-    close = (np.ascontiguousarray(df["close"].to_numpy(dtype=np.float32)) if "close" in df.columns
-             else np.full(len(high), np.nan, dtype=np.float32))
+    bars = _Bars(df, "replay")
+    high, low = bars.high, bars.low
+    close = bars.close if bars.close is not None else np.full(len(high), np.nan, dtype=np.float32)
     asof_table, event_table = _replay(high, low, close)
-    asof = _frame(asof_table, index=df.index)
+    asof = _frame(asof_table, index=bars.index)
     events = _frame(event_table)
     for name in ("subject", "event", "text"):
         events[name] = event_table[name]
     events = events[["bar", "subject", "event"] + [c for c in events.columns
                                                    if c not in ("bar", "subject", "event")]]
-    if not isinstance(df.index, pd.RangeIndex) and len(events):
-        events.insert(1, "date", df.index[events["bar"].to_numpy(dtype=np.int64)])
+    if bars.labels is not None and len(events):
+        events.insert(1, "date", bars.labels[events["bar"].to_numpy(dtype=np.int64)])
     return asof, events

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,8 +15,10 @@ struct GoodCase {
     std::string text;
     std::vector<std::string> dates;
     std::vector<float> high, low;
-    bool candles;
-    bool reordered;
+    bool candles = false;
+    bool reordered = false;
+    std::vector<float> volume = {};
+    bool allowNoDates = false;
 };
 
 void PrintTo(const GoodCase& c, std::ostream* os) { *os << c.name; }
@@ -24,12 +28,14 @@ class ReadsWhatUsersHave : public ::testing::TestWithParam<GoodCase> {};
 TEST_P(ReadsWhatUsersHave, Bars) {
     const GoodCase& c = GetParam();
     ReadReport report;
-    const BarSeries bars = parseBarText(c.text, "bars.csv", &report);
+    const BarSeries bars = parseBarText(c.text, "bars.csv", &report, {.allowNoDates = c.allowNoDates});
     EXPECT_EQ(bars.dates, c.dates);
     EXPECT_EQ(bars.high, c.high);
     EXPECT_EQ(bars.low, c.low);
+    EXPECT_EQ(bars.volume, c.volume);
     EXPECT_EQ(bars.hasCandles(), c.candles);
     EXPECT_EQ(report.reordered, c.reordered);
+    EXPECT_EQ(report.noDates, c.dates.empty());
 }
 
 // "日期,开盘,最高,最低,收盘,成交量" in GBK.
@@ -37,29 +43,66 @@ const std::string kGbkHeader =
     "\xc8\xd5\xc6\xda,\xbf\xaa\xc5\xcc,\xd7\xee\xb8\xdf,\xd7\xee\xb5\xcd,\xca\xd5\xc5\xcc,"
     "\xb3\xc9\xbd\xbb\xc1\xbf\n";
 
+// "date,high,low\n2024-01-31,2,1\n" as UTF-16 with its byte-order mark.
+std::string utf16(bool littleEndian) {
+    const std::string ascii = "date,high,low\r\n2024-01-31,2,1\r\n";
+    std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : ascii) out += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    return out;
+}
+
+const std::vector<std::string> kTwoDays = {"2024-01-30", "2024-01-31"};
+
 INSTANTIATE_TEST_SUITE_P(
     Files, ReadsWhatUsersHave,
     ::testing::Values(
-        GoodCase{"Comma", "date,open,high,low,close\n2024-01-30,1,2,0.5,1.5\n2024-01-31,1,3,1,2\n",
-                 {"2024-01-30", "2024-01-31"}, {2, 3}, {0.5f, 1}, true, false},
-        GoodCase{"BomAndCrLf", "\xEF\xBB\xBF" "Date,High,Low\r\n2024/01/31,2,1\r\n",
-                 {"2024-01-31"}, {2}, {1}, false, false},
-        GoodCase{"TabsAndCompactDates", "DATE\tHIGH\tLOW\tVOLUME\n20240131\t2\t1\t100\n",
-                 {"2024-01-31"}, {2}, {1}, false, false},
-        GoodCase{"Semicolons", "time;high;low\n2024-01-31 09:30;2;1\n2024-01-31 09:31:00;3;2\n",
-                 {"2024-01-31 09:30", "2024-01-31 09:31:00"}, {2, 3}, {1, 2}, false, false},
+        GoodCase{"Comma", "date,open,high,low,close\n2024-01-30,1,2,0.5,1.5\n2024-01-31,1,3,1,2\n", kTwoDays,
+                 {2, 3}, {0.5f, 1}, true},
+        GoodCase{"BomAndCrLf", "\xEF\xBB\xBF" "Date,High,Low\r\n2024/01/31,2,1\r\n", {"2024-01-31"}, {2}, {1}},
+        GoodCase{"TabsAndCompactDates", "DATE\tHIGH\tLOW\tVOLUME\n20240131\t2\t1\t100\n", {"2024-01-31"}, {2},
+                 {1}, false, false, {100}},
+        // The same minute with and without seconds is one time; all are then shown with seconds.
+        GoodCase{"TimesWithAndWithoutSeconds", "time;high;low\n2024-01-31 09:30;2;1\n2024-01-31 09:31:00;3;2\n",
+                 {"2024-01-31 09:30:00", "2024-01-31 09:31:00"}, {2, 3}, {1, 2}},
+        GoodCase{"TimesWithoutSecondsStayShort", "datetime,high,low\n2024-01-31T09:30,2,1\n2024-01-31 09:31,3,2\n",
+                 {"2024-01-31 09:30", "2024-01-31 09:31"}, {2, 3}, {1, 2}},
         GoodCase{"WhiteSpace", "date  high   low\n2024-01-31  2  1\n\n2024-02-01 4 3\n",
-                 {"2024-01-31", "2024-02-01"}, {2, 4}, {1, 3}, false, false},
-        GoodCase{"ChineseUtf8",
-                 "日期,时间,开盘,最高,最低,收盘,成交量,成交额\n2024-01-31,10:00,1,2,1,2,5,9\n",
-                 {"2024-01-31 10:00"}, {2}, {1}, true, false},
-        GoodCase{"ChineseGbk", kGbkHeader + "2024-01-31,1,2,1,2,5\n", {"2024-01-31"}, {2}, {1},
-                 true, false},
-        GoodCase{"NoDateColumn", "high,low\n2,1\n3,2\n", {}, {2, 3}, {1, 2}, false, false},
+                 {"2024-01-31", "2024-02-01"}, {2, 4}, {1, 3}},
+        GoodCase{"ChineseUtf8", "日期,时间,开盘,最高,最低,收盘,成交量,成交额\n2024-01-31,10:00,1,2,1,2,5,9\n",
+                 {"2024-01-31 10:00"}, {2}, {1}, true, false, {5}},
+        GoodCase{"ChineseGbk", kGbkHeader + "2024-01-31,1,2,1,2,5\n", {"2024-01-31"}, {2}, {1}, true, false, {5}},
+        // Vendor exports: codes and turnover are never taken for dates or volumes.
+        GoodCase{"TushareNewestFirst",
+                 "ts_code,trade_date,open,high,low,close,vol,amount\n"
+                 "000001.SZ,20240131,1,3,1,2,7,700\n000001.SZ,20240130,1,2,0.5,1.5,6,600\n",
+                 kTwoDays, {2, 3}, {0.5f, 1}, true, true, {6, 7}},
+        GoodCase{"ChineseVendorNames", "股票代码,交易日期,开盘价,最高价,最低价,收盘价,成交额\n1,2024-01-31,1,2,1,2,9\n",
+                 {"2024-01-31"}, {2}, {1}, true},
+        GoodCase{"TimeColumnWithWholeTimestamp", "date,time,high,low\n2024-01-31,2024-01-31 09:30:00,2,1\n",
+                 {"2024-01-31 09:30:00"}, {2}, {1}},
+        GoodCase{"NoDateColumnWhenAllowed", "high,low\n2,1\n3,2\n", {}, {2, 3}, {1, 2}, false, false, {}, true},
         GoodCase{"OutOfOrderIsSorted", "date,high,low\n2024-02-01,3,2\n2024-01-31,2,1\n",
                  {"2024-01-31", "2024-02-01"}, {2, 3}, {1, 2}, false, true},
         // Decimal text is rounded once, straight to the nearest float.
-        GoodCase{"ExactFloat", "high,low\n0.1,16777217\n", {}, {0.1f}, {16777216.0f}, false, false}),
+        GoodCase{"ExactFloat", "date,high,low\n2024-01-31,0.1,0.1\n", {"2024-01-31"}, {0.1f}, {0.1f}},
+        GoodCase{"TinyExponentIsZero", "date,high,low\n2024-01-31,1e-50,-1e-50\n", {"2024-01-31"}, {0}, {0}},
+        GoodCase{"QuotedFields",
+                 "\"date\",\"name\",\"high\",\"low\",\"volume\"\n"
+                 "\"2024-01-30\",\"Acme, \"\"the\"\" firm\nsecond line\",\"2\",\"0.5\",\"1,234,567\"\n"
+                 "2024-01-31,x,3,1,\"12,345.5\"\n",
+                 kTwoDays, {2, 3}, {0.5f, 1}, false, false, {1234567, 12345.5f}},
+        GoodCase{"BareCarriageReturns", "date,high,low\r2024-01-30,2,0.5\r2024-01-31,3,1\r", kTwoDays, {2, 3},
+                 {0.5f, 1}},
+        GoodCase{"RowsOfDelimitersSkipped", ",,\ndate,high,low\n2024-01-30,2,0.5\n , ,\n2024-01-31,3,1\n,,\n",
+                 kTwoDays, {2, 3}, {0.5f, 1}},
+        GoodCase{"TrailingDelimiterOnRowsOnly", "date,high,low\n2024-01-30,2,0.5,\n2024-01-31,3,1\n", kTwoDays,
+                 {2, 3}, {0.5f, 1}},
+        GoodCase{"TrailingDelimiterOnHeaderOnly", "date;high;low;\n2024-01-30;2;0.5\n2024-01-31;3;1;\n", kTwoDays,
+                 {2, 3}, {0.5f, 1}},
+        GoodCase{"SepLineNamesTheDelimiter", "sep=;\ndate;high;low;note,with,commas\n2024-01-31;2;1;a,b,c\n",
+                 {"2024-01-31"}, {2}, {1}},
+        GoodCase{"Utf16LittleEndian", utf16(true), {"2024-01-31"}, {2}, {1}},
+        GoodCase{"Utf16BigEndian", utf16(false), {"2024-01-31"}, {2}, {1}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct BadCase {
@@ -81,26 +124,65 @@ TEST_P(RefusesBadInput, WithAClearMessage) {
         for (const std::string& part : GetParam().messageParts) {
             EXPECT_NE(message.find(part), std::string::npos) << message << " lacks " << part;
         }
+        // Whatever the input, a message stays short and holds no control characters.
+        EXPECT_LT(message.size(), 1200u) << message;
+        for (unsigned char c : message) EXPECT_TRUE(c >= 0x20 && c != 0x7F) << message;
     }
 }
+
+const std::string kHeader = "date,open,high,low,close,volume\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Files, RefusesBadInput,
     ::testing::Values(
         BadCase{"Empty", "", {"bars.csv", "empty"}},
-        BadCase{"BlankLinesOnly", "\n \n", {"bars.csv", "empty"}},
+        BadCase{"BlankLinesOnly", "\n \n,,\n", {"bars.csv", "empty"}},
         BadCase{"HeaderOnly", "date,high,low\n", {"bars.csv", "no bars"}},
-        BadCase{"MissingLowColumn", "date,high,close\n2024-01-31,2,1\n", {"bars.csv:1", "'low'"}},
+        BadCase{"MissingLowColumn", "date,high,close\n2024-01-31,2,1\n", {"bars.csv:1", "'low'", "'close'"}},
+        BadCase{"NoDateColumn", "trade_day,high,low\n2024-01-31,2,1\n",
+                {"bars.csv:1", "no date column", "'trade_day'", "trade_date", "--no-dates"}},
         BadCase{"NonNumericPrice", "date,high,low\n2024-01-31,2,1\n2024-02-01,abc,1\n",
                 {"bars.csv:3:2", "'high'", "'abc'"}},
         BadCase{"TrailingGarbage", "date,high,low\n2024-01-31,2,1x\n", {"bars.csv:2:3", "'1x'"}},
-        BadCase{"EmptyPrice", "date,high,low\n2024-01-31,,1\n", {"bars.csv:2:2"}},
-        BadCase{"BadDate", "date,high,low\n2024-13-01,2,1\n", {"bars.csv:2:1", "'2024-13-01'"}},
+        BadCase{"EmptyPrice", "date,high,low\n2024-01-31,,1\n", {"bars.csv:2:2", "empty"}},
+        BadCase{"EmptyOptionalCell", kHeader + "2024-01-31,1,2,1,,5\n", {"bars.csv:2:5", "'close'", "empty"}},
+        BadCase{"NanHigh", kHeader + "2024-01-31,1,nan,1,1,5\n", {"bars.csv:2:3", "not a finite number", "'nan'"}},
+        BadCase{"InfLow", kHeader + "2024-01-31,1,2,-inf,1,5\n", {"bars.csv:2:4", "'-inf'"}},
+        BadCase{"InfOpen", kHeader + "2024-01-31,inf,2,1,1,5\n", {"bars.csv:2:2", "'open'", "'inf'"}},
+        BadCase{"NanVolume", kHeader + "2024-01-31,1,2,1,1,NaN\n", {"bars.csv:2:6", "'volume'", "'NaN'"}},
+        BadCase{"OverflowsAFloat", kHeader + "2024-01-31,1,1e39,1,1,5\n", {"bars.csv:2:3", "'1e39'"}},
+        BadCase{"BeyondEvenADouble", kHeader + "2024-01-31,1,2,1,1,1e999\n", {"bars.csv:2:6", "out of range"}},
+        BadCase{"LowAboveHigh", "date,high,low\n2024-01-31,1.5,2\n", {"bars.csv:2:3", "low 2 is above high 1.5"}},
+        BadCase{"February31", "date,high,low\n2024-02-31,2,1\n", {"bars.csv:2:1", "'2024-02-31'"}},
+        BadCase{"February29NotLeap", "date,high,low\n2023-02-29,2,1\n", {"bars.csv:2:1", "'2023-02-29'"}},
+        BadCase{"YearZero", "date,high,low\n0000-01-01,2,1\n", {"bars.csv:2:1", "'0000-01-01'"}},
+        BadCase{"MonthThirteen", "date,high,low\n2024-13-01,2,1\n", {"bars.csv:2:1", "'2024-13-01'"}},
+        BadCase{"Seconds99", "date,high,low\n2024-01-31 09:30:99,2,1\n", {"bars.csv:2:1", "'2024-01-31 09:30:99'"}},
+        BadCase{"BadTimeColumn", "date,time,high,low\n2024-01-31,25:00,2,1\n", {"bars.csv:2:2", "'25:00'"}},
+        BadCase{"TimeColumnOnAnotherDay", "date,time,high,low\n2024-01-31,2024-02-01 09:30,2,1\n",
+                {"bars.csv:2:2", "another day"}},
         BadCase{"DuplicateDates", "date,high,low\n2024-01-31,2,1\n2024-01-31,3,2\n",
                 {"bars.csv:3", "duplicate date 2024-01-31", "line 2"}},
+        BadCase{"SameMinuteWrittenTwoWays", "date,high,low\n2024-01-31 09:30,2,1\n2024-01-31 09:30:00,3,2\n",
+                {"bars.csv:3", "duplicate date 2024-01-31 09:30:00", "line 2"}},
         BadCase{"MixedDelimiters", "date,high,low\n2024-01-31;2;1\n",
                 {"bars.csv:2", "expected 3 fields", "commas", "'2024-01-31;2;1'"}},
-        BadCase{"NeitherUtf8NorGbk", "date,high,low\n\xff\xff,1,2\n", {"bars.csv", "GBK"}}),
+        BadCase{"WholeRowQuoted", "date,high,low\n\"2024-01-31,2,1\"\n", {"bars.csv:2", "one quoted field"}},
+        BadCase{"DoubledQuoteIsAQuote", "date,high,low\n2024-01-31,\"10\"\"\",1\n", {"bars.csv:2:2", "'10\"'"}},
+        BadCase{"TextAfterClosingQuote", "date,high,low\n2024-01-31,\"10\"5,1\n",
+                {"bars.csv:2:2", "after a closing quote"}},
+        BadCase{"QuoteNeverClosed", "date,high,low\n2024-01-31,\"10,1\n2024-02-01,2,1\n",
+                {"bars.csv:2:2", "never closed"}},
+        BadCase{"LineAfterAQuotedLineBreak", "date,high,low,note\n2024-01-31,2,1,\"a\nb\"\n2024-02-01,x,1,c\n",
+                {"bars.csv:4:2", "'x'"}},
+        BadCase{"ThousandsOnlyInVolume", kHeader + "2024-01-31,1,\"1,234\",1,1,5\n", {"bars.csv:2:3", "'1,234'"}},
+        BadCase{"BadThousandsGrouping", kHeader + "2024-01-31,1,2,1,1,\"1,23,4\"\n", {"bars.csv:2:6", "'1,23,4'"}},
+        BadCase{"LongTextIsCut", "date,high,low\n2024-01-31," + std::string(100000, '7') + "x,1\n",
+                {"bars.csv:2:2", std::string(60, '7') + "... (100001 bytes)"}},
+        BadCase{"ControlCharactersEscaped", "date,high,low\n2024-01-31,\x1b[2J,1\n", {"'\\x1b[2J'"}},
+        BadCase{"NeitherUtf8NorGbk", "date,high,low\n\xff\xff,1,2\n", {"bars.csv", "GBK"}},
+        BadCase{"Utf16WithoutByteOrderMark", std::string("d\0a\0t\0e\0", 8), {"bars.csv", "NUL", "UTF-16"}},
+        BadCase{"Utf16CutShort", "\xFF\xFE" "d", {"bars.csv", "odd number of bytes"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BarFile, MissingFileNamesIt) {
@@ -113,11 +195,44 @@ TEST(BarFile, MissingFileNamesIt) {
 }
 
 TEST(Dates, Normalised) {
-    EXPECT_EQ(normaliseDate("2024-1-5"), "2024-01-05");
-    EXPECT_EQ(normaliseDate("2024/01/31 9:30"), std::nullopt);
-    EXPECT_EQ(normaliseDate("2024-01-31T09:30:15"), "2024-01-31 09:30:15");
-    EXPECT_EQ(normaliseDate("31/01/2024"), std::nullopt);
-    EXPECT_EQ(normaliseDate("2024-01-31 24:00"), std::nullopt);
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"2024-1-5", "2024-01-05"},
+        {"2024.01.05", "2024-01-05"},
+        {"2024-01-31T09:30:15", "2024-01-31 09:30:15"},
+        {"2024-02-29", "2024-02-29"},
+        {"2000-02-29", "2000-02-29"},
+        {"1900-02-29", std::nullopt},
+        {"2024-04-31", std::nullopt},
+        {"2024/01/31 9:30", std::nullopt},
+        {"31/01/2024", std::nullopt},
+        {"2024-01-31 24:00", std::nullopt},
+        {"2024-01-31 23:60", std::nullopt},
+        {"2024-01-31 ", "2024-01-31"},
+        {"2024-01-31T", std::nullopt},
+        {"20241301", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(normaliseDate(text), expected) << text;
+}
+
+TEST(DateOrder, SortsStablyAndFindsTheFirstDuplicate) {
+    const std::vector<std::int64_t> ascending = {1, 2, 3};
+    EXPECT_TRUE(orderByDate(std::span<const std::int64_t>(ascending)).order.empty());
+    const std::vector<std::int64_t> newestFirst = {3, 2, 1};
+    EXPECT_EQ(orderByDate(std::span<const std::int64_t>(newestFirst)).order, (std::vector<std::size_t>{2, 1, 0}));
+    const std::vector<std::int64_t> repeated = {5, 2, 9, 2, 5};
+    const DateOrder order = orderByDate(std::span<const std::int64_t>(repeated));
+    ASSERT_TRUE(order.duplicate);
+    EXPECT_EQ(*order.duplicate, (std::pair<std::size_t, std::size_t>{1, 3}));  // 2 comes before 5
+}
+
+TEST(Prices, FirstProblemInRowOrder) {
+    const std::vector<float> high = {2, 2, 2}, low = {1, 3, 1}, close = {1, 1, std::nanf("")};
+    const auto problem = checkPrices({.high = high, .low = low, .close = close});
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->row, 1u);
+    EXPECT_EQ(problem->column, Column::Low);
+    const std::vector<float> fine = {1, 1, 1};
+    EXPECT_FALSE(checkPrices({.high = high, .low = fine, .close = fine}));
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 #pragma once
-// Bar files as charting software exports them: delimited text with a header
-// of English or Chinese column names, UTF-8 (with or without BOM) or GBK.
+// Bar files as charting software, spreadsheets and data vendors export them:
+// delimited text with a header of English or Chinese column names, in UTF-8
+// (with or without BOM), UTF-16 (with BOM) or GBK.
 
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "bar_checks.h"
+#include "delimited_text.h"
 
 namespace vlmstruct {
 
@@ -17,23 +20,23 @@ struct BarSeries {
     [[nodiscard]] bool hasCandles() const { return !open.empty() && !close.empty(); }
 };
 
-// Names the file, the line, the column and the offending text.
-class BarFileError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
+struct ReadOptions {
+    // A file without a date column is refused unless this is set: its bars
+    // are then taken in file order.
+    bool allowNoDates = false;
 };
 
 struct ReadReport {
     bool reordered = false;  // rows were out of date order and have been sorted
-    std::string encoding;    // "UTF-8" or "GBK"
+    bool noDates = false;    // no date column: bars in file order
+    std::string encoding;    // "UTF-8", "UTF-16LE", "UTF-16BE" or "GBK"
 };
 
-BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report = nullptr);
+BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report = nullptr,
+                      const ReadOptions& options = {});
 
 // The same, from text already in memory; `name` is used in messages.
-BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* report = nullptr);
-
-// Normalises a date with an optional time; nullopt when it is not one.
-std::optional<std::string> normaliseDate(const std::string& text);
+BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* report = nullptr,
+                       const ReadOptions& options = {});
 
 }  // namespace vlmstruct

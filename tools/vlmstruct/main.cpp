@@ -1,6 +1,7 @@
 // vlmstruct: the plug-in's nine functions on bar files, outside the host.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -16,11 +17,19 @@ namespace {
 
 using namespace vlmstruct;
 
-BarSeries load(const std::string& path) {
+constexpr int kBadInput = 1;
+constexpr int kUsage = 2;
+constexpr const char* kExitStatus =
+    "Exit status: 0 success, 1 bad input or a file that could not be read or written, 2 usage error.";
+
+BarSeries load(const std::string& path, const ReadOptions& options) {
     ReadReport report;
-    BarSeries bars = readBarFile(path, &report);
+    BarSeries bars = readBarFile(path, &report, options);
     if (report.reordered) {
         std::cerr << "vlmstruct: " << path << ": rows were not in date order; sorted ascending\n";
+    }
+    if (report.noDates) {
+        std::cerr << "vlmstruct: " << path << ": no date column; bars taken in file order\n";
     }
     return bars;
 }
@@ -29,89 +38,208 @@ std::string titleOf(const std::string& path) {
     return std::filesystem::path(path).filename().string();
 }
 
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// "; did you mean 'x'?" when one valid name is close, else the list of them.
+std::string suggestion(const std::string& given, const std::vector<std::string>& valid) {
+    std::string best;
+    std::size_t distance = std::string::npos;
+    for (const std::string& v : valid) {
+        const std::size_t d = editDistance(given, v);
+        if (d < distance) {
+            distance = d;
+            best = v;
+        }
+    }
+    if (!best.empty() && distance <= std::max<std::size_t>(2, given.size() / 3)) {
+        return "; did you mean '" + best + "'?";
+    }
+    std::string all;
+    for (const std::string& v : valid) all += (all.empty() ? "" : ", ") + v;
+    return " (valid: " + all + ")";
+}
+
+std::vector<std::string> optionNames(const CLI::App& command) {
+    std::vector<std::string> names;
+    for (const CLI::Option* option : command.get_options()) {
+        for (const std::string& n : option->get_lnames()) names.push_back("--" + n);
+        for (const std::string& n : option->get_snames()) names.push_back("-" + n);
+    }
+    return names;
+}
+
+// The first argument that looks like an option and is not one of `command`'s.
+std::optional<std::string> unknownOption(const CLI::App& command, const std::vector<std::string>& args) {
+    const std::vector<std::string> known = optionNames(command);
+    for (const std::string& arg : args) {
+        if (arg.size() < 2 || arg[0] != '-' || arg == "--") continue;
+        std::string name = arg.substr(0, arg.find('='));
+        // -ofile is -o with its value attached.
+        if (name[1] != '-') name = name.substr(0, 2);
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            return "unknown option '" + arg.substr(0, arg.find('=')) + "' for " + command.get_name() +
+                   suggestion(name, known);
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"vlmstruct: strokes, segments and pivot zones of bar files, exactly as the plug-in computes them"};
+    app.set_version_flag("--version", std::string("vlmstruct ") + VLM_VERSION);
+    app.footer(kExitStatus);
     app.require_subcommand(1);
 
     std::string input, csvOut, jsonOut, htmlOut;
     bool openPivot = false;
+    ReadOptions read;
+    const char* noDatesHelp = "Accept a file without a date column: its bars are taken in file order";
+    const char* standardOutputHelp = " ('-' for standard output)";
     auto* analyze = app.add_subcommand("analyze", "Run all nine functions on a bar file");
     analyze->add_option("BARS", input, "Bar file (CSV, tab, semicolon or space separated)")->required();
-    analyze->add_option("-o,--output", csvOut, "Per-bar output CSV");
-    analyze->add_option("--json", jsonOut, "Structures as JSON");
-    analyze->add_option("--html", htmlOut, "Chart as a self-contained HTML file");
+    analyze->add_option("-o,--output", csvOut, std::string("Per-bar output CSV") + standardOutputHelp);
+    analyze->add_option("--json", jsonOut, std::string("Structures as JSON") + standardOutputHelp);
+    analyze->add_option("--html", htmlOut, std::string("Chart as a self-contained HTML file") + standardOutputHelp);
     analyze->add_flag("--open-pivot", openPivot, "Also show the pivot still under way at the last bar");
+    analyze->add_flag("--no-dates", read.allowNoDates, noDatesHelp);
 
     std::string chartIn, chartOut;
     bool chartOpenPivot = false;
     auto* chart = app.add_subcommand("chart", "Write the chart of a bar file");
     chart->add_option("BARS", chartIn, "Bar file")->required();
-    chart->add_option("-o,--output", chartOut, "HTML file")->required();
+    chart->add_option("-o,--output", chartOut, std::string("HTML file") + standardOutputHelp)->required();
     chart->add_flag("--open-pivot", chartOpenPivot, "Also show the pivot still under way");
+    chart->add_flag("--no-dates", read.allowNoDates, noDatesHelp);
 
     std::string folder, summaryOut;
-    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    ScanOptions scanOptions;
+    scanOptions.jobs = std::max(1u, std::thread::hardware_concurrency());
     auto* scan = app.add_subcommand("scan", "Summarise every bar file of a folder");
-    scan->add_option("DIR", folder, "Folder of bar files (.csv, .txt, .tsv)")->required()->check(CLI::ExistingDirectory);
-    scan->add_option("--jobs,-j", jobs, "Files analysed at once")->check(CLI::Range(1u, 256u));
+    scan->add_option("DIR", folder, "Folder of bar files (.csv, .txt, .tsv)")->required();
+    scan->add_option("--jobs,-j", scanOptions.jobs, "Files analysed at once")->check(CLI::Range(1u, 256u));
     scan->add_option("-o,--output", summaryOut, "Summary CSV (default: standard output)");
+    scan->add_flag("-r,--recursive", scanOptions.recursive, "Also the bar files of every subfolder");
+    scan->add_flag("--no-dates", read.allowNoDates, noDatesHelp);
 
     std::string replayIn, asOfOut, eventsOut;
     auto* replay = app.add_subcommand(
         "replay", "Bar by bar, what the functions showed when each bar was the last one (no look-ahead)");
     replay->add_option("BARS", replayIn, "Bar file")->required();
     replay->add_option("-o,--output", asOfOut, "As-of CSV, one row per bar (default: standard output)");
-    replay->add_option("--events", eventsOut, "Events CSV: every mark or pivot that appeared, moved, vanished or became final");
+    replay->add_option("--events", eventsOut,
+                       std::string("Events CSV: every mark or pivot that appeared, moved, vanished or became final") +
+                           standardOutputHelp);
+    replay->add_flag("--no-dates", read.allowNoDates, noDatesHelp);
 
-    CLI11_PARSE(app, argc, argv);
+    for (CLI::App* command : {analyze, chart, scan, replay}) command->footer(kExitStatus);
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> commands;
+    for (const CLI::App* command : app.get_subcommands({})) commands.push_back(command->get_name());
+    const auto named = std::find_if(args.begin(), args.end(), [](const std::string& a) { return a.empty() || a[0] != '-'; });
+    if (named != args.end() && std::find(commands.begin(), commands.end(), *named) == commands.end()) {
+        std::cerr << "vlmstruct: unknown command '" << *named << "'" << suggestion(*named, commands)
+                  << "\nRun with --help for more information.\n";
+        return kUsage;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::string message = e.what();
+        if (named != args.end()) {
+            const std::vector<std::string> rest(named + 1, args.end());
+            if (const auto unknown = unknownOption(*app.get_subcommand(*named), rest)) message = *unknown;
+        } else if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+            message = "a command is required: analyze, chart, scan or replay";
+        }
+        std::cerr << "vlmstruct: " << message << "\nRun with --help for more information.\n";
+        return kUsage;
+    }
 
     try {
+        OutputFiles outputs;
         if (*analyze) {
-            const BarSeries bars = load(input);
+            checkOutputPaths({{"-o", csvOut}, {"--json", jsonOut}, {"--html", htmlOut}}, {input});
+            const BarSeries bars = load(input, read);
             const Analysis a = analyse(bars);
-            if (csvOut.empty() && jsonOut.empty() && htmlOut.empty()) {
-                std::cout << analysisCsv(bars, a);
-                return 0;
+            if (csvOut.empty() && jsonOut.empty() && htmlOut.empty()) csvOut = "-";
+            if (!csvOut.empty()) outputs.add(csvOut, analysisCsv(bars, a));
+            if (!jsonOut.empty()) outputs.add(jsonOut, structuresJson(input, bars, a, openPivot));
+            if (!htmlOut.empty()) outputs.add(htmlOut, chartHtml(titleOf(input), bars, a, openPivot));
+            outputs.commit();
+            const std::vector<std::string> files{csvOut, jsonOut, htmlOut};
+            const bool toFiles = std::any_of(files.begin(), files.end(),
+                                             [](const std::string& f) { return !f.empty() && !isStandardOutput(f); });
+            const bool toStandardOutput = std::any_of(files.begin(), files.end(), isStandardOutput);
+            if (toFiles) {
+                std::cerr << "vlmstruct: " << bars.size() << " bars, " << a.strokes.size() << " strokes, "
+                          << a.segments.size() << " segments, " << a.pivots.size() << " pivot zones\n";
             }
-            if (!csvOut.empty()) writeFileAtomically(csvOut, analysisCsv(bars, a));
-            if (!jsonOut.empty()) writeFileAtomically(jsonOut, structuresJson(input, bars, a, openPivot));
-            if (!htmlOut.empty()) writeFileAtomically(htmlOut, chartHtml(titleOf(input), bars, a, openPivot));
-            std::cerr << "vlmstruct: " << bars.size() << " bars, " << a.strokes.size() << " strokes, "
-                      << a.segments.size() << " segments, " << a.pivots.size() << " pivot zones\n";
-            for (const std::string& f : {csvOut, jsonOut, htmlOut}) {
-                if (!f.empty()) std::cout << f << "\n";
+            // The files written are listed unless standard output carries an output itself.
+            for (const std::string& f : files) {
+                if (!toStandardOutput && !f.empty()) std::cout << f << "\n";
             }
         } else if (*chart) {
-            const BarSeries bars = load(chartIn);
-            writeFileAtomically(chartOut, chartHtml(titleOf(chartIn), bars, analyse(bars), chartOpenPivot));
-            std::cout << chartOut << "\n";
+            checkOutputPaths({{"-o", chartOut}}, {chartIn});
+            const BarSeries bars = load(chartIn, read);
+            outputs.add(chartOut, chartHtml(titleOf(chartIn), bars, analyse(bars), chartOpenPivot));
+            outputs.commit();
+            if (!isStandardOutput(chartOut)) std::cout << chartOut << "\n";
         } else if (*replay) {
-            const BarSeries bars = load(replayIn);
+            if (asOfOut.empty()) asOfOut = "-";
+            checkOutputPaths({{"-o", asOfOut}, {"--events", eventsOut}}, {replayIn});
+            const BarSeries bars = load(replayIn, read);
             const vlm::ReplayLog log = replayBars(bars);
-            // Both files are made before either is written: a failure leaves neither.
-            const std::string asOf = asOfCsv(bars, log);
-            const std::string events = eventsOut.empty() ? std::string() : eventsCsv(bars, log);
-            if (asOfOut.empty()) {
-                std::cout << asOf;
-            } else {
-                writeFileAtomically(asOfOut, asOf);
-            }
-            if (!eventsOut.empty()) writeFileAtomically(eventsOut, events);
-            std::cerr << "vlmstruct: replayed " << bars.size() << " bars, " << log.events.size()
-                      << " events\n";
+            outputs.add(asOfOut, asOfCsv(bars, log));
+            if (!eventsOut.empty()) outputs.add(eventsOut, eventsCsv(bars, log));
+            outputs.commit();
+            std::cerr << "vlmstruct: replayed " << bars.size() << " bars, " << log.events.size() << " events\n";
             for (const std::string& f : {asOfOut, eventsOut}) {
-                if (!f.empty()) std::cout << f << "\n";
+                if (!f.empty() && !isStandardOutput(f)) std::cout << f << "\n";
             }
         } else if (*scan) {
-            const std::vector<ScanRow> rows = scanFolder(folder, {jobs, true});
-            const std::string summary = scanCsv(rows);
-            if (summaryOut.empty()) {
-                std::cout << summary;
-            } else {
-                writeFileAtomically(summaryOut, summary);
+            std::error_code ec;
+            if (!std::filesystem::is_directory(folder, ec)) {
+                std::cerr << "vlmstruct: " << folder
+                          << (std::filesystem::exists(folder, ec) ? ": not a folder\n" : ": no such folder\n");
+                return kBadInput;
             }
+            scanOptions.read = read;
+            if (!summaryOut.empty() && !isStandardOutput(summaryOut)) scanOptions.exclude.push_back(summaryOut);
+            const BarFileList list = barFilesIn(folder, scanOptions);
+            if (list.skippedFolders > 0) {
+                std::cerr << "vlmstruct: " << list.skippedFolders << " subfolder"
+                          << (list.skippedFolders == 1 ? "" : "s") << " of " << folder
+                          << " not looked into (--recursive scans them)\n";
+            }
+            if (list.files.empty()) {
+                std::cerr << "vlmstruct: " << folder << ": no bar files (.csv, .txt, .tsv) to scan\n";
+                return kBadInput;
+            }
+            const std::vector<ScanRow> rows = scanFiles(folder, list, scanOptions);
+            outputs.add(summaryOut.empty() ? "-" : summaryOut, scanCsv(rows));
+            outputs.commit();
             std::size_t failed = 0;
             for (const ScanRow& r : rows) {
                 if (r.error.empty()) continue;
@@ -119,11 +247,14 @@ int main(int argc, char** argv) {
                 std::cerr << "vlmstruct: " << r.error << "\n";
             }
             std::cerr << "vlmstruct: " << rows.size() - failed << " of " << rows.size() << " files analysed\n";
-            return failed == 0 ? 0 : 1;
+            return failed == 0 ? 0 : kBadInput;
         }
+    } catch (const UsageError& e) {
+        std::cerr << "vlmstruct: " << e.what() << "\n";
+        return kUsage;
     } catch (const std::exception& e) {
         std::cerr << "vlmstruct: " << e.what() << "\n";
-        return 1;
+        return kBadInput;
     }
     return 0;
 }

@@ -2,46 +2,136 @@
 
 #include <unistd.h>
 
-#include <charconv>
+#include <cerrno>
 #include <cmath>
-#include <fstream>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <random>
 #include <sstream>
-#include <stdexcept>
 
 #include "pivot/pivot_outputs.h"
 
 namespace vlmstruct {
 
-void writeFileAtomically(const std::filesystem::path& path, const std::string& content) {
-    namespace fs = std::filesystem;
-    if (path.has_parent_path()) fs::create_directories(path.parent_path());
-    const fs::path temp = path.string() + ".tmp" + std::to_string(::getpid()) + "-" +
-                          std::to_string(std::random_device{}());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.flush();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temp, ignored);
-            throw std::runtime_error(path.string() + ": cannot write the file");
-        }
-    }
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path comparable(const fs::path& p) {
     std::error_code ec;
-    fs::rename(temp, path, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        throw std::runtime_error(path.string() + ": cannot replace the file");
+    const fs::path c = fs::weakly_canonical(p, ec);
+    return ec ? fs::absolute(p) : c;
+}
+
+std::string reason(int error) { return std::strerror(error); }
+
+}  // namespace
+
+void checkOutputPaths(const std::vector<std::pair<std::string, std::string>>& outputs,
+                      const std::vector<fs::path>& inputs) {
+    std::vector<std::pair<std::string, fs::path>> seen;
+    std::string toStandardOutput;
+    for (const auto& [option, path] : outputs) {
+        if (path.empty()) continue;
+        if (isStandardOutput(path)) {
+            if (!toStandardOutput.empty()) {
+                throw UsageError(toStandardOutput + " and " + option +
+                                 " cannot both go to standard output ('-')");
+            }
+            toStandardOutput = option;
+            continue;
+        }
+        const fs::path where = comparable(path);
+        for (const auto& [other, otherPath] : seen) {
+            if (otherPath == where) throw UsageError(other + " and " + option + " name the same file: " + path);
+        }
+        for (const fs::path& input : inputs) {
+            std::error_code ec;
+            if (where == comparable(input) || fs::equivalent(path, input, ec)) {
+                throw UsageError(option + " " + path + " would overwrite the input " + input.string());
+            }
+        }
+        seen.emplace_back(option, where);
     }
 }
 
-std::string formatFloat(float v) {
-    if (std::isnan(v)) return "nan";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    char buffer[32];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    return ec == std::errc() ? std::string(buffer, end) : std::string("nan");
+OutputFiles::~OutputFiles() { removeTemporaries(); }
+
+void OutputFiles::removeTemporaries() noexcept {
+    for (Pending& p : pending_) {
+        if (p.temp.empty()) continue;
+        std::error_code ignored;
+        fs::remove(p.temp, ignored);
+        p.temp.clear();
+    }
+}
+
+void OutputFiles::add(std::string path, std::string content) {
+    if (isStandardOutput(path)) {
+        toStandardOutput_ = true;
+        standardOutput_ += content;
+        return;
+    }
+    pending_.push_back({fs::path(path), {}, std::move(content)});
+}
+
+void OutputFiles::commit() {
+    std::random_device random;
+    for (Pending& p : pending_) {
+        const fs::path folder = p.path.has_parent_path() ? p.path.parent_path() : fs::path(".");
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec)) {
+            throw std::runtime_error(p.path.string() + ": the folder " + folder.string() +
+                                     (fs::exists(folder, ec) ? " is not a folder" : " does not exist"));
+        }
+        if (fs::is_directory(p.path, ec)) throw std::runtime_error(p.path.string() + ": is a folder");
+        // Hidden, and with no bar-file extension, so that a scan never reads it.
+        p.temp = folder / ("." + p.path.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(random()));
+        std::FILE* out = std::fopen(p.temp.c_str(), "wbx");
+        if (out == nullptr) {
+            const int error = errno;
+            p.temp.clear();
+            removeTemporaries();
+            throw std::runtime_error(p.path.string() + ": cannot write the file: " + reason(error));
+        }
+        const bool written = std::fwrite(p.content.data(), 1, p.content.size(), out) == p.content.size();
+        const int writeError = errno;
+        const bool closed = std::fclose(out) == 0;
+        if (!written || !closed) {
+            const int error = !written ? writeError : errno;
+            removeTemporaries();
+            throw std::runtime_error(p.path.string() + ": cannot write the file: " + reason(error));
+        }
+    }
+    if (toStandardOutput_) {
+        std::cout << standardOutput_;
+        std::cout.flush();
+        if (!std::cout) {
+            removeTemporaries();
+            throw std::runtime_error("cannot write to standard output");
+        }
+    }
+    for (std::size_t k = 0; k < pending_.size(); ++k) {
+        Pending& p = pending_[k];
+        std::error_code ec;
+        fs::rename(p.temp, p.path, ec);
+        if (ec) {
+            removeTemporaries();
+            std::string replaced;
+            for (std::size_t d = 0; d < k; ++d) replaced += " " + pending_[d].path.string();
+            throw std::runtime_error(p.path.string() + ": cannot replace the file: " + ec.message() +
+                                     (replaced.empty() ? "" : " (already replaced:" + replaced + ")"));
+        }
+        p.temp.clear();
+    }
+}
+
+void writeFileAtomically(const fs::path& path, const std::string& content) {
+    OutputFiles files;
+    files.add(path.string(), content);
+    files.commit();
 }
 
 std::string jsonString(const std::string& s) {

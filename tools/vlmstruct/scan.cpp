@@ -40,20 +40,53 @@ ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis
     return row;
 }
 
-std::vector<std::filesystem::path> barFilesIn(const std::filesystem::path& folder) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (!entry.is_regular_file()) continue;
-        std::string ext = entry.path().extension().string();
-        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (ext == ".csv" || ext == ".txt" || ext == ".tsv") files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
+namespace {
+
+namespace fs = std::filesystem;
+
+bool isBarFile(const fs::directory_entry& entry) {
+    if (!entry.is_regular_file()) return false;
+    std::string ext = entry.path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == ".csv" || ext == ".txt" || ext == ".tsv";
 }
 
-std::vector<ScanRow> scanFolder(const std::filesystem::path& folder, const ScanOptions& options) {
-    const std::vector<std::filesystem::path> files = barFilesIn(folder);
+fs::path comparable(const fs::path& p) {
+    std::error_code ec;
+    const fs::path c = fs::weakly_canonical(p, ec);
+    return ec ? fs::absolute(p) : c;
+}
+
+}  // namespace
+
+BarFileList barFilesIn(const fs::path& folder, const ScanOptions& options) {
+    BarFileList list;
+    std::vector<fs::path> excluded;
+    for (const fs::path& p : options.exclude) excluded.push_back(comparable(p));
+    auto take = [&](const fs::directory_entry& entry) {
+        if (!isBarFile(entry)) return;
+        if (std::find(excluded.begin(), excluded.end(), comparable(entry.path())) != excluded.end()) return;
+        list.files.push_back(entry.path());
+    };
+    if (options.recursive) {
+        // Links to folders are not followed, so a loop of links cannot trap the scan.
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) take(entry);
+    } else {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.is_directory()) ++list.skippedFolders;
+            take(entry);
+        }
+    }
+    std::sort(list.files.begin(), list.files.end());
+    return list;
+}
+
+std::vector<ScanRow> scanFolder(const fs::path& folder, const ScanOptions& options) {
+    return scanFiles(folder, barFilesIn(folder, options), options);
+}
+
+std::vector<ScanRow> scanFiles(const fs::path& folder, const BarFileList& list, const ScanOptions& options) {
+    const std::vector<fs::path>& files = list.files;
     std::vector<ScanRow> rows(files.size());
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
@@ -77,12 +110,13 @@ std::vector<ScanRow> scanFolder(const std::filesystem::path& folder, const ScanO
     auto worker = [&] {
         for (std::size_t k = next++; k < files.size(); k = next++) {
             ScanRow& row = rows[k];
+            const std::string name = files[k].lexically_relative(folder).generic_string();
             try {
-                const BarSeries bars = readBarFile(files[k]);
-                row = summarise(files[k].filename().string(), bars, analyse(bars));
+                const BarSeries bars = readBarFile(files[k], nullptr, options.read);
+                row = summarise(name, bars, analyse(bars));
             } catch (const std::exception& e) {
                 row = ScanRow{};
-                row.file = files[k].filename().string();
+                row.file = name;
                 row.error = e.what();
             }
             progress(row);
@@ -98,7 +132,7 @@ std::vector<ScanRow> scanFolder(const std::filesystem::path& folder, const ScanO
 
 namespace {
 std::string csvField(const std::string& s) {
-    if (s.find_first_of(",\"\n") == std::string::npos) return s;
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
     std::string out = "\"";
     for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";

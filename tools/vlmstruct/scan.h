@@ -24,10 +24,22 @@ ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis
 
 struct ScanOptions {
     unsigned jobs = 1;
-    bool progress = true;  // a bar on a terminal, plain lines otherwise
+    bool progress = true;   // a bar on a terminal, plain lines otherwise
+    bool recursive = false;  // also the files of subfolders, named by their path from the folder
+    ReadOptions read;
+    std::vector<std::filesystem::path> exclude;  // e.g. the summary being written into the folder
 };
 
-std::vector<std::filesystem::path> barFilesIn(const std::filesystem::path& folder);
+struct BarFileList {
+    std::vector<std::filesystem::path> files;  // sorted
+    std::size_t skippedFolders = 0;            // subfolders not looked into (not recursive)
+};
+
+// The .csv, .txt and .tsv files of a folder (any case of the extension).
+BarFileList barFilesIn(const std::filesystem::path& folder, const ScanOptions& options);
+// Every file of `list`, named relative to `folder`.
+std::vector<ScanRow> scanFiles(const std::filesystem::path& folder, const BarFileList& list,
+                               const ScanOptions& options);
 std::vector<ScanRow> scanFolder(const std::filesystem::path& folder, const ScanOptions& options);
 std::string scanCsv(const std::vector<ScanRow>& rows);
 

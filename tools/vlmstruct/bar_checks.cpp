@@ -1,0 +1,145 @@
+#include "bar_checks.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "float_text.h"
+
+namespace vlmstruct {
+
+namespace {
+
+bool digits(std::string_view s, std::size_t from, std::size_t count, int& value) {
+    if (from + count > s.size()) return false;
+    value = 0;
+    for (std::size_t i = from; i < from + count; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        value = value * 10 + (s[i] - '0');
+    }
+    return true;
+}
+
+int daysIn(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+std::string_view trimmed(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+// A one- or two-digit number ending at a separator or the end.
+bool part(std::string_view s, std::size_t& at, char separator, int& value) {
+    const std::size_t end = separator ? s.find(separator, at) : s.size();
+    if (end == std::string_view::npos || end == at || end - at > 2) return false;
+    if (!digits(s, at, end - at, value)) return false;
+    at = end + (separator ? 1 : 0);
+    return true;
+}
+
+std::string twoDigits(int v) {
+    char buffer[4];
+    std::snprintf(buffer, sizeof buffer, "%02d", v);
+    return buffer;
+}
+
+}  // namespace
+
+std::string DateTime::dayText() const {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", year, month, day);
+    return buffer;
+}
+
+std::string DateTime::key() const {
+    return dayText() + " " + twoDigits(hour) + ":" + twoDigits(minute) + ":" + twoDigits(second);
+}
+
+std::string DateTime::text(bool withSeconds) const {
+    if (!hasTime) return dayText();
+    return dayText() + " " + twoDigits(hour) + ":" + twoDigits(minute) +
+           (withSeconds ? ":" + twoDigits(second) : std::string());
+}
+
+bool parseTimeOfDay(std::string_view text, DateTime& into) {
+    text = trimmed(text);
+    if ((text.size() != 5 && text.size() != 8) || text[2] != ':' || (text.size() == 8 && text[5] != ':')) {
+        return false;
+    }
+    int h = 0, m = 0, s = 0;
+    if (!digits(text, 0, 2, h) || !digits(text, 3, 2, m) || (text.size() == 8 && !digits(text, 6, 2, s))) {
+        return false;
+    }
+    if (h > 23 || m > 59 || s > 59) return false;
+    into.hasTime = true;
+    into.hasSeconds = text.size() == 8;
+    into.hour = h;
+    into.minute = m;
+    into.second = s;
+    return true;
+}
+
+std::optional<DateTime> parseDateTime(std::string_view text) {
+    text = trimmed(text);
+    std::string_view day = text, time;
+    const auto cut = text.find_first_of(" T");
+    if (cut != std::string_view::npos) {
+        day = text.substr(0, cut);
+        time = trimmed(text.substr(cut + 1));
+        if (time.empty()) return std::nullopt;
+    }
+    DateTime d;
+    if (day.size() == 8 && digits(day, 0, 8, d.year)) {
+        digits(day, 0, 4, d.year);
+        digits(day, 4, 2, d.month);
+        digits(day, 6, 2, d.day);
+    } else {
+        if (day.size() < 5 || !digits(day, 0, 4, d.year)) return std::nullopt;
+        const char separator = day[4];
+        if (separator != '-' && separator != '/' && separator != '.') return std::nullopt;
+        std::size_t at = 5;
+        if (!part(day, at, separator, d.month) || !part(day, at, '\0', d.day)) return std::nullopt;
+    }
+    if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month)) {
+        return std::nullopt;
+    }
+    if (!time.empty() && !parseTimeOfDay(time, d)) return std::nullopt;
+    return d;
+}
+
+std::optional<std::string> normaliseDate(const std::string& text) {
+    const auto d = parseDateTime(text);
+    if (!d) return std::nullopt;
+    return d->text(d->hasSeconds);
+}
+
+const char* valueProblem(float v) { return std::isfinite(v) ? nullptr : "not a finite number"; }
+
+std::optional<std::string> barProblem(float high, float low) {
+    if (!(low > high)) return std::nullopt;
+    return "low " + formatFloat(low) + " is above high " + formatFloat(high);
+}
+
+std::optional<PriceProblem> checkPrices(const PriceColumns& c) {
+    const std::pair<std::span<const float>, Column> columns[] = {
+        {c.open, Column::Open}, {c.high, Column::High},     {c.low, Column::Low},
+        {c.close, Column::Close}, {c.volume, Column::Volume}};
+    const std::size_t n = c.high.size();
+    for (std::size_t r = 0; r < n; ++r) {
+        for (const auto& [values, column] : columns) {
+            if (values.empty()) continue;
+            if (const char* what = valueProblem(values[r])) {
+                return PriceProblem{r, column, std::string(what) + " (" + formatFloat(values[r]) + ")"};
+            }
+        }
+        if (!c.low.empty()) {
+            if (auto what = barProblem(c.high[r], c.low[r])) return PriceProblem{r, Column::Low, *what};
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace vlmstruct

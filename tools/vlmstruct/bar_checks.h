@@ -1,0 +1,94 @@
+#pragma once
+// The rules a series of bars meets before the structures are computed from
+// it, whoever hands it over: the bar-file reader and the Python module both
+// call these, so a bar refused by one is refused by the other.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <numeric>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "bar_columns.h"
+
+namespace vlmstruct {
+
+// A calendar date, with a time of day when one was given.
+struct DateTime {
+    int year = 0, month = 0, day = 0;
+    bool hasTime = false;
+    bool hasSeconds = false;  // the text gave seconds (09:30:00 rather than 09:30)
+    int hour = 0, minute = 0, second = 0;
+
+    [[nodiscard]] std::string dayText() const;  // YYYY-MM-DD
+    // YYYY-MM-DD HH:MM:SS, midnight without a time: equal keys are the same
+    // bar, and keys sort in time order.
+    [[nodiscard]] std::string key() const;
+    // YYYY-MM-DD, or with " HH:MM" / " HH:MM:SS".
+    [[nodiscard]] std::string text(bool withSeconds) const;
+};
+
+// YYYY-MM-DD, YYYY/MM/DD, YYYY.MM.DD (one-digit month and day allowed) or
+// YYYYMMDD, then optionally " " or "T" and HH:MM or HH:MM:SS. nullopt for
+// anything else, and for dates and times that do not exist (2024-02-31,
+// year 0000, 09:30:99).
+std::optional<DateTime> parseDateTime(std::string_view text);
+// HH:MM or HH:MM:SS alone, as a time column beside a date column holds it.
+bool parseTimeOfDay(std::string_view text, DateTime& into);
+
+// The date as the reader writes it (month and day padded, time as given);
+// nullopt when it is not a date.
+std::optional<std::string> normaliseDate(const std::string& text);
+
+// nullptr when v can be used as a price or volume, else what is wrong with it.
+const char* valueProblem(float v);
+// nullopt when the bar's low is not above its high, else the complaint.
+std::optional<std::string> barProblem(float high, float low);
+
+// The columns of a series; an empty span is a column the series lacks.
+struct PriceColumns {
+    std::span<const float> open = {}, high = {}, low = {}, close = {}, volume = {};
+};
+
+struct PriceProblem {
+    std::size_t row;  // position in the series
+    Column column;
+    std::string what;
+};
+
+// The first problem in row order (columns left to right within a row).
+std::optional<PriceProblem> checkPrices(const PriceColumns& columns);
+
+struct DateOrder {
+    std::vector<std::size_t> order;  // positions in ascending date order; empty when already ascending
+    // The first date given twice, in date order: the earlier and the later position.
+    std::optional<std::pair<std::size_t, std::size_t>> duplicate;
+};
+
+// Rows out of order are sorted (stably); equal keys are duplicates.
+template <typename Key>
+DateOrder orderByDate(std::span<const Key> keys) {
+    DateOrder result;
+    std::vector<std::size_t> order(keys.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    const bool ascending = std::is_sorted(keys.begin(), keys.end());
+    if (!ascending) {
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    }
+    for (std::size_t r = 1; r < order.size(); ++r) {
+        if (keys[order[r]] == keys[order[r - 1]]) {
+            result.duplicate = std::pair{order[r - 1], order[r]};
+            break;
+        }
+    }
+    if (!ascending) result.order = std::move(order);
+    return result;
+}
+
+}  // namespace vlmstruct
