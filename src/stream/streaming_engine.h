@@ -74,6 +74,14 @@ public:
     // The pivot still open at the last bar, which the host does not show.
     [[nodiscard]] const std::optional<Pivot>& pivotUnderWay() const { return pivotUnderWay_; }
 
+    // The stroke ends as the pivot walk reads them, one per mark of function
+    // 2; the first finalMarks(MarkSeries::Strokes) are final.
+    [[nodiscard]] std::span<const TurningPoint> strokeEnds() const { return points_; }
+    // The pivot the walk holds open once it has taken the final stroke ends
+    // alone. No pivot listed later can start before it: it is listed with
+    // this start, or dropped and the walk goes on from a later bar.
+    [[nodiscard]] std::optional<Pivot> pivotOpenAtFinalEnds() const { return walk_.openPivot(); }
+
 private:
     // The stroke ends that the newest merged bar may still change: at most
     // the end of the stroke in progress and one stroke it opens.

@@ -1,0 +1,203 @@
+#include "points/point_stream.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "pivot/pivot_outputs.h"
+
+namespace vlm {
+
+namespace {
+
+std::int64_t firstEndAtOrAfter(std::span<const TurningPoint> ends, std::int64_t bar) {
+    const auto it = std::lower_bound(ends.begin(), ends.end(), bar,
+                                     [](const TurningPoint& p, std::int64_t b) { return p.bar < b; });
+    return it - ends.begin();
+}
+
+// The listed pivots from `from` on, then the one under way, as the points read them.
+void tailPivotsOf(const StreamingEngine& engine, std::size_t from, std::vector<PointPivot>& out) {
+    out.clear();
+    const ZhongShuList& pivots = engine.pivots();
+    const std::span<const float> counts = engine.runCounts();
+    for (std::size_t p = from; p < pivots.size(); ++p) out.push_back({pivots[p], counts[p]});
+    if (const std::optional<Pivot>& open = engine.pivotUnderWay()) {
+        const bool any = !pivots.empty();
+        out.push_back({*open, ContinueRunCount(any ? &pivots.back() : nullptr,
+                                               any ? counts.back() : 0.0f, *open)});
+    }
+}
+
+}  // namespace
+
+TradingPointStream::TradingPointStream(TradingPointOptions options)
+    : options_((CheckTradingPointOptions(options), options)), macd_(options.macd) {}
+
+std::vector<TradingPoint> TradingPointStream::points() const {
+    std::vector<TradingPoint> out;
+    out.reserve(final_.size() + pending_.size());
+    for (const ShownPoint& p : final_) out.push_back(p.point);
+    for (const ShownPoint& p : pending_) out.push_back(p.point);
+    return out;
+}
+
+void TradingPointStream::update(const StreamingEngine& engine, float close) {
+    if (engine.size() != histogram_.size() + 1) {
+        throw std::logic_error("update the trading points once after every push of the engine");
+    }
+    const auto bar = static_cast<std::int32_t>(histogram_.size());
+    histogram_.push_back(macd_.advance(close).histogram);
+    changes_.clear();
+
+    // Where final points end: strokes starting at or before settledStart
+    // belong to the last final pivot whatever comes, and no pivot after it
+    // has points before the fourth stroke end after its start.
+    const std::span<const TurningPoint> ends = engine.strokeEnds();
+    const auto finalEnds = static_cast<std::int64_t>(engine.finalMarks(MarkSeries::Strokes));
+    const std::optional<Pivot> open = engine.pivotOpenAtFinalEnds();
+    const std::int64_t settledIndex = open ? firstEndAtOrAfter(ends, open->start) : finalEnds - 3;
+    const std::int64_t lastFinalIndex = std::min(finalEnds - 1, settledIndex + 1);
+    const std::int64_t wasFinalThrough = finalThrough_;
+    if (lastFinalIndex >= 0) {
+        finalThrough_ = std::max<std::int64_t>(
+            finalThrough_, ends[static_cast<std::size_t>(lastFinalIndex)].bar);
+    }
+
+    if (!structuresUnchanged(engine)) {
+        evaluate(engine, bar, wasFinalThrough);
+        rememberStructures(engine);
+    }
+    settle(bar);
+    advanceFirstOpen(engine, settledIndex >= 0 ? ends[static_cast<std::size_t>(settledIndex)].bar : -1);
+}
+
+void TradingPointStream::evaluate(const StreamingEngine& engine, std::int32_t bar,
+                                  std::int64_t wasFinalThrough) {
+    const std::span<const TurningPoint> ends = engine.strokeEnds();
+    tailPivotsOf(engine, firstOpen_, tailPivots_);
+    fresh_.clear();
+    for (std::size_t j = 0; j < tailPivots_.size(); ++j) {
+        const std::int64_t lastStart = j + 1 < tailPivots_.size() ? tailPivots_[j + 1].pivot.start
+                                                                  : PivotScan::kNoNextPivot;
+        PivotScan scan = (j == 0 && scan_) ? *scan_ : PivotScan(ends, tailPivots_[j], options_);
+        scan.advance(ends, ends.size(), lastStart);
+        scan.emit(ends, histogram_, options_, fresh_);
+    }
+    JoinPoints(fresh_);
+    // Points up to the old horizon are final and listed already.
+    const auto firstNew = std::find_if(fresh_.begin(), fresh_.end(), [&](const TradingPoint& p) {
+        return p.bar > wasFinalThrough;
+    });
+
+    std::vector<ShownPoint> next;
+    next.reserve(pending_.size() + 2);
+    withdrawnNow_.clear();
+    const auto withdraw = [&](ShownPoint p) {
+        p.withdrawnBar = bar;
+        withdrawn_.push_back(p);
+        withdrawnNow_.push_back({PointChange::Withdrawn, p});
+    };
+    const auto appear = [&](const TradingPoint& p) {
+        next.push_back({p, bar, -1, -1});
+        changes_.push_back({PointChange::Appeared, next.back()});
+    };
+    auto f = firstNew;
+    std::size_t i = 0;
+    while (i < pending_.size() || f != fresh_.end()) {
+        if (f == fresh_.end() || (i < pending_.size() && pending_[i].point.bar < f->bar)) {
+            withdraw(pending_[i++]);
+        } else if (i == pending_.size() || f->bar < pending_[i].point.bar) {
+            appear(*f++);
+        } else {
+            if (pending_[i].point == *f) {
+                next.push_back(pending_[i]);
+            } else {
+                withdraw(pending_[i]);
+                appear(*f);
+            }
+            ++i;
+            ++f;
+        }
+    }
+    pending_ = std::move(next);
+}
+
+void TradingPointStream::settle(std::int32_t bar) {
+    std::size_t n = 0;
+    while (n < pending_.size() && pending_[n].point.bar <= finalThrough_) {
+        ShownPoint& p = pending_[n++];
+        p.finalBar = bar;
+        final_.push_back(p);
+        changes_.push_back({PointChange::Final, p});
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+    changes_.insert(changes_.end(), withdrawnNow_.begin(), withdrawnNow_.end());
+    withdrawnNow_.clear();
+}
+
+void TradingPointStream::advanceFirstOpen(const StreamingEngine& engine, std::int64_t settledStart) {
+    // A pivot whose successor is final owns a fixed run of strokes, and its
+    // points all lie at or before the horizon: they are in final_ now.
+    const std::size_t finalPivots = engine.finalPivots();
+    while (firstOpen_ + 1 < finalPivots) {
+        ++firstOpen_;
+        scan_.reset();
+    }
+    if (firstOpen_ >= finalPivots) return;
+    const std::span<const TurningPoint> ends = engine.strokeEnds();
+    if (!scan_) {
+        scan_.emplace(ends, PointPivot{engine.pivots()[firstOpen_], engine.runCounts()[firstOpen_]},
+                      options_);
+    }
+    scan_->advance(ends, engine.finalMarks(MarkSeries::Strokes), settledStart);
+}
+
+bool TradingPointStream::structuresUnchanged(const StreamingEngine& engine) {
+    const std::span<const TurningPoint> ends = engine.strokeEnds();
+    if (!evaluated_ || ends.size() != seenEnds_ || engine.pivots().size() != seenPivots_) {
+        return false;
+    }
+    // Stroke ends before the last two are final and cannot differ.
+    for (std::size_t k = 0; k < 2 && k < ends.size(); ++k) {
+        if (!(ends[ends.size() - 1 - k] == seenLastEnds_[k])) return false;
+    }
+    tailPivotsOf(engine, seenFrom_, tailPivots_);
+    return tailPivots_ == seenTailPivots_;
+}
+
+void TradingPointStream::rememberStructures(const StreamingEngine& engine) {
+    const std::span<const TurningPoint> ends = engine.strokeEnds();
+    evaluated_ = true;
+    seenEnds_ = ends.size();
+    for (std::size_t k = 0; k < 2 && k < ends.size(); ++k) seenLastEnds_[k] = ends[ends.size() - 1 - k];
+    seenPivots_ = engine.pivots().size();
+    seenFrom_ = firstOpen_;
+    tailPivotsOf(engine, seenFrom_, seenTailPivots_);
+}
+
+std::vector<ShownPoint> StreamTradingPoints(std::span<const float> high, std::span<const float> low,
+                                            std::span<const float> close,
+                                            const TradingPointOptions& options) {
+    if (low.size() < high.size() || (!close.empty() && close.size() < high.size())) {
+        throw std::invalid_argument("the lows and closes must cover every bar");
+    }
+    StreamingEngine engine;
+    engine.reserve(high.size());
+    TradingPointStream stream(options);
+    for (std::size_t i = 0; i < high.size(); ++i) {
+        engine.push(high[i], low[i]);
+        stream.update(engine, close.empty() ? MidPrice(high[i], low[i]) : close[i]);
+    }
+    std::vector<ShownPoint> all;
+    all.reserve(stream.finalPoints().size() + stream.withdrawn().size() + stream.pendingPoints().size());
+    all.insert(all.end(), stream.finalPoints().begin(), stream.finalPoints().end());
+    all.insert(all.end(), stream.withdrawn().begin(), stream.withdrawn().end());
+    all.insert(all.end(), stream.pendingPoints().begin(), stream.pendingPoints().end());
+    std::stable_sort(all.begin(), all.end(), [](const ShownPoint& a, const ShownPoint& b) {
+        return a.appearedBar != b.appearedBar ? a.appearedBar < b.appearedBar
+                                              : a.point.bar < b.point.bar;
+    });
+    return all;
+}
+
+}  // namespace vlm

@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "points/point_stream.h"
+#include "points/trading_points.h"
+#include "stream/streaming_engine.h"
+#include "support/series_gen.h"
+
+namespace vlm {
+namespace {
+
+using testing::Bars;
+using testing::makeBars;
+using testing::Shape;
+
+template <typename T>
+bool sameBits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// Field by field, floats and doubles by their bits.
+bool samePoint(const TradingPoint& a, const TradingPoint& b) {
+    if (a.side != b.side || a.bar != b.bar || !sameBits(a.price, b.price) || a.classes != b.classes ||
+        !sameBits(a.leavingForce, b.leavingForce) || !sameBits(a.enteringForce, b.enteringForce) ||
+        !sameBits(a.forceRatio, b.forceRatio) || a.follows != b.follows) {
+        return false;
+    }
+    for (std::size_t c = 0; c < 3; ++c) {
+        const PointPivot& x = a.pivots[c];
+        const PointPivot& y = b.pivots[c];
+        if (x.pivot.start != y.pivot.start || x.pivot.end != y.pivot.end ||
+            !sameBits(x.pivot.upper, y.pivot.upper) || !sameBits(x.pivot.lower, y.pivot.lower) ||
+            !sameBits(x.pivot.trend, y.pivot.trend) || !sameBits(x.runCount, y.runCount)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool samePoints(const std::vector<TradingPoint>& a, const std::vector<TradingPoint>& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), samePoint);
+}
+
+std::vector<float> closesOf(const Bars& bars) {
+    std::vector<float> close(bars.size());
+    for (std::size_t i = 0; i < close.size(); ++i) close[i] = MidPrice(bars.high[i], bars.low[i]);
+    return close;
+}
+
+struct StreamCase {
+    Shape shape;
+    std::size_t bars;
+    std::uint32_t seed;
+    TradingPointOptions options;
+};
+
+TradingPointOptions withMeasure(ForceMeasure m) {
+    TradingPointOptions o;
+    o.force = m;
+    return o;
+}
+
+TradingPointOptions loose() {
+    TradingPointOptions o;
+    o.class1MinRun = 1;
+    o.divergenceRatio = 1.5;
+    o.macd = {5, 13, 4};
+    return o;
+}
+
+class PointsStreamEqualsBatch : public ::testing::TestWithParam<StreamCase> {};
+
+// After every push the points are those of the batch routine on the
+// prefix's structures, bit for bit; what was called final is still there
+// unchanged; and the changes of each push turn the points before it into
+// the points after it.
+TEST_P(PointsStreamEqualsBatch, AfterEveryPush) {
+    const StreamCase& c = GetParam();
+    const Bars bars = makeBars(c.shape, c.bars, c.seed);
+    const std::vector<float> close = closesOf(bars);
+    StreamingEngine engine;
+    TradingPointStream stream(c.options);
+    std::vector<ShownPoint> finalBefore;
+    std::vector<TradingPoint> before;
+    std::size_t shown = 0;
+    for (std::size_t t = 0; t < bars.size(); ++t) {
+        engine.push(bars.high[t], bars.low[t]);
+        stream.update(engine, close[t]);
+        const BarStructures s = StructuresOfBars({bars.high.data(), t + 1}, {bars.low.data(), t + 1},
+                                                 {close.data(), t + 1}, c.options.macd);
+        const std::vector<TradingPoint> expected = CalcTradingPoints(s.view(), c.options);
+        const std::vector<TradingPoint> got = stream.points();
+        ASSERT_TRUE(samePoints(got, expected)) << "after bar " << t << ": " << got.size() << " vs "
+                                               << expected.size();
+        ASSERT_TRUE(std::equal(s.histogram.begin(), s.histogram.end(), stream.histogram().begin(),
+                               stream.histogram().end(), sameBits<double>));
+
+        const auto finals = stream.finalPoints();
+        ASSERT_GE(finals.size(), finalBefore.size());
+        ASSERT_TRUE(std::equal(finalBefore.begin(), finalBefore.end(), finals.begin()))
+            << "a final point changed at bar " << t;
+        for (const ShownPoint& p : finals) ASSERT_LE(p.point.bar, stream.finalThrough());
+        for (const ShownPoint& p : stream.pendingPoints()) {
+            ASSERT_GT(p.point.bar, stream.finalThrough());
+            ASSERT_EQ(p.finalBar, -1);
+            ASSERT_LE(p.appearedBar, static_cast<std::int32_t>(t));
+        }
+
+        // Replaying the changes on the points before gives the points after.
+        std::vector<TradingPoint> replayed = before;
+        for (const PointEvent& e : stream.changes()) {
+            ASSERT_EQ(e.change == PointChange::Withdrawn ? e.point.withdrawnBar
+                      : e.change == PointChange::Final   ? e.point.finalBar
+                                                         : e.point.appearedBar,
+                      static_cast<std::int32_t>(t));
+            if (e.change == PointChange::Appeared) {
+                replayed.push_back(e.point.point);
+                ++shown;
+            } else if (e.change == PointChange::Withdrawn) {
+                const auto it = std::find(replayed.begin(), replayed.end(), e.point.point);
+                ASSERT_NE(it, replayed.end()) << "withdrew a point not shown, bar " << t;
+                replayed.erase(it);
+            }
+        }
+        std::sort(replayed.begin(), replayed.end(),
+                  [](const TradingPoint& a, const TradingPoint& b) { return a.bar < b.bar; });
+        ASSERT_TRUE(samePoints(replayed, got)) << "changes of bar " << t;
+        before = got;
+        finalBefore.assign(finals.begin(), finals.end());
+    }
+    // Every point ever shown is final, withdrawn, or still pending.
+    EXPECT_EQ(shown, stream.finalPoints().size() + stream.withdrawn().size() +
+                         stream.pendingPoints().size());
+    if (c.shape == Shape::QuantisedWalk) {
+        EXPECT_GT(stream.finalPoints().size(), 5u) << "the series should make points";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Series, PointsStreamEqualsBatch,
+    ::testing::Values(StreamCase{Shape::QuantisedWalk, 3000, 1, {}},
+                      StreamCase{Shape::QuantisedWalk, 3000, 2, loose()},
+                      StreamCase{Shape::QuantisedWalk, 2000, 3, withMeasure(ForceMeasure::FullArea)},
+                      StreamCase{Shape::QuantisedWalk, 2000, 4, withMeasure(ForceMeasure::Peak)},
+                      StreamCase{Shape::QuantisedWalk, 2000, 5, withMeasure(ForceMeasure::Slope)},
+                      StreamCase{Shape::TinyValueSet, 2000, 6, loose()},
+                      StreamCase{Shape::WithNaN, 2000, 7, loose()},
+                      StreamCase{Shape::ZeroAndNegative, 2000, 8, {}},
+                      StreamCase{Shape::LowAboveHigh, 2000, 9, loose()},
+                      StreamCase{Shape::PendingGrowing, 500, 10, {}}),
+    [](const ::testing::TestParamInfo<StreamCase>& info) {
+        return std::string(testing::shapeName(info.param.shape)) + "_" +
+               std::to_string(info.param.seed);
+    });
+
+// A point called final is never looked at again, so one called final too
+// early stays wrong to the end: long series checked at their last bar.
+TEST(PointsStream, LongSeriesEndAsBatch) {
+    std::size_t finals = 0;
+    for (std::uint32_t seed = 1; seed <= 24; ++seed) {
+        const Shape shape = seed % 3 == 0 ? Shape::TinyValueSet : Shape::QuantisedWalk;
+        const Bars bars = makeBars(shape, 20000, 1000 + seed);
+        const TradingPointOptions options = seed % 2 == 0 ? loose() : TradingPointOptions{};
+        StreamingEngine engine;
+        TradingPointStream stream(options);
+        for (std::size_t t = 0; t < bars.size(); ++t) {
+            engine.push(bars.high[t], bars.low[t]);
+            stream.update(engine, MidPrice(bars.high[t], bars.low[t]));
+        }
+        ASSERT_TRUE(samePoints(stream.points(), CalcTradingPoints(bars.high, bars.low, {}, options)))
+            << "seed " << seed;
+        finals += stream.finalPoints().size();
+    }
+    EXPECT_GT(finals, 1000u);
+}
+
+// What the points showed at each bar t: computed from bars 0..t only, so a
+// different future leaves it alone; and what was final at t is a point of
+// every longer series that shares bars 0..t, whatever follows.
+TEST(PointsNoLookAhead, PerturbedFutures) {
+    const std::size_t n = 1500;
+    const Bars base = makeBars(Shape::QuantisedWalk, n, 21);
+    const TradingPointOptions options = loose();
+    // The points known after every bar, and the final ones, for a series.
+    struct Known {
+        std::vector<std::vector<TradingPoint>> points;
+        std::vector<std::vector<ShownPoint>> finals;
+    };
+    const auto known = [&](const Bars& bars) {
+        Known k;
+        StreamingEngine engine;
+        TradingPointStream stream(options);
+        for (std::size_t t = 0; t < bars.size(); ++t) {
+            engine.push(bars.high[t], bars.low[t]);
+            stream.update(engine, MidPrice(bars.high[t], bars.low[t]));
+            k.points.push_back(stream.points());
+            k.finals.emplace_back(stream.finalPoints().begin(), stream.finalPoints().end());
+        }
+        return k;
+    };
+    const Known a = known(base);
+    std::mt19937 rng(5);
+    std::size_t checkedFinals = 0;
+    for (const std::size_t cut : {200u, 517u, 900u, 1201u}) {
+        for (int variant = 0; variant < 3; ++variant) {
+            // The same bars up to the cut, then a walk of its own.
+            Bars b = base;
+            const Bars other = makeBars(Shape::QuantisedWalk, n, 100 + static_cast<std::uint32_t>(variant));
+            const float shift = base.high[cut] - other.high[cut];
+            for (std::size_t i = cut + 1; i < n; ++i) {
+                b.high[i] = other.high[i] + shift;
+                b.low[i] = other.low[i] + shift;
+            }
+            const Known k = known(b);
+            for (std::size_t t = 0; t <= cut; ++t) {
+                ASSERT_TRUE(samePoints(k.points[t], a.points[t])) << "bar " << t;
+            }
+            // Final at the cut: present, unchanged, at every later length.
+            const std::vector<ShownPoint>& finals = a.finals[cut];
+            for (std::size_t len = cut + 1; len <= n; len += 1 + rng() % 97) {
+                const std::vector<TradingPoint>& later = k.points[len - 1];
+                for (const ShownPoint& f : finals) {
+                    const auto it = std::find_if(later.begin(), later.end(), [&](const TradingPoint& p) {
+                        return p.bar == f.point.bar;
+                    });
+                    ASSERT_TRUE(it != later.end() && samePoint(*it, f.point))
+                        << "point at bar " << f.point.bar << " final at " << cut << " gone at " << len;
+                    ++checkedFinals;
+                }
+            }
+        }
+    }
+    EXPECT_GT(checkedFinals, 100u);
+}
+
+// Each point of a whole replay has one life: it appears, then becomes final
+// or is withdrawn (or is still pending at the end), never before it
+// appeared nor before its own bar.
+TEST(PointsStream, EveryPointHasOneLife) {
+    const Bars bars = makeBars(Shape::QuantisedWalk, 5000, 33);
+    const std::vector<ShownPoint> all = StreamTradingPoints(bars.high, bars.low, {}, {});
+    const std::vector<TradingPoint> batch = CalcTradingPoints(bars.high, bars.low, {}, {});
+    std::size_t finals = 0;
+    std::size_t withdrawn = 0;
+    for (const ShownPoint& p : all) {
+        ASSERT_GE(p.appearedBar, p.point.bar);
+        ASSERT_FALSE(p.finalBar >= 0 && p.withdrawnBar >= 0);
+        if (p.finalBar >= 0) {
+            ASSERT_GE(p.finalBar, p.appearedBar);
+            ++finals;
+            ASSERT_NE(std::find(batch.begin(), batch.end(), p.point), batch.end());
+        }
+        if (p.withdrawnBar >= 0) {
+            ASSERT_GT(p.withdrawnBar, p.appearedBar);
+            ++withdrawn;
+        }
+    }
+    EXPECT_GT(finals, 20u);
+    EXPECT_GT(withdrawn, 0u);
+    EXPECT_LE(finals, batch.size());
+}
+
+TEST(PointsStream, RefusesAnEngineOutOfStep) {
+    StreamingEngine engine;
+    TradingPointStream stream;
+    engine.push(2.0f, 1.0f);
+    engine.push(3.0f, 2.0f);
+    EXPECT_THROW(stream.update(engine, 1.5f), std::logic_error);
+}
+
+}  // namespace
+}  // namespace vlm
