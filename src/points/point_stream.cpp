@@ -55,7 +55,11 @@ void TradingPointStream::update(const StreamingEngine& engine, float close) {
     const std::span<const TurningPoint> ends = engine.strokeEnds();
     const auto finalEnds = static_cast<std::int64_t>(engine.finalMarks(MarkSeries::Strokes));
     const std::optional<Pivot> open = engine.pivotOpenAtFinalEnds();
-    const std::int64_t settledIndex = open ? firstEndAtOrAfter(ends, open->start) : finalEnds - 3;
+    if (open && open->start != openStart_) {
+        openStart_ = open->start;
+        openStartIndex_ = firstEndAtOrAfter(ends, open->start);
+    }
+    const std::int64_t settledIndex = open ? openStartIndex_ : finalEnds - 3;
     const std::int64_t lastFinalIndex = std::min(finalEnds - 1, settledIndex + 1);
     const std::int64_t wasFinalThrough = finalThrough_;
     if (lastFinalIndex >= 0) {
@@ -64,6 +68,7 @@ void TradingPointStream::update(const StreamingEngine& engine, float close) {
     }
 
     if (!structuresUnchanged(engine)) {
+        memo_.setFinalEnds(static_cast<std::size_t>(finalEnds));
         evaluate(engine, bar, wasFinalThrough);
         rememberStructures(engine);
     }
@@ -81,7 +86,7 @@ void TradingPointStream::evaluate(const StreamingEngine& engine, std::int32_t ba
                                                                   : PivotScan::kNoNextPivot;
         PivotScan scan = (j == 0 && scan_) ? *scan_ : PivotScan(ends, tailPivots_[j], options_);
         scan.advance(ends, ends.size(), lastStart);
-        scan.emit(ends, histogram_, options_, fresh_);
+        scan.emit(ends, histogram_, options_, fresh_, &memo_);
     }
     JoinPoints(fresh_);
     // Points up to the old horizon are final and listed already.
@@ -89,8 +94,8 @@ void TradingPointStream::evaluate(const StreamingEngine& engine, std::int32_t ba
         return p.bar > wasFinalThrough;
     });
 
-    std::vector<ShownPoint> next;
-    next.reserve(pending_.size() + 2);
+    std::vector<ShownPoint>& next = nextPending_;
+    next.clear();
     withdrawnNow_.clear();
     const auto withdraw = [&](ShownPoint p) {
         p.withdrawnBar = bar;
@@ -119,7 +124,7 @@ void TradingPointStream::evaluate(const StreamingEngine& engine, std::int32_t ba
             ++f;
         }
     }
-    pending_ = std::move(next);
+    pending_.swap(next);
 }
 
 void TradingPointStream::settle(std::int32_t bar) {
@@ -152,7 +157,7 @@ void TradingPointStream::advanceFirstOpen(const StreamingEngine& engine, std::in
     scan_->advance(ends, engine.finalMarks(MarkSeries::Strokes), settledStart);
 }
 
-bool TradingPointStream::structuresUnchanged(const StreamingEngine& engine) {
+bool TradingPointStream::structuresUnchanged(const StreamingEngine& engine) const {
     const std::span<const TurningPoint> ends = engine.strokeEnds();
     if (!evaluated_ || ends.size() != seenEnds_ || engine.pivots().size() != seenPivots_) {
         return false;
@@ -161,8 +166,19 @@ bool TradingPointStream::structuresUnchanged(const StreamingEngine& engine) {
     for (std::size_t k = 0; k < 2 && k < ends.size(); ++k) {
         if (!(ends[ends.size() - 1 - k] == seenLastEnds_[k])) return false;
     }
-    tailPivotsOf(engine, seenFrom_, tailPivots_);
-    return tailPivots_ == seenTailPivots_;
+    // Listed pivots before the first evaluated one are final.
+    const ZhongShuList& pivots = engine.pivots();
+    const std::span<const float> counts = engine.runCounts();
+    const std::size_t listedSeen = seenTailPivots_.size() - (seenUnderWay_ ? 1 : 0);
+    if (engine.pivotUnderWay().has_value() != seenUnderWay_ ||
+        (seenUnderWay_ && !(*engine.pivotUnderWay() == seenTailPivots_.back().pivot))) {
+        return false;
+    }
+    for (std::size_t p = 0; p < listedSeen; ++p) {
+        const PointPivot& seen = seenTailPivots_[p];
+        if (!(pivots[seenFrom_ + p] == seen.pivot) || counts[seenFrom_ + p] != seen.runCount) return false;
+    }
+    return true;
 }
 
 void TradingPointStream::rememberStructures(const StreamingEngine& engine) {
@@ -172,7 +188,8 @@ void TradingPointStream::rememberStructures(const StreamingEngine& engine) {
     for (std::size_t k = 0; k < 2 && k < ends.size(); ++k) seenLastEnds_[k] = ends[ends.size() - 1 - k];
     seenPivots_ = engine.pivots().size();
     seenFrom_ = firstOpen_;
-    tailPivotsOf(engine, seenFrom_, seenTailPivots_);
+    seenUnderWay_ = engine.pivotUnderWay().has_value();
+    seenTailPivots_ = tailPivots_;  // what evaluate read, from firstOpen_ on
 }
 
 std::vector<ShownPoint> StreamTradingPoints(std::span<const float> high, std::span<const float> low,

@@ -76,7 +76,7 @@ private:
     void evaluate(const StreamingEngine& engine, std::int32_t bar, std::int64_t wasFinalThrough);
     void settle(std::int32_t bar);
     void advanceFirstOpen(const StreamingEngine& engine, std::int64_t settledStart);
-    [[nodiscard]] bool structuresUnchanged(const StreamingEngine& engine);
+    [[nodiscard]] bool structuresUnchanged(const StreamingEngine& engine) const;
     void rememberStructures(const StreamingEngine& engine);
 
     TradingPointOptions options_;
@@ -91,16 +91,22 @@ private:
     // final, its scan over the strokes that no later bar can change.
     std::size_t firstOpen_ = 0;
     std::optional<PivotScan> scan_;
+    // Where the pivot the walk holds open starts, among the stroke ends.
+    std::int32_t openStart_ = -1;
+    std::int64_t openStartIndex_ = 0;
     // What the last evaluation read, to skip bars that changed no structure.
     bool evaluated_ = false;
     std::size_t seenEnds_ = 0;
     std::array<TurningPoint, 2> seenLastEnds_{};
     std::size_t seenPivots_ = 0;
     std::size_t seenFrom_ = 0;
+    bool seenUnderWay_ = false;
     std::vector<PointPivot> seenTailPivots_;
     std::vector<PointPivot> tailPivots_;  // scratch: the pivots evaluated
     std::vector<TradingPoint> fresh_;     // scratch: their points
     std::vector<PointEvent> withdrawnNow_;  // scratch: listed after the other changes
+    std::vector<ShownPoint> nextPending_;   // scratch
+    ForceMemo memo_;
 };
 
 // Every point shown while the bars of a series are pushed one by one, with

@@ -106,6 +106,18 @@ double StrokeForce(std::span<const TurningPoint> ends, std::size_t k,
     return force;
 }
 
+double ForceMemo::force(std::span<const TurningPoint> ends, std::size_t k,
+                        std::span<const double> histogram, ForceMeasure measure) {
+    if (k >= finalEnds_) return StrokeForce(ends, k, histogram, measure);
+    for (const Slot& slot : slots_) {
+        if (slot.k == k) return slot.force;
+    }
+    Slot& slot = slots_[nextSlot_];
+    nextSlot_ = (nextSlot_ + 1) % slots_.size();
+    slot = {k, StrokeForce(ends, k, histogram, measure)};
+    return slot.force;
+}
+
 PivotScan::PivotScan(std::span<const TurningPoint> ends, const PointPivot& pivot,
                      const TradingPointOptions& options)
     : pivot_(pivot), next_(firstEndAtOrAfter(ends, pivot.pivot.end) + 1) {
@@ -147,7 +159,8 @@ void PivotScan::advance(std::span<const TurningPoint> ends, std::size_t limit,
 }
 
 void PivotScan::emit(std::span<const TurningPoint> ends, std::span<const double> histogram,
-                     const TradingPointOptions& options, std::vector<TradingPoint>& out) const {
+                     const TradingPointOptions& options, std::vector<TradingPoint>& out,
+                     ForceMemo* memo) const {
     const std::size_t first = out.size();
     const Pivot& z = pivot_.pivot;
     // Third class: the end of the stroke after the leaving one stays out of
@@ -163,8 +176,12 @@ void PivotScan::emit(std::span<const TurningPoint> ends, std::span<const double>
     for (const Search s : {kBuy1, kSell1}) {
         const std::size_t k = found_[s];
         if (k == kNone) continue;
-        const double leaving = StrokeForce(ends, k, histogram, options.force);
-        const double entering = StrokeForce(ends, entering_, histogram, options.force);
+        const auto force = [&](std::size_t stroke) {
+            return memo != nullptr ? memo->force(ends, stroke, histogram, options.force)
+                                   : StrokeForce(ends, stroke, histogram, options.force);
+        };
+        const double leaving = force(k);
+        const double entering = force(entering_);
         if (!(leaving < options.divergenceRatio * entering)) continue;
         TradingPoint one = pointAt(ends[k], 1, pivot_);
         one.leavingForce = leaving;

@@ -132,6 +132,25 @@ inline float MidPrice(float high, float low) {
 double StrokeForce(std::span<const TurningPoint> ends, std::size_t k,
                    std::span<const double> histogram, ForceMeasure measure);
 
+// Forces of strokes that no later bar can change, kept for a driver that
+// evaluates the same pivots bar after bar: a few slots, the oldest replaced.
+class ForceMemo {
+public:
+    // The strokes ending at ends[0] .. ends[finalEnds - 1] are final.
+    void setFinalEnds(std::size_t finalEnds) { finalEnds_ = finalEnds; }
+    double force(std::span<const TurningPoint> ends, std::size_t k, std::span<const double> histogram,
+                 ForceMeasure measure);
+
+private:
+    struct Slot {
+        std::size_t k = 0;  // 0: empty (no stroke ends at ends[0])
+        double force = 0.0;
+    };
+    std::array<Slot, 4> slots_{};
+    std::size_t nextSlot_ = 0;
+    std::size_t finalEnds_ = 0;
+};
+
 // The search for one pivot's leaving strokes. It looks at the strokes that
 // start at or after the pivot's end, in order, and keeps the first leaving
 // stroke of each kind; it can stop and go on later, so a driver can keep it
@@ -149,7 +168,8 @@ public:
 
     // Appends the pivot's points, one class each, in bar order.
     void emit(std::span<const TurningPoint> ends, std::span<const double> histogram,
-              const TradingPointOptions& options, std::vector<TradingPoint>& out) const;
+              const TradingPointOptions& options, std::vector<TradingPoint>& out,
+              ForceMemo* memo = nullptr) const;
 
     [[nodiscard]] std::size_t next() const { return next_; }
     [[nodiscard]] const PointPivot& pivot() const { return pivot_; }
