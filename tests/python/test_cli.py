@@ -37,52 +37,6 @@ def test_analyze_matches_the_plugin_bit_for_bit(vlmstruct_bin, sample_csv, plugi
         assert np.all(upper[p["start_bar"] + 1:p["end_bar"]] == np.float32(p["upper"]))
 
 
-BAD = {
-    "missing_column": ("date,high,close\n2024-01-02,2,1\n", ["bad.csv:1", "'low'"]),
-    "non_numeric": ("date,high,low\n2024-01-02,2,1\n2024-01-03,two,1\n", ["bad.csv:3:2", "'two'"]),
-    "empty": ("", ["bad.csv", "empty"]),
-    "header_only": ("date,high,low\n", ["bad.csv", "no bars"]),
-    "duplicate_dates": ("date,high,low\n2024-01-02,2,1\n2024-01-02,3,2\n", ["bad.csv:3", "duplicate"]),
-    "mixed_delimiters": ("date,high,low\n2024-01-02;2;1\n", ["bad.csv:2", "expected 3 fields"]),
-}
-
-
-@pytest.mark.parametrize("case", sorted(BAD))
-def test_bad_input_is_refused_and_nothing_is_half_written(vlmstruct_bin, tmp_path, case):
-    text, parts = BAD[case]
-    bad = tmp_path / "bad.csv"
-    bad.write_text(text)
-    out = tmp_path / "out.csv"
-    out.write_text("previous result\n")
-    result = run(vlmstruct_bin, "analyze", bad, "-o", out, "--json", tmp_path / "s.json", "--html", tmp_path / "c.html")
-    assert result.returncode != 0
-    for part in parts:
-        assert part in result.stderr
-    assert out.read_text() == "previous result\n"
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["bad.csv", "out.csv"]
-
-
-@pytest.mark.parametrize("encoding,prefix", [("gbk", b""), ("utf-8", b"\xef\xbb\xbf")])
-def test_chinese_headers_in_gbk_and_with_bom(vlmstruct_bin, sample_csv, tmp_path, encoding, prefix):
-    lines = sample_csv.read_text().splitlines()
-    chinese = "日期,开盘,最高,最低,收盘,成交量\n" + "\n".join(lines[1:]) + "\n"
-    converted = tmp_path / "cn.csv"
-    converted.write_bytes(prefix + chinese.encode(encoding))
-    a = run(vlmstruct_bin, "analyze", converted)
-    b = run(vlmstruct_bin, "analyze", sample_csv)
-    assert a.returncode == 0, a.stderr
-    assert a.stdout == b.stdout
-
-
-def test_rows_out_of_order_are_sorted_and_said(vlmstruct_bin, tmp_path):
-    f = tmp_path / "rev.csv"
-    f.write_text("date,high,low\n2024-01-03,3,2\n2024-01-02,2,1\n")
-    result = run(vlmstruct_bin, "analyze", f)
-    assert result.returncode == 0
-    assert "sorted ascending" in result.stderr
-    assert result.stdout.splitlines()[1].startswith("2024-01-02")
-
-
 def test_scan_lists_failures_and_completes_the_rest(vlmstruct_bin, sample_csv, tmp_path):
     folder = tmp_path / "market"
     folder.mkdir()
@@ -147,3 +101,134 @@ def test_replay_refuses_a_bad_file_and_writes_nothing(vlmstruct_bin, tmp_path):
     assert result.returncode != 0 and "bad.csv:3:2" in result.stderr
     assert asof.read_text() == "previous result\n"
     assert sorted(p.name for p in tmp_path.iterdir()) == ["asof.csv", "bad.csv"]
+
+
+def outputs_in(folder):
+    return {p.name: p.read_bytes() for p in folder.iterdir() if p.is_file()}
+
+
+# Each command fails on one of its outputs; every other output must stay as it was.
+PARTIAL = {
+    "analyze_second_of_two": ["analyze", "{bars}", "-o", "a.csv", "--json", "missing/x.json"],
+    "analyze_last_of_three": ["analyze", "{bars}", "-o", "a.csv", "--json", "b.json", "--html", "missing/c.html"],
+    "analyze_last_is_a_folder": ["analyze", "{bars}", "-o", "a.csv", "--json", "b.json", "--html", "folder"],
+    "replay_events": ["replay", "{bars}", "-o", "a.csv", "--events", "missing/e.csv"],
+    "chart": ["chart", "{bars}", "-o", "missing/c.html"],
+    "scan_summary": ["scan", "{market}", "-o", "missing/s.csv"],
+}
+
+
+@pytest.mark.parametrize("case", sorted(PARTIAL))
+def test_a_failing_output_leaves_every_output_untouched(vlmstruct_bin, sample_csv, tmp_path, case):
+    market = tmp_path / "market"
+    market.mkdir()
+    shutil.copy(sample_csv, market / "bars.csv")
+    (tmp_path / "folder").mkdir()
+    for name in ("a.csv", "b.json"):
+        (tmp_path / name).write_text(f"previous {name}\n")
+    before = outputs_in(tmp_path)
+    args = [a.format(bars=market / "bars.csv", market=market) for a in PARTIAL[case]]
+    result = subprocess.run([str(vlmstruct_bin), *args], cwd=tmp_path, capture_output=True, text=True)
+    assert result.returncode == 1
+    assert ("missing" in result.stderr and "does not exist" in result.stderr) or "is a folder" in result.stderr
+    assert outputs_in(tmp_path) == before
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["a.csv", "b.json", "folder", "market"]
+    assert not any((tmp_path / "folder").iterdir()) and sorted(p.name for p in market.iterdir()) == ["bars.csv"]
+
+
+def test_a_missing_output_folder_is_not_created(vlmstruct_bin, sample_csv, tmp_path):
+    target = tmp_path / "nonexistent" / "deeper" / "a.csv"
+    result = run(vlmstruct_bin, "analyze", sample_csv, "-o", target)
+    assert result.returncode == 1 and str(target.parent) in result.stderr
+    assert not (tmp_path / "nonexistent").exists()
+
+
+def test_dash_is_standard_output(vlmstruct_bin, sample_csv, tmp_path):
+    plain = run(vlmstruct_bin, "analyze", sample_csv)
+    dashed = run(vlmstruct_bin, "analyze", sample_csv, "-o", "-", "--json", tmp_path / "s.json")
+    assert dashed.returncode == 0 and dashed.stdout == plain.stdout
+    assert json.loads((tmp_path / "s.json").read_text())["bars"] == 3000
+    json_out = run(vlmstruct_bin, "analyze", sample_csv, "--json", "-", "-o", tmp_path / "a.csv")
+    assert json.loads(json_out.stdout)["bars"] == 3000
+    assert (tmp_path / "a.csv").read_text() == plain.stdout
+    events = run(vlmstruct_bin, "replay", sample_csv, "-o", tmp_path / "asof.csv", "--events", "-")
+    assert events.returncode == 0 and events.stdout.startswith("date,subject,event,")
+    chart = run(vlmstruct_bin, "chart", sample_csv, "-o", "-")
+    assert chart.returncode == 0 and chart.stdout.lstrip().startswith("<!")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["a.csv", "asof.csv", "s.json"]
+
+
+# Usage errors: exit status 2, the problem named, nothing written.
+USAGE = {
+    "two_outputs_to_standard_output": (["analyze", "{bars}", "-o", "-", "--json", "-"], "standard output"),
+    "replay_both_to_standard_output": (["replay", "{bars}", "--events", "-"], "standard output"),
+    "one_file_twice": (["analyze", "{bars}", "-o", "x.csv", "--html", "./x.csv"], "the same file"),
+    "output_over_the_input": (["analyze", "{bars}", "-o", "{bars}"], "would overwrite the input"),
+    "unknown_command": (["analyse", "{bars}"], "unknown command 'analyse'; did you mean 'analyze'?"),
+    "unknown_option": (["analyze", "{bars}", "--jsn", "x.json"], "unknown option '--jsn' for analyze; did you mean '--json'?"),
+    "unknown_flag_far_from_any": (["scan", ".", "--zzzzzzzzzz"], "unknown option '--zzzzzzzzzz' for scan (valid:"),
+    "no_command": ([], "a command is required"),
+    "no_bar_file": (["analyze"], "BARS is required"),
+    "bad_jobs": (["scan", ".", "--jobs", "0"], "jobs"),
+}
+
+
+@pytest.mark.parametrize("case", sorted(USAGE))
+def test_usage_errors_exit_2_and_say_what_is_wrong(vlmstruct_bin, sample_csv, tmp_path, case):
+    bars = tmp_path / "bars.csv"
+    shutil.copy(sample_csv, bars)
+    args, said = USAGE[case]
+    result = subprocess.run([str(vlmstruct_bin), *[a.format(bars=bars) for a in args]], cwd=tmp_path,
+                            capture_output=True, text=True)
+    assert result.returncode == 2, result.stderr
+    assert said in result.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["bars.csv"]
+    assert bars.read_bytes() == sample_csv.read_bytes()
+
+
+def test_help_documents_the_exit_status(vlmstruct_bin):
+    for args in ([], ["analyze"], ["scan"]):
+        result = run(vlmstruct_bin, *args, "--help")
+        assert result.returncode == 0
+        assert "Exit status: 0 success, 1 bad input" in result.stdout and "2 usage error" in result.stdout
+
+
+def test_scan_says_what_it_skips_and_recurses_when_asked(vlmstruct_bin, sample_csv, tmp_path):
+    market = tmp_path / "market"
+    (market / "sub" / "deeper").mkdir(parents=True)
+    shutil.copy(sample_csv, market / "top.csv")
+    shutil.copy(sample_csv, market / "sub" / "a.csv")
+    shutil.copy(sample_csv, market / "sub" / "deeper" / "b.TXT")
+    summary = market / "summary.csv"  # written into the folder it scans: never read as bars
+    flat = run(vlmstruct_bin, "scan", market, "-o", summary)
+    assert flat.returncode == 0 and "1 subfolder of" in flat.stderr and "--recursive" in flat.stderr
+    assert [line.split(",")[0] for line in summary.read_text().splitlines()[1:]] == ["top.csv"]
+    deep = run(vlmstruct_bin, "scan", market, "--recursive", "-o", summary)
+    assert deep.returncode == 0, deep.stderr
+    assert [line.split(",")[0] for line in summary.read_text().splitlines()[1:]] == [
+        "sub/a.csv", "sub/deeper/b.TXT", "top.csv"]
+    assert "3 of 3 files analysed" in deep.stderr
+
+
+@pytest.mark.parametrize("contents", ["empty", "only_other_files", "missing"])
+def test_scan_of_a_folder_without_bar_files_fails(vlmstruct_bin, tmp_path, contents):
+    folder = tmp_path / "market"
+    if contents != "missing":
+        folder.mkdir()
+    if contents == "only_other_files":
+        (folder / "notes.md").write_text("no bars here")
+    result = run(vlmstruct_bin, "scan", folder, "-o", tmp_path / "s.csv")
+    assert result.returncode == 1
+    assert ("no such folder" if contents == "missing" else "no bar files") in result.stderr
+    assert not (tmp_path / "s.csv").exists()
+
+
+def test_scan_errors_stay_short_in_the_summary(vlmstruct_bin, sample_csv, tmp_path):
+    folder = tmp_path / "market"
+    folder.mkdir()
+    shutil.copy(sample_csv, folder / "good.csv")
+    (folder / "huge.csv").write_text("date,high,low\n2024-01-02," + "7" * 5_000_000 + ",1\n")
+    result = run(vlmstruct_bin, "scan", folder, "-o", tmp_path / "s.csv")
+    assert result.returncode == 1
+    text = (tmp_path / "s.csv").read_text()
+    assert len(text) < 2000 and "huge.csv:2:2" in text and "(5000000 bytes)" in text

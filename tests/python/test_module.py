@@ -1,4 +1,5 @@
 import threading
+import warnings
 
 import numpy as np
 import pandas as pd
@@ -59,11 +60,6 @@ def test_analyze_dataframe_with_dates():
     assert with_open[:len(zones)] == zones
 
 
-def test_analyze_needs_high_and_low():
-    with pytest.raises(KeyError, match="low"):
-        vlmstruct.analyze(pd.DataFrame({"high": [1.0]}))
-
-
 def test_threads_share_nothing():
     series = [generated_bars("walk", 20000, s) for s in range(8)]
     expected = [module_all_nine(h, l) for h, l in series]
@@ -112,3 +108,92 @@ def test_replay_without_close_or_low():
                                             "segment (no pullback) bottom at bar 4 appeared (5)"]
     with pytest.raises(KeyError, match="'low'"):
         vlmstruct.replay(df[["high"]])
+
+
+def sample_frame(sample_csv, rows=400):
+    return pd.read_csv(sample_csv, index_col="date", parse_dates=True).iloc[:rows]
+
+
+# name -> (the frame as a user might hand it over, made from the clean one; sorted with a warning)
+ACCEPTED = {
+    "any_case_columns": (lambda df: df.rename(columns={"high": "High", "low": "LOW", "close": "Close"}), False),
+    "newest_first_index": (lambda df: df.iloc[::-1], True),
+    "text_index_named_date": (lambda df: df.set_axis(df.index.strftime("%Y-%m-%d"), axis=0), False),
+    "vendor_date_column_newest_first": (
+        lambda df: df.reset_index().rename(columns={"date": "trade_date"})
+        .assign(trade_date=lambda d: d.trade_date.dt.strftime("%Y%m%d").astype(int)).iloc[::-1]
+        .reset_index(drop=True), True),
+    "chinese_columns": (lambda df: df.rename(columns={"high": "最高", "low": "最低", "close": "收盘"}), False),
+}
+
+
+@pytest.mark.parametrize("case", sorted(ACCEPTED))
+def test_frames_are_read_as_the_tool_reads_files(sample_csv, case):
+    clean = sample_frame(sample_csv)
+    expected, expected_zones = vlmstruct.analyze(clean)
+    expected_asof, _ = vlmstruct.replay(clean)
+    make, reordered = ACCEPTED[case]
+    df = make(clean)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        outputs, zones = vlmstruct.analyze(df)
+        asof, _ = vlmstruct.replay(df)
+    assert any("sorted ascending" in str(w.message) for w in caught) == reordered
+    for name in NAMES:
+        assert same_bits(outputs[name].to_numpy(), expected[name].to_numpy()), name
+    assert [(z["start"], z["end"], z["upper"]) for z in zones] == [
+        (z["start"], z["end"], z["upper"]) for z in expected_zones]
+    assert np.array_equal(asof.to_numpy(), expected_asof.to_numpy(), equal_nan=True)
+    if reordered:  # the outputs come in date order, on the rows they belong to
+        assert list(outputs.index) == list(df.index[::-1])
+
+
+def spoil_frame(column, value, row=10):
+    def make(df):
+        df = df.copy()
+        if value is None:
+            df[column] = df[column].astype(object)
+        df.iloc[row, df.columns.get_loc(column)] = value
+        return df
+    return make
+
+
+# name -> (frame from the clean one, pattern the ValueError must match)
+REFUSED = {
+    "nan_high": (spoil_frame("high", np.nan), r"row Timestamp\('2012-01-16 00:00:00'\), column 'high': not a finite"),
+    "inf_low": (spoil_frame("low", np.inf), r"row Timestamp\('2012-01-16.*column 'low'"),
+    "none_close": (spoil_frame("close", None), r"row Timestamp\('2012-01-16.*column 'close'"),
+    "low_above_high": (spoil_frame("low", 1000.0), r"column 'low': low 1000 is above high"),
+    "text_price": (spoil_frame("high", "abc"), r"row Timestamp\('2012-01-16.*column 'high': not a number: 'abc'"),
+    "duplicated_index": (lambda df: df.set_axis(df.index.where(np.arange(len(df)) != 11, df.index[10]), axis=0),
+                         r"duplicate date 2012-01-16 00:00:00 in the index"),
+    "missing_date": (lambda df: df.set_axis(df.index.where(np.arange(len(df)) != 10, pd.NaT), axis=0),
+                     r"row NaT, the index: not a valid date"),
+    "impossible_date_in_column": (
+        lambda df: df.reset_index().assign(date=lambda d: d.date.dt.strftime("%Y-%m-%d").where(
+            d.index != 10, "2012-02-31")), r"row 10, column 'date': not a valid date: '2012-02-31'"),
+}
+
+
+@pytest.mark.parametrize("case", sorted(REFUSED))
+@pytest.mark.parametrize("function", [vlmstruct.analyze, vlmstruct.replay])
+def test_frames_that_break_the_rules_are_refused(sample_csv, case, function):
+    make, pattern = REFUSED[case]
+    with pytest.raises(ValueError, match=pattern):
+        function(make(sample_frame(sample_csv)))
+
+
+def test_analyze_needs_high_and_low_in_any_case():
+    with pytest.raises(KeyError, match="'high' and 'low' \\(any case\\); missing: low"):
+        vlmstruct.analyze(pd.DataFrame({"High": [1.0]}))
+
+
+def test_version_is_the_projects(vlmstruct_bin):
+    import re
+    from conftest import SOURCE
+
+    declared = re.search(r"project\(testVelmorDll VERSION ([0-9.]+)", (SOURCE / "CMakeLists.txt").read_text())
+    assert vlmstruct.__version__ == declared.group(1)
+    import subprocess
+    shown = subprocess.run([str(vlmstruct_bin), "--version"], capture_output=True, text=True)
+    assert shown.returncode == 0 and shown.stdout.strip() == f"vlmstruct {vlmstruct.__version__}"

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 fs::path comparable(const fs::path& p) {
     std::error_code ec;
-    const fs::path c = fs::weakly_canonical(p, ec);
+    const fs::path c = fs::weakly_canonical(fs::absolute(p), ec);
     return ec ? fs::absolute(p) : c;
 }
 

@@ -53,7 +53,7 @@ bool isBarFile(const fs::directory_entry& entry) {
 
 fs::path comparable(const fs::path& p) {
     std::error_code ec;
-    const fs::path c = fs::weakly_canonical(p, ec);
+    const fs::path c = fs::weakly_canonical(fs::absolute(p), ec);
     return ec ? fs::absolute(p) : c;
 }
 
