@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "levels/resample.h"
+
+namespace vlm::levels {
+
+namespace {
+
+// "YYYY-MM-DD HH:MM" or "YYYY-MM-DD".
+Seconds at(const std::string& text) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    std::sscanf(text.c_str(), "%d-%d-%d %d:%d", &y, &mo, &d, &h, &mi);
+    return DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kDay + h * 3600 +
+           mi * kMinute;
+}
+
+std::string text(Seconds t) {
+    int y = 0;
+    unsigned mo = 0, d = 0;
+    const std::int64_t day = t >= 0 ? t / kDay : (t - kDay + 1) / kDay;
+    CivilFromDays(day, y, mo, d);
+    const Seconds tod = t - day * kDay;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d", y, mo, d,
+                  static_cast<int>(tod / 3600), static_cast<int>(tod % 3600 / 60));
+    return buffer;
+}
+
+// One-minute bars labelled at their close, every minute from `first` to `last`.
+struct Series {
+    std::vector<Seconds> time;
+    std::vector<float> high, low, volume;
+    void minutes(const std::string& day, const std::string& first, const std::string& last) {
+        for (Seconds t = at(day + " " + first); t <= at(day + " " + last); t += kMinute) add(t);
+    }
+    void add(Seconds t) {
+        const auto k = static_cast<float>(time.size());
+        time.push_back(t);
+        high.push_back(100.0f + k);
+        low.push_back(99.0f - k);
+        volume.push_back(1.0f);
+    }
+    void drop(const std::string& when) {
+        for (std::size_t i = 0; i < time.size(); ++i) {
+            if (time[i] == at(when)) {
+                time.erase(time.begin() + static_cast<std::ptrdiff_t>(i));
+                high.erase(high.begin() + static_cast<std::ptrdiff_t>(i));
+                low.erase(low.begin() + static_cast<std::ptrdiff_t>(i));
+                volume.erase(volume.begin() + static_cast<std::ptrdiff_t>(i));
+                return;
+            }
+        }
+    }
+    [[nodiscard]] BaseBars base() const { return {time, {}, high, low, {}, volume}; }
+};
+
+// A market day with a lunch break: 09:31-11:30 and 13:01-15:00.
+void tradingDay(Series& s, const std::string& day) {
+    s.minutes(day, "09:31", "11:30");
+    s.minutes(day, "13:01", "15:00");
+}
+
+std::vector<std::string> times(const LevelBars& bars) {
+    std::vector<std::string> out;
+    for (Seconds t : bars.time) out.push_back(text(t));
+    return out;
+}
+
+struct SessionCase {
+    const char* name;
+    void (*make)(Series&);
+    const char* period;
+    Bins bins;
+    std::vector<std::string> lastTimes;
+    std::vector<float> volumes;
+    bool lastUnfinished;
+};
+
+const SessionCase kSessionCases[] = {
+    {"LunchBreakStartsASession", [](Series& s) { tradingDay(s, "2024-01-02"); }, "60min",
+     Bins::Session,
+     {"2024-01-02 10:30", "2024-01-02 11:30", "2024-01-02 14:00", "2024-01-02 15:00"},
+     {60, 60, 60, 60}, false},
+    {"ClockBinsOnCloseLabelledBars", [](Series& s) { tradingDay(s, "2024-01-02"); }, "60min",
+     Bins::Clock,
+     {"2024-01-02 09:59", "2024-01-02 10:59", "2024-01-02 11:30", "2024-01-02 13:59",
+      "2024-01-02 14:59", "2024-01-02 15:00"},
+     {29, 60, 31, 59, 60, 1}, true},
+    {"MissingBarKeepsTheSession",
+     [](Series& s) {
+         tradingDay(s, "2024-01-02");
+         s.drop("2024-01-02 09:45");
+     },
+     "30min", Bins::Session,
+     {"2024-01-02 10:00", "2024-01-02 10:30", "2024-01-02 11:00", "2024-01-02 11:30",
+      "2024-01-02 13:30", "2024-01-02 14:00", "2024-01-02 14:30", "2024-01-02 15:00"},
+     {29, 30, 30, 30, 30, 30, 30, 30}, false},
+    {"HalfDayEndsWithAWholeBin",
+     [](Series& s) {
+         tradingDay(s, "2024-01-02");
+         s.minutes("2024-01-03", "09:31", "11:30");
+     },
+     "60min", Bins::Session,
+     {"2024-01-02 10:30", "2024-01-02 11:30", "2024-01-02 14:00", "2024-01-02 15:00",
+      "2024-01-03 10:30", "2024-01-03 11:30"},
+     {60, 60, 60, 60, 60, 60}, false},
+    {"BinCutShortByTheLastBar",
+     [](Series& s) {
+         s.minutes("2024-01-02", "09:31", "11:30");
+         s.minutes("2024-01-02", "13:01", "14:20");
+     },
+     "60min", Bins::Session,
+     {"2024-01-02 10:30", "2024-01-02 11:30", "2024-01-02 14:00", "2024-01-02 14:20"},
+     {60, 60, 60, 20}, true},
+    {"HalfDayIsAnUnfinishedDay",
+     [](Series& s) {
+         tradingDay(s, "2024-01-02");
+         s.minutes("2024-01-03", "09:31", "11:30");
+     },
+     "day", Bins::Session, {"2024-01-02 15:00", "2024-01-03 11:30"}, {240, 120}, true},
+    {"DayReachingTheUsualCloseIsFinished",
+     [](Series& s) {
+         tradingDay(s, "2024-01-02");
+         tradingDay(s, "2024-01-03");
+     },
+     "day", Bins::Session, {"2024-01-02 15:00", "2024-01-03 15:00"}, {240, 240}, false},
+    {"IntradayWeekEndingOnFriday",
+     [](Series& s) {
+         tradingDay(s, "2024-01-04");
+         tradingDay(s, "2024-01-05");
+     },
+     "week", Bins::Session, {"2024-01-05 15:00"}, {480}, false},
+};
+
+class SessionBins : public ::testing::TestWithParam<SessionCase> {};
+
+TEST_P(SessionBins, GiveTheExpectedBars) {
+    const SessionCase& c = GetParam();
+    Series s;
+    c.make(s);
+    const LevelBars bars = Resample(s.base(), *ParsePeriod(c.period), {c.bins, 0});
+    EXPECT_EQ(times(bars), c.lastTimes);
+    EXPECT_EQ(bars.volume, c.volumes);
+    EXPECT_EQ(bars.lastUnfinished, c.lastUnfinished);
+    // Every base bar is in exactly one bar, in order.
+    ASSERT_FALSE(bars.firstBase.empty());
+    EXPECT_EQ(bars.firstBase.front(), 0);
+    EXPECT_EQ(bars.lastBase.back(), static_cast<std::int32_t>(s.time.size()) - 1);
+    for (std::size_t k = 1; k < bars.size(); ++k) EXPECT_EQ(bars.firstBase[k], bars.lastBase[k - 1] + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, SessionBins, ::testing::ValuesIn(kSessionCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Resample, TakesOpenFirstHighMaxLowMinCloseLastVolumeSum) {
+    const std::vector<Seconds> time = {at("2024-01-02 09:31"), at("2024-01-02 09:32"),
+                                       at("2024-01-02 09:33"), at("2024-01-02 09:34")};
+    const std::vector<float> open = {10, 11, 12, 13}, high = {11, 15, 12, 14}, low = {9, 10, 8, 12},
+                             close = {10.5f, 12, 9, 13.5f}, volume = {1, 2, 3, 4};
+    const LevelBars bars =
+        Resample({time, open, high, low, close, volume}, *ParsePeriod("5min"), {Bins::Session, 0});
+    ASSERT_EQ(bars.size(), 1u);
+    EXPECT_EQ(bars.open, std::vector<float>{10});
+    EXPECT_EQ(bars.high, std::vector<float>{15});
+    EXPECT_EQ(bars.low, std::vector<float>{8});
+    EXPECT_EQ(bars.close, std::vector<float>{13.5f});
+    EXPECT_EQ(bars.volume, std::vector<float>{10});
+    EXPECT_TRUE(bars.lastUnfinished);  // 09:35 has not come yet
+}
+
+// Daily bars into weeks and months: ISO weeks across a new year, and a period
+// over only when no weekday of it is left.
+struct CalendarCase {
+    const char* name;
+    const char* first;
+    const char* last;
+    const char* period;
+    std::vector<std::string> lastDays;
+    bool lastUnfinished;
+};
+
+const CalendarCase kCalendarCases[] = {
+    {"WeeksEndingFriday", "2024-01-01", "2024-01-12", "week", {"2024-01-05", "2024-01-12"}, false},
+    {"WeekEndingWednesday", "2024-01-01", "2024-01-10", "week", {"2024-01-05", "2024-01-10"}, true},
+    {"IsoWeekAcrossTheNewYear", "2024-12-30", "2025-01-06", "week", {"2025-01-03", "2025-01-06"}, true},
+    {"MonthEndingOnItsLastFriday", "2024-02-26", "2024-03-29", "month", {"2024-02-29", "2024-03-29"}, false},
+    {"MonthWithAWeekdayLeft", "2024-01-29", "2024-02-28", "month", {"2024-01-31", "2024-02-28"}, true},
+    {"DaysAreWholeOnDailyBars", "2024-01-01", "2024-01-03", "day",
+     {"2024-01-01", "2024-01-02", "2024-01-03"}, false},
+};
+
+class CalendarBins : public ::testing::TestWithParam<CalendarCase> {};
+
+TEST_P(CalendarBins, FollowTheCalendar) {
+    const CalendarCase& c = GetParam();
+    Series s;
+    for (Seconds t = at(c.first); t <= at(c.last); t += kDay) {
+        int y = 0;
+        unsigned m = 0, d = 0;
+        CivilFromDays(t / kDay, y, m, d);
+        const auto weekday = (t / kDay + 3) % 7;  // 0 Monday
+        if (weekday < 5) s.add(t);
+    }
+    const LevelBars bars = Resample(s.base(), *ParsePeriod(c.period));
+    std::vector<std::string> days;
+    for (Seconds t : bars.time) days.push_back(text(t).substr(0, 10));
+    EXPECT_EQ(days, c.lastDays);
+    EXPECT_EQ(bars.lastUnfinished, c.lastUnfinished);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, CalendarBins, ::testing::ValuesIn(kCalendarCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ParsePeriod, TakesWhatDividesAnHourOrADay) {
+    const std::pair<const char*, int> good[] = {{"1min", 1},   {"5min", 5},     {"30min", 30},
+                                                {"60min", 60}, {"120min", 120}, {"2h", 120},
+                                                {"240min", 240}};
+    for (const auto& [name, minutes] : good) {
+        const auto p = ParsePeriod(name);
+        ASSERT_TRUE(p) << name;
+        EXPECT_EQ(p->minutes, minutes) << name;
+    }
+    for (const char* bad : {"45min", "90min", "300min", "0min", "min", "5", "5m", "week2", "25h"}) {
+        EXPECT_FALSE(ParsePeriod(bad)) << bad;
+    }
+    EXPECT_EQ(ParsePeriod("week")->unit, Period::Unit::Week);
+    EXPECT_EQ(PeriodName(*ParsePeriod("2h")), "120min");
+}
+
+TEST(Resample, RefusesWhatItCannotBin) {
+    Series s;
+    s.minutes("2024-01-02", "09:35", "09:45");
+    Series coarse;
+    for (int k = 0; k < 4; ++k) coarse.add(at("2024-01-02 09:30") + k * 30 * kMinute);
+    EXPECT_THROW(Resample(coarse.base(), *ParsePeriod("5min")), std::invalid_argument);
+    Series backwards = s;
+    std::swap(backwards.time[2], backwards.time[3]);
+    EXPECT_THROW(Resample(backwards.base(), *ParsePeriod("5min")), std::invalid_argument);
+    const std::vector<float> shortHigh(3, 1.0f);
+    EXPECT_THROW(Resample({s.time, {}, shortHigh, s.low, {}, {}}, *ParsePeriod("5min")),
+                 std::invalid_argument);
+}
+
+TEST(CivilDays, RoundTripAndKnownDays) {
+    EXPECT_EQ(DaysFromCivil(1970, 1, 1), 0);
+    EXPECT_EQ(DaysFromCivil(2000, 3, 1), 11017);
+    EXPECT_EQ(DaysFromCivil(1969, 12, 31), -1);
+    for (std::int64_t d = -800000; d < 800000; d += 997) {
+        int y = 0;
+        unsigned m = 0, day = 0;
+        CivilFromDays(d, y, m, day);
+        ASSERT_EQ(DaysFromCivil(y, m, day), d);
+    }
+}
+
+}  // namespace
+
+}  // namespace vlm::levels
