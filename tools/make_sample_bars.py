@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes data/synthetic_daily_bars.csv: SYNTHETIC daily bars, not market data.
+"""Writes data/synthetic_daily_bars.csv: SYNTHETIC daily bars, not market data
+(and, with `intraday`, data/synthetic_intraday_bars.csv: SYNTHETIC one-minute bars).
 
 A deterministic random walk with volatility that clusters and trends that
 persist, so that strokes, segments and pivots of every kind appear. The same
@@ -38,9 +39,51 @@ def main(path, bars=3000, seed=20240131):
             f.write(f"{d},{o:.2f},{h:.2f},{l:.2f},{c:.2f},{v}\n")
 
 
+def intraday(path, days=20, seed=20240601):
+    """One-minute bars labelled at their close, 09:31-11:30 and 13:01-15:00 with a lunch break
+    between, every weekday from 2024-06-03; the last day is a half day (mornings only) and one
+    minute (10:00 of the second day) is missing, as real feeds have them."""
+    rng = random.Random(seed)
+    day = datetime.date(2024, 6, 3)
+    price, vol, drift = 12.0, 0.0012, 0.0
+    rows = []
+    done = 0
+    while done < days:
+        if day.weekday() < 5:
+            half = done == days - 1
+            sessions = [(9 * 60 + 31, 11 * 60 + 30)] + ([] if half else [(13 * 60 + 1, 15 * 60)])
+            for first, last in sessions:
+                for minute in range(first, last + 1):
+                    if done == 1 and minute == 10 * 60:
+                        continue
+                    vol = max(0.0004, min(0.004, vol * math.exp(rng.gauss(0, 0.05))))
+                    if rng.random() < 0.004:
+                        drift = rng.gauss(0, 0.0003)
+                    open_ = price
+                    close = open_ * math.exp(drift + rng.gauss(0, vol))
+                    high = max(open_, close) * math.exp(abs(rng.gauss(0, vol / 2)))
+                    low = min(open_, close) * math.exp(-abs(rng.gauss(0, vol / 2)))
+                    volume = int(20_000 * math.exp(rng.gauss(0, 0.5)))
+                    stamp = f"{day.isoformat()} {minute // 60:02d}:{minute % 60:02d}"
+                    rows.append((stamp, open_, high, low, close, volume))
+                    price = close
+            done += 1
+        day += datetime.timedelta(days=1)
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        f.write("datetime,open,high,low,close,volume\n")
+        for d, o, h, l, c, v in rows:
+            f.write(f"{d},{o:.3f},{h:.3f},{l:.3f},{c:.3f},{v}\n")
+
+
 if __name__ == "__main__":
-    # make_sample_bars.py [PATH [BARS [SEED]]]
+    # make_sample_bars.py [PATH [BARS [SEED]]]  |  make_sample_bars.py intraday [PATH [DAYS [SEED]]]
     args = sys.argv[1:]
+    if args and args[0] == "intraday":
+        args = args[1:]
+        intraday(args[0] if args else "data/synthetic_intraday_bars.csv",
+                 int(args[1]) if len(args) > 1 else 20,
+                 int(args[2]) if len(args) > 2 else 20240601)
+        sys.exit(0)
     main(args[0] if args else "data/synthetic_daily_bars.csv",
          int(args[1]) if len(args) > 1 else 3000,
          int(args[2]) if len(args) > 2 else 20240131)
