@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -15,6 +16,8 @@
 #include "kline/bar_count.h"
 #include "pivot/pivot_list.h"
 #include "pivot/pivot_outputs.h"
+#include "points/point_replay.h"
+#include "points/trading_points.h"
 #include "stream/replay.h"
 
 namespace py = pybind11;
@@ -146,6 +149,59 @@ py::dict dateOrder(const py::object& given) {
     return py::dict(py::arg("order") = positions, py::arg("duplicate") = duplicate, py::arg("bad") = orNone(bad));
 }
 
+// The trading-point options as the module's keywords give them; a bad value
+// is a ValueError naming the keyword.
+vlm::TradingPointOptions pointOptions(const std::vector<int>& macd, const std::string& force, int class1MinRun,
+                                      double divergenceRatio) {
+    vlm::TradingPointOptions options;
+    if (macd.size() != 3) throw py::value_error("macd must be three periods (fast, slow, signal), e.g. (12, 26, 9)");
+    if (macd[0] < 1 || macd[1] < 1 || macd[2] < 1) throw py::value_error("macd: each period must be at least 1");
+    options.macd = {macd[0], macd[1], macd[2]};
+    const auto measure = vlm::ParseForceMeasure(force);
+    if (!measure) {
+        throw py::value_error("force " + py::repr(py::str(force)).cast<std::string>() +
+                              ": the measures are 'area', 'full-area', 'peak' and 'slope'");
+    }
+    options.force = *measure;
+    if (class1MinRun < 1) throw py::value_error("class1_min_run must be at least 1");
+    options.class1MinRun = class1MinRun;
+    if (!(std::isfinite(divergenceRatio) && divergenceRatio > 0.0)) {
+        throw py::value_error("divergence_ratio must be a finite number above 0");
+    }
+    options.divergenceRatio = divergenceRatio;
+    vlm::CheckTradingPointOptions(options);
+    return options;
+}
+
+py::object orNaNObject(bool present, double v) { return present ? py::object(py::float_(v)) : py::none(); }
+
+// A point as a dict with the fields of the tool's JSON `points` (bars as
+// positions; the Python layer adds the dates).
+py::dict pointDict(const vlm::TradingPoint& p) {
+    const vlm::PointPivot& z = vlm::PointPivotOf(p);
+    std::vector<int> classes;
+    for (int c = 1; c <= 3; ++c) {
+        if (p.has(c)) classes.push_back(c);
+    }
+    py::dict d;
+    d["side"] = p.side == vlm::PointSide::Buy ? "buy" : "sell";
+    d["label"] = vlm::PointLabel(p);
+    d["classes"] = py::tuple(py::cast(classes));
+    d["bar"] = p.bar;
+    d["price"] = p.price;
+    d["pivot_start"] = z.pivot.start;
+    d["pivot_end"] = z.pivot.end;
+    d["pivot_upper"] = z.pivot.upper;
+    d["pivot_lower"] = z.pivot.lower;
+    d["pivot_trend"] = static_cast<int>(z.pivot.trend);
+    d["pivot_run_count"] = static_cast<int>(z.runCount);
+    d["leaving_force"] = orNaNObject(p.has(1), p.leavingForce);
+    d["entering_force"] = orNaNObject(p.has(1), p.enteringForce);
+    d["force_ratio"] = orNaNObject(p.has(1), p.forceRatio);
+    d["follows_bar"] = p.has(2) ? py::object(py::int_(p.follows)) : py::none();
+    return d;
+}
+
 py::array_t<float> floats(const std::vector<float>& v) {
     py::array_t<float> out(static_cast<py::ssize_t>(v.size()));
     std::copy(v.begin(), v.end(), out.mutable_data());
@@ -248,29 +304,77 @@ PYBIND11_MODULE(_core, m) {
         return zones;
     }, py::arg("signal"), py::arg("high"), py::arg("low"), py::arg("include_open") = false,
        "Pivot zones as dicts: start, end, upper, lower, trend, run_count, open.");
-    m.def("replay", [](const py::object& high, const py::object& low, const py::object& close) {
+    m.def("trading_points", [](const py::object& high, const py::object& low, const py::object& close,
+                               const std::vector<int>& macd, const std::string& force, int class1MinRun,
+                               double divergenceRatio) {
+        const vlm::TradingPointOptions options = pointOptions(macd, force, class1MinRun, divergenceRatio);
+        const Series hs = series(high, "high", -1);
+        const auto n = static_cast<py::ssize_t>(hs.span.size());
+        const Series ls = series(low, "low", n), cs = optionalSeries(close, "close", n);
+        std::vector<vlm::TradingPoint> points;
+        {
+            py::gil_scoped_release unlocked;
+            points = vlm::CalcTradingPoints(hs.span, ls.span, cs.span, options);
+        }
+        py::list out;
+        for (const vlm::TradingPoint& p : points) out.append(pointDict(p));
+        return out;
+    }, py::arg("high"), py::arg("low"), py::arg("close") = py::none(), py::arg("macd") = std::vector<int>{12, 26, 9},
+       py::arg("force") = "area", py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
+       "Trading points in bar order as dicts (side, label, classes, bar, price, pivot_*, forces, follows_bar); "
+       "without closes (None) the mid-price (high + low) / 2.");
+    m.def("replay", [](const py::object& high, const py::object& low, const py::object& close,
+                       const std::vector<int>& macd, const std::string& force, int class1MinRun,
+                       double divergenceRatio) {
+        const vlm::TradingPointOptions options = pointOptions(macd, force, class1MinRun, divergenceRatio);
         const Series hs = series(high, "high", -1);
         const auto h = hs.span;
         const Series ls = series(low, "low", static_cast<py::ssize_t>(h.size()));
         const auto l = ls.span;
         const Series cs = series(close, "close", static_cast<py::ssize_t>(h.size()));
         const auto c = cs.span;
-        vlm::ReplayLog log;
+        vlm::PointReplayLog log;
+        std::vector<vlm::ReplayEntry> entries;
         {
             py::gil_scoped_release unlocked;
-            log = vlm::ReplaySeries(h, l, c);
+            log = vlm::ReplayWithPoints(h, l, c, options);
+            entries = vlm::MergedEvents(log);
         }
-        py::dict events = columnsOf(vlm::EventColumns(), log.events, vlm::EventValues);
+        // The same columns as the tool's files: the structures', then the points'.
+        std::vector<vlm::Column> eventColumns(vlm::EventColumns().begin(), vlm::EventColumns().end());
+        eventColumns.insert(eventColumns.end(), vlm::PointEventColumns().begin(), vlm::PointEventColumns().end());
+        py::dict events = columnsOf(std::span<const vlm::Column>(eventColumns), entries,
+                                    [](const vlm::ReplayEntry& e, std::span<double> out) {
+                                        if (e.structure != nullptr) vlm::StructureEventValues(*e.structure, out);
+                                        else vlm::PointEventValues(*e.point, out);
+                                    });
         py::list subjects, kinds, texts;
-        for (const vlm::ReplayEvent& e : log.events) {
-            subjects.append(vlm::subjectName(e.subject));
-            kinds.append(vlm::kindName(e.kind));
-            texts.append(vlm::describe(e));
+        for (const vlm::ReplayEntry& e : entries) {
+            if (e.structure != nullptr) {
+                subjects.append(vlm::subjectName(e.structure->subject));
+                kinds.append(vlm::kindName(e.structure->kind));
+                texts.append(vlm::describe(*e.structure));
+            } else {
+                subjects.append(vlm::kPointSubject);
+                kinds.append(vlm::kindName(e.point->kind));
+                texts.append(vlm::describe(*e.point));
+            }
         }
         events["subject"] = subjects;
         events["event"] = kinds;
         events["text"] = texts;
-        return py::make_tuple(columnsOf(vlm::AsOfColumns(), log.rows, vlm::AsOfValues), events);
-    }, py::arg("high"), py::arg("low"), py::arg("close"),
-       "Bar by bar replay: (as-of columns, events), each a dict of columns and their kinds.");
+        std::vector<vlm::Column> asOfColumns(vlm::AsOfColumns().begin(), vlm::AsOfColumns().end());
+        asOfColumns.insert(asOfColumns.end(), vlm::PointAsOfColumns().begin(), vlm::PointAsOfColumns().end());
+        std::vector<std::size_t> rows(log.rows.size());
+        for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = r;
+        const std::size_t structureColumns = vlm::AsOfColumns().size();
+        py::dict asOf = columnsOf(std::span<const vlm::Column>(asOfColumns), rows,
+                                  [&](std::size_t r, std::span<double> out) {
+                                      vlm::AsOfValues(log.rows[r], out.first(structureColumns));
+                                      vlm::PointAsOfValues(log.points[r], out.subspan(structureColumns));
+                                  });
+        return py::make_tuple(asOf, events);
+    }, py::arg("high"), py::arg("low"), py::arg("close"), py::arg("macd") = std::vector<int>{12, 26, 9},
+       py::arg("force") = "area", py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
+       "Bar by bar replay with trading points: (as-of columns, events), each a dict of columns and their kinds.");
 }

@@ -11,7 +11,8 @@ returns a float32 array with one value per bar, bit for bit what the plug-in wri
                                         functions 5 to 9
 
 analyze(df) runs all nine on a DataFrame with 'high' and 'low' columns.
-replay(df) says, for every bar, what the functions showed when that bar was the last one.
+points(df) lists the trading points (first, second and third class; docs/trading-points.md).
+replay(df) says, for every bar, what the functions and the points showed when that bar was the last one.
 read_bars(path) reads a bar file exactly as the command-line tool does.
 
 analyze and replay check the bars as the tool checks a file, with the same routines: column
@@ -26,10 +27,11 @@ from ._core import column_roles as _column_roles
 from ._core import date_order as _date_order
 from ._core import read_bars as _read_bars
 from ._core import replay as _replay
+from ._core import trading_points as _trading_points
 from ._core import (function_names, pivot_zones, pivot_end_marks, pivot_lower, pivot_run_count,
                     pivot_trend, pivot_upper, segment, segment_no_pullback, stroke, turning_point)
 
-__all__ = ["analyze", "replay", "read_bars", "BarFileError", "function_names", "pivot_zones",
+__all__ = ["analyze", "points", "replay", "read_bars", "BarFileError", "function_names", "pivot_zones",
            "turning_point", "stroke", "segment", "segment_no_pullback", "pivot_upper", "pivot_lower",
            "pivot_end_marks", "pivot_trend", "pivot_run_count", "__version__"]
 
@@ -135,11 +137,61 @@ class _Bars:
                 self.labels = self.labels[positions]
 
 
-def analyze(df, include_open_pivot=False):
+_POINT_OPTIONS = """The trading-point options are those of the tool: macd=(12, 26, 9) (fast, slow, signal),
+    force='area' ('full-area', 'peak', 'slope'), class1_min_run=2, divergence_ratio=1.0; a bad value
+    is a ValueError naming it. The points read df['close'], or the mid-price (high + low) / 2 where
+    df has no close."""
+
+
+def _options(macd, force, class1_min_run, divergence_ratio):
+    macd = tuple(macd) if not isinstance(macd, str) else tuple(int(p) for p in macd.split(","))
+    return dict(macd=list(macd), force=force, class1_min_run=class1_min_run, divergence_ratio=divergence_ratio)
+
+
+def _point_frame(found, bars):
+    import pandas as pd
+
+    columns = ["side", "label", "classes", "bar", "price", "pivot_start", "pivot_end", "pivot_upper",
+               "pivot_lower", "pivot_trend", "pivot_run_count", "leaving_force", "entering_force",
+               "force_ratio", "follows_bar"]
+    frame = pd.DataFrame(found, columns=columns)
+    frame["price"] = frame["price"].astype("float32")
+    for name in ("pivot_upper", "pivot_lower"):
+        frame[name] = frame[name].astype("float32")
+    for name in ("leaving_force", "entering_force", "force_ratio"):
+        frame[name] = frame[name].astype("float64")
+    frame["follows_bar"] = frame["follows_bar"].astype("Int64")
+    if bars.labels is not None:
+        frame.index = pd.Index(bars.labels[frame["bar"].to_numpy(dtype="int64")], name=bars.labels.name)
+        follows = frame["follows_bar"]
+        frame["follows_date"] = [bars.labels[int(b)] if not pd.isna(b) else None for b in follows]
+    return frame
+
+
+def points(df, macd=(12, 26, 9), force="area", class1_min_run=2, divergence_ratio=1.0):
+    """The trading points of df, one row per point in bar order, as `vlmstruct analyze` lists them in
+    its JSON: side ('buy' or 'sell'), label ('B1', 'S3', 'B2+B3'), classes (a tuple), bar (position),
+    price, the pivot it refers to (pivot_start, pivot_end, pivot_upper, pivot_lower, pivot_trend,
+    pivot_run_count), for class 1 leaving_force, entering_force and force_ratio (NaN otherwise), for
+    class 2 follows_bar (and follows_date). The index is the point's date (df's index, or its date
+    column) where df has dates, else a plain range.
+    """
+    bars = _Bars(df, "points")
+    found = _trading_points(bars.high, bars.low, bars.close,
+                            **_options(macd, force, class1_min_run, divergence_ratio))
+    return _point_frame(found, bars)
+
+
+points.__doc__ += "\n    " + _POINT_OPTIONS + "\n"
+
+
+def analyze(df, include_open_pivot=False, macd=(12, 26, 9), force="area", class1_min_run=2,
+            divergence_ratio=1.0):
     """Runs the nine functions in the host's order on df['high'] and df['low'].
 
     Returns (outputs, zones): a DataFrame with one column per function on df's index (in date
-    order), and the pivot zones as dicts (start and end as bar positions, plus start_date and
+    order) and a column trading_point ('B1', 'S3', 'B2+B3', '' elsewhere; points(df) has the
+    details), and the pivot zones as dicts (start and end as bar positions, plus start_date and
     end_date when df has an index that is not a plain range, or a date column).
     """
     import pandas as pd
@@ -150,6 +202,10 @@ def analyze(df, include_open_pivot=False):
     columns = {"turning_point": turning_point(high, low), "stroke": signal}
     for name in function_names()[2:]:
         columns[name] = globals()[name](signal, high, low)
+    labels = [""] * len(high)
+    for p in _trading_points(high, low, bars.close, **_options(macd, force, class1_min_run, divergence_ratio)):
+        labels[p["bar"]] = p["label"]
+    columns["trading_point"] = labels
     outputs = pd.DataFrame(columns, index=bars.index)
     zones = pivot_zones(signal, high, low, include_open_pivot)
     if bars.labels is not None:
@@ -169,18 +225,21 @@ def _frame(table, index=None):
     return pd.DataFrame(data, index=index)
 
 
-def replay(df):
+def replay(df, macd=(12, 26, 9), force="area", class1_min_run=2, divergence_ratio=1.0):
     """Replays df bar by bar, computing each bar from that bar and the bars before it only.
 
     Returns (asof, events):
     - asof: one row per bar on df's index: the stroke, segment and no-pullback segment in
       progress (direction, bar, price) and their last final end, the latest listed pivot and the
       pivot under way (start, end, upper, lower, trend, run count), and where the close stands
-      against each (1 above, 0 within, -1 below). Missing values are NaN.
+      against each (1 above, 0 within, -1 below); then the latest trading point shown (point_side 1
+      buy / -1 sell, point_classes 1, 3, 23 ..., point_bar, point_price, point_final 1 or 0).
+      Missing values are NaN.
     - events: one row per change, in order: the bar that caused it, subject (turning_point,
-      stroke, segment, segment_no_pullback, pivot, pivot_under_way), event (appeared, moved,
-      vanished, confirmed, closed, dropped, withdrawn, opened, extended), the mark's bar and
-      price or the pivot's bounds, and a line of text.
+      stroke, segment, segment_no_pullback, pivot, pivot_under_way, trading_point), event
+      (appeared, moved, vanished, confirmed, closed, dropped, withdrawn, opened, extended), the
+      mark's bar and price or the pivot's bounds, for a point its side, classes, forces and the bar
+      it follows, and a line of text.
     Uses df['high'] and df['low'], and df['close'] when present (any case).
     """
     import numpy as np
@@ -188,7 +247,7 @@ def replay(df):
     bars = _Bars(df, "replay")
     high, low = bars.high, bars.low
     close = bars.close if bars.close is not None else np.full(len(high), np.nan, dtype=np.float32)
-    asof_table, event_table = _replay(high, low, close)
+    asof_table, event_table = _replay(high, low, close, **_options(macd, force, class1_min_run, divergence_ratio))
     asof = _frame(asof_table, index=bars.index)
     events = _frame(event_table)
     for name in ("subject", "event", "text"):
@@ -198,3 +257,8 @@ def replay(df):
     if bars.labels is not None and len(events):
         events.insert(1, "date", bars.labels[events["bar"].to_numpy(dtype=np.int64)])
     return asof, events
+
+
+for _face in (analyze, replay):
+    _face.__doc__ += "\n    " + _POINT_OPTIONS + "\n"
+

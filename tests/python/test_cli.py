@@ -16,7 +16,10 @@ def read_output_csv(path):
     lines = path.read_text().splitlines()
     header = lines[0].split(",")
     rows = [line.split(",") for line in lines[1:]]
-    return header, {name: np.array([r[i] for r in rows], dtype=np.float32) for i, name in enumerate(header) if i}
+    # The last column holds point labels (B1, S2+S3), the others numbers.
+    assert header[-1] == "trading_point"
+    return header, {name: np.array([r[i] for r in rows], dtype=np.float32 if name != "trading_point" else str)
+                    for i, name in enumerate(header) if i}
 
 
 def test_analyze_matches_the_plugin_bit_for_bit(vlmstruct_bin, sample_csv, plugin, tmp_path):
@@ -26,6 +29,7 @@ def test_analyze_matches_the_plugin_bit_for_bit(vlmstruct_bin, sample_csv, plugi
     header, columns = read_output_csv(out)
     assert header[:3] == ["date", "high", "low"]
     expected = plugin.all_nine(columns["high"], columns["low"])
+    assert len(header) == 3 + len(expected) + 1
     for name, host in zip(header[3:], expected):
         assert same_bits(columns[name], host), name
     structures = json.loads((tmp_path / "s.json").read_text())

@@ -47,7 +47,7 @@ def test_analyze_dataframe_with_dates():
     index = pd.date_range("2015-01-01", periods=3000, freq="D", name="date")
     df = pd.DataFrame({"high": high, "low": low, "close": (high + low) / 2}, index=index)
     outputs, zones = vlmstruct.analyze(df)
-    assert list(outputs.columns) == NAMES
+    assert list(outputs.columns) == NAMES + ["trading_point"]
     assert outputs.index.equals(index)
     for name, expected in zip(NAMES, module_all_nine(high, low)):
         assert same_bits(outputs[name].to_numpy(), expected), name
@@ -96,7 +96,7 @@ def test_replay_matches_the_command_line_and_never_looks_ahead(vlmstruct_bin, sa
     pd.testing.assert_frame_equal(past_asof, asof.iloc[:t + 1])
     pd.testing.assert_frame_equal(past_events, events[events["bar"] <= t])
     assert events["subject"].isin(["turning_point", "stroke", "segment", "segment_no_pullback", "pivot",
-                                   "pivot_under_way"]).all()
+                                   "pivot_under_way", "trading_point"]).all()
 
 
 def test_replay_without_close_or_low():

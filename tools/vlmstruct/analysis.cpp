@@ -13,7 +13,7 @@ std::vector<Mark> marksOf(const std::vector<float>& signal, const BarSeries& bar
     return marks;
 }
 
-Analysis analyse(const BarSeries& bars) {
+Analysis analyse(const BarSeries& bars, const vlm::TradingPointOptions& pointOptions) {
     Analysis a;
     const std::size_t n = bars.size();
     for (auto& out : a.outputs) out.assign(n, 0.0f);
@@ -34,6 +34,8 @@ Analysis analyse(const BarSeries& bars) {
     const vlm::ZhongShuList withOpen =
         vlm::CalcPivotList(signal, bars.high, bars.low, {.includeOpenPivot = true});
     if (withOpen.size() > a.pivots.size()) a.openPivot = withOpen.back();
+    // An empty close column means the mid-price, as the rules have it.
+    a.points = vlm::CalcTradingPoints(bars.high, bars.low, bars.close, pointOptions);
     return a;
 }
 

@@ -9,6 +9,7 @@
 #include "bar_file.h"
 #include "functions/series_functions.h"
 #include "pivot/pivot_list.h"
+#include "points/trading_points.h"
 
 namespace vlmstruct {
 
@@ -27,9 +28,10 @@ struct Analysis {
     vlm::ZhongShuList pivots;    // closed, as functions 5 to 9 publish them
     std::vector<float> runCounts;
     std::optional<vlm::Pivot> openPivot;  // the pivot under way at the last bar
+    std::vector<vlm::TradingPoint> points;  // in bar order, from the closes or the mid-price
 };
 
-Analysis analyse(const BarSeries& bars);
+Analysis analyse(const BarSeries& bars, const vlm::TradingPointOptions& pointOptions = {});
 
 std::vector<Mark> marksOf(const std::vector<float>& signal, const BarSeries& bars);
 

@@ -1,6 +1,7 @@
 #include "chart.h"
 
 #include <cmath>
+#include <set>
 #include <sstream>
 
 #include "chart_assets.h"
@@ -30,11 +31,39 @@ std::string pivot(const vlm::Pivot& p, bool open) {
     return out.str();
 }
 
+std::string force(const vlm::TradingPoint& p, double v) { return p.has(1) ? jsonNumber(v) : "null"; }
+
+// A point as the chart draws and reads it out.
+std::string pointFields(const vlm::TradingPoint& p) {
+    std::ostringstream out;
+    out << p.bar << "," << static_cast<int>(p.side) << "," << jsonString(vlm::PointLabel(p)) << ","
+        << jsonNumber(p.price) << "," << force(p, p.leavingForce) << "," << force(p, p.enteringForce) << ","
+        << force(p, p.forceRatio);
+    return out.str();
+}
+
+// The points at the last bar as [bar, side, label, price, leaving, entering,
+// ratio, final], final where the replay saw the point become final.
+std::string lastPoints(const Analysis& a, const vlm::PointReplayLog& log) {
+    std::set<std::int32_t> final;
+    for (const vlm::PointReplayEvent& e : log.pointEvents) {
+        if (e.kind == vlm::EventKind::Confirmed) final.insert(e.point.point.bar);
+    }
+    std::ostringstream out;
+    out << "[";
+    for (std::size_t k = 0; k < a.points.size(); ++k) {
+        out << (k ? "," : "") << "[" << pointFields(a.points[k]) << ","
+            << (final.count(a.points[k].bar) ? "true" : "false") << "]";
+    }
+    out << "]";
+    return out.str();
+}
+
 // The changes the chart replays: strokes, segments and pivots, each as
 // [bar, subject, kind, at, from, direction, price, start, end, upper, lower]
-// with subject and kind as indexes into the name lists written beside them.
-std::string replayEvents(const BarSeries& bars) {
-    const vlm::ReplayLog log = replayBars(bars);
+// with subject and kind as indexes into the name lists written beside them;
+// points as [bar, kind, point bar, side, label, price, leaving, entering, ratio].
+std::string replayEvents(const vlm::PointReplayLog& log) {
     std::ostringstream out;
     out << "\"eventSubjects\":[";
     for (int s = 0; s <= static_cast<int>(vlm::EventSubject::PivotUnderWay); ++s) {
@@ -56,6 +85,12 @@ std::string replayEvents(const BarSeries& bars) {
             << jsonNumber(e.pivot.upper) << "," << jsonNumber(e.pivot.lower) << "]";
         first = false;
     }
+    out << "],\"pointEvents\":[";
+    for (std::size_t k = 0; k < log.pointEvents.size(); ++k) {
+        const vlm::PointReplayEvent& e = log.pointEvents[k];
+        out << (k ? "," : "") << "[" << e.bar << "," << static_cast<int>(e.kind) << "," << pointFields(e.point.point)
+            << "]";
+    }
     out << "]";
     return out.str();
 }
@@ -63,7 +98,8 @@ std::string replayEvents(const BarSeries& bars) {
 }  // namespace
 
 std::string chartData(const std::string& title, const BarSeries& bars, const Analysis& a,
-                      bool withOpenPivot) {
+                      bool withOpenPivot, const vlm::TradingPointOptions& points) {
+    const vlm::PointReplayLog log = replayBars(bars, points);
     std::ostringstream out;
     out << "{\"title\":" << jsonString(title) << ",\"hasCandles\":" << (bars.hasCandles() ? "true" : "false")
         << ",\"hasVolume\":" << (bars.volume.empty() ? "false" : "true") << ",\"bars\":[";
@@ -91,19 +127,19 @@ std::string chartData(const std::string& title, const BarSeries& bars, const Ana
         << ",\"pivots\":[";
     for (std::size_t p = 0; p < a.pivots.size(); ++p) out << (p ? "," : "") << pivot(a.pivots[p], false);
     if (withOpenPivot && a.openPivot) out << (a.pivots.empty() ? "" : ",") << pivot(*a.openPivot, true);
-    out << "]," << replayEvents(bars) << "}";
+    out << "],\"points\":" << lastPoints(a, log) << "," << replayEvents(log) << "}";
     return out.str();
 }
 
 std::string chartHtml(const std::string& title, const BarSeries& bars, const Analysis& a,
-                      bool withOpenPivot) {
+                      bool withOpenPivot, const vlm::TradingPointOptions& points) {
     std::string html(kChartTemplate);
     std::string titleText;
     for (char c : title) titleText += (c == '<' || c == '&') ? '_' : c;
     // Placeholders are found in the template first and filled from the last
     // one back, so nothing inserted can be taken for a placeholder.
     const std::pair<const char*, std::string> fills[] = {
-        {"__DATA__", chartData(title, bars, a, withOpenPivot)},
+        {"__DATA__", chartData(title, bars, a, withOpenPivot, points)},
         {"__LIBRARY__", std::string(kChartLibrary)},
         {"__LIBRARY_NOTICE__", std::string(kChartLibraryNotice)},
         {"__TITLE__", titleText},

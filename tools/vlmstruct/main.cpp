@@ -10,6 +10,7 @@
 #include "bar_file.h"
 #include "chart.h"
 #include "output_files.h"
+#include "point_options.h"
 #include "replay_files.h"
 #include "scan.h"
 
@@ -97,6 +98,37 @@ std::optional<std::string> unknownOption(const CLI::App& command, const std::vec
     return std::nullopt;
 }
 
+// The trading-point options every command that shows points takes.
+struct PointOptionFlags {
+    std::string macd, force, class1MinRun, divergenceRatio;
+    std::vector<std::pair<CLI::Option*, std::string*>> given;
+
+    void addTo(CLI::App* command) {
+        const std::pair<const char*, std::string*> options[] = {
+            {"--macd", &macd}, {"--force", &force}, {"--class1-min-run", &class1MinRun},
+            {"--divergence-ratio", &divergenceRatio}};
+        const char* help[] = {"Trading points: MACD periods FAST,SLOW,SIGNAL (default 12,26,9)",
+                              "Trading points: stroke force measure, area|full-area|peak|slope (default area)",
+                              "Trading points: pivots of a trend in a row a first-class point needs (default 2)",
+                              "Trading points: leaving force must be below R x entering force (default 1.0)"};
+        for (std::size_t k = 0; k < std::size(options); ++k) {
+            given.emplace_back(command->add_option(options[k].first, *options[k].second, help[k]), options[k].second);
+        }
+    }
+    [[nodiscard]] bool anyGiven() const {
+        return std::any_of(given.begin(), given.end(), [](const auto& g) { return g.first->count() > 0; });
+    }
+    // Only the options given on the command line; each is checked, naming it.
+    [[nodiscard]] vlm::TradingPointOptions parse() const {
+        PointOptionText text;
+        std::optional<std::string>* slots[] = {&text.macd, &text.force, &text.class1MinRun, &text.divergenceRatio};
+        for (std::size_t k = 0; k < given.size(); ++k) {
+            if (given[k].first->count() > 0) *slots[k % 4] = *given[k].second;
+        }
+        return parsePointOptions(text);
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,7 +178,12 @@ int main(int argc, char** argv) {
                            standardOutputHelp);
     replay->add_flag("--no-dates", read.allowNoDates, noDatesHelp);
 
-    for (CLI::App* command : {analyze, chart, scan, replay}) command->footer(kExitStatus);
+    // One set of variables: only one command runs.
+    PointOptionFlags pointFlags;
+    for (CLI::App* command : {analyze, chart, scan, replay}) {
+        command->footer(kExitStatus);
+        pointFlags.addTo(command);
+    }
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::vector<std::string> commands;
@@ -179,14 +216,15 @@ int main(int argc, char** argv) {
 
     try {
         OutputFiles outputs;
+        const vlm::TradingPointOptions pointOptions = pointFlags.parse();
         if (*analyze) {
             checkOutputPaths({{"-o", csvOut}, {"--json", jsonOut}, {"--html", htmlOut}}, {input});
             const BarSeries bars = load(input, read);
-            const Analysis a = analyse(bars);
+            const Analysis a = analyse(bars, pointOptions);
             if (csvOut.empty() && jsonOut.empty() && htmlOut.empty()) csvOut = "-";
             if (!csvOut.empty()) outputs.add(csvOut, analysisCsv(bars, a));
             if (!jsonOut.empty()) outputs.add(jsonOut, structuresJson(input, bars, a, openPivot));
-            if (!htmlOut.empty()) outputs.add(htmlOut, chartHtml(titleOf(input), bars, a, openPivot));
+            if (!htmlOut.empty()) outputs.add(htmlOut, chartHtml(titleOf(input), bars, a, openPivot, pointOptions));
             outputs.commit();
             const std::vector<std::string> files{csvOut, jsonOut, htmlOut};
             const bool toFiles = std::any_of(files.begin(), files.end(),
@@ -194,7 +232,8 @@ int main(int argc, char** argv) {
             const bool toStandardOutput = std::any_of(files.begin(), files.end(), isStandardOutput);
             if (toFiles) {
                 std::cerr << "vlmstruct: " << bars.size() << " bars, " << a.strokes.size() << " strokes, "
-                          << a.segments.size() << " segments, " << a.pivots.size() << " pivot zones\n";
+                          << a.segments.size() << " segments, " << a.pivots.size() << " pivot zones, "
+                          << a.points.size() << " trading points\n";
             }
             // The files written are listed unless standard output carries an output itself.
             for (const std::string& f : files) {
@@ -203,18 +242,20 @@ int main(int argc, char** argv) {
         } else if (*chart) {
             checkOutputPaths({{"-o", chartOut}}, {chartIn});
             const BarSeries bars = load(chartIn, read);
-            outputs.add(chartOut, chartHtml(titleOf(chartIn), bars, analyse(bars), chartOpenPivot));
+            outputs.add(chartOut, chartHtml(titleOf(chartIn), bars, analyse(bars, pointOptions), chartOpenPivot,
+                                            pointOptions));
             outputs.commit();
             if (!isStandardOutput(chartOut)) std::cout << chartOut << "\n";
         } else if (*replay) {
             if (asOfOut.empty()) asOfOut = "-";
             checkOutputPaths({{"-o", asOfOut}, {"--events", eventsOut}}, {replayIn});
             const BarSeries bars = load(replayIn, read);
-            const vlm::ReplayLog log = replayBars(bars);
+            const vlm::PointReplayLog log = replayBars(bars, pointOptions);
             outputs.add(asOfOut, asOfCsv(bars, log));
             if (!eventsOut.empty()) outputs.add(eventsOut, eventsCsv(bars, log));
             outputs.commit();
-            std::cerr << "vlmstruct: replayed " << bars.size() << " bars, " << log.events.size() << " events\n";
+            std::cerr << "vlmstruct: replayed " << bars.size() << " bars, "
+                      << log.events.size() + log.pointEvents.size() << " events\n";
             for (const std::string& f : {asOfOut, eventsOut}) {
                 if (!f.empty() && !isStandardOutput(f)) std::cout << f << "\n";
             }
@@ -226,6 +267,7 @@ int main(int argc, char** argv) {
                 return kBadInput;
             }
             scanOptions.read = read;
+            scanOptions.points = pointOptions;
             if (!summaryOut.empty() && !isStandardOutput(summaryOut)) scanOptions.exclude.push_back(summaryOut);
             const BarFileList list = barFilesIn(folder, scanOptions);
             if (list.skippedFolders > 0) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <sstream>
 
 #include "pivot/pivot_outputs.h"
+#include "points/point_replay.h"
 
 namespace vlmstruct {
 
@@ -159,6 +161,19 @@ std::string jsonString(const std::string& s) {
 
 std::string jsonNumber(float v) { return std::isfinite(v) ? formatFloat(v) : "null"; }
 
+std::string jsonNumber(double v) {
+    if (!std::isfinite(v)) return "null";
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return ec == std::errc() ? std::string(buffer, end) : "null";
+}
+
+static std::vector<std::string> pointLabels(const Analysis& a, std::size_t bars) {
+    std::vector<std::string> labels(bars);
+    for (const vlm::TradingPoint& p : a.points) labels[static_cast<std::size_t>(p.bar)] = vlm::PointLabel(p);
+    return labels;
+}
+
 namespace {
 
 std::string dateOf(const BarSeries& bars, int bar) {
@@ -195,17 +210,57 @@ std::string pivotJson(const vlm::Pivot& p, float runCount, bool open, const BarS
     return out.str();
 }
 
+std::string optionalBar(bool present, int bar, const BarSeries& bars, const char* name) {
+    std::ostringstream out;
+    out << "\"" << name << "_bar\": ";
+    if (present) out << bar << ", \"" << name << "_date\": " << jsonString(dateOf(bars, bar));
+    else out << "null, \"" << name << "_date\": null";
+    return out.str();
+}
+
 }  // namespace
+
+std::string pointJson(const vlm::TradingPoint& p, const BarSeries& bars) {
+    const vlm::PointPivot& z = vlm::PointPivotOf(p);
+    std::ostringstream out;
+    out << "{\"side\": " << (p.side == vlm::PointSide::Buy ? "\"buy\"" : "\"sell\"")
+        << ", \"label\": " << jsonString(vlm::PointLabel(p)) << ", \"classes\": [";
+    bool first = true;
+    for (int c = 1; c <= 3; ++c) {
+        if (!p.has(c)) continue;
+        out << (first ? "" : ", ") << c;
+        first = false;
+    }
+    out << "], \"bar\": " << p.bar << ", \"date\": " << jsonString(dateOf(bars, p.bar))
+        << ", \"price\": " << jsonNumber(p.price) << ", \"pivot\": {\"start_bar\": " << z.pivot.start
+        << ", \"start_date\": " << jsonString(dateOf(bars, z.pivot.start)) << ", \"end_bar\": " << z.pivot.end
+        << ", \"end_date\": " << jsonString(dateOf(bars, z.pivot.end)) << ", \"upper\": " << jsonNumber(z.pivot.upper)
+        << ", \"lower\": " << jsonNumber(z.pivot.lower) << ", \"trend\": " << static_cast<int>(z.pivot.trend)
+        << ", \"run_count\": " << static_cast<int>(z.runCount) << "}";
+    const bool one = p.has(1);
+    out << ", \"leaving_force\": " << (one ? jsonNumber(p.leavingForce) : "null")
+        << ", \"entering_force\": " << (one ? jsonNumber(p.enteringForce) : "null")
+        << ", \"force_ratio\": " << (one ? jsonNumber(p.forceRatio) : "null") << ", "
+        << optionalBar(p.has(2), p.follows, bars, "follows") << "}";
+    return out.str();
+}
+
+std::string pointsJson(const std::vector<vlm::TradingPoint>& points, const BarSeries& bars) {
+    std::string out = "[";
+    for (std::size_t k = 0; k < points.size(); ++k) out += (k ? ",\n    " : "\n    ") + pointJson(points[k], bars);
+    return out + (points.empty() ? "]" : "\n  ]");
+}
 
 std::string analysisCsv(const BarSeries& bars, const Analysis& a) {
     std::string out = "date,high,low";
     for (const auto& f : vlm::kSeriesFunctions) out += "," + std::string(f.name);
-    out += "\n";
+    out += ",trading_point\n";
+    const std::vector<std::string> labels = pointLabels(a, bars.size());
     for (std::size_t i = 0; i < bars.size(); ++i) {
         out += bars.dates.empty() ? std::to_string(i) : bars.dates[i];
         out += "," + formatFloat(bars.high[i]) + "," + formatFloat(bars.low[i]);
         for (const auto& series : a.outputs) out += "," + formatFloat(series[i]);
-        out += "\n";
+        out += "," + labels[i] + "\n";
     }
     return out;
 }
@@ -226,7 +281,7 @@ std::string structuresJson(const std::string& source, const BarSeries& bars, con
         out << (written ? ",\n    " : "\n    ") << pivotJson(*a.openPivot, run, true, bars);
         ++written;
     }
-    out << (written ? "\n  ]" : "]") << "\n}\n";
+    out << (written ? "\n  ]" : "]") << ",\n  \"points\": " << pointsJson(a.points, bars) << "\n}\n";
     return out.str();
 }
 

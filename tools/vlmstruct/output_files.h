@@ -60,6 +60,12 @@ void writeFileAtomically(const std::filesystem::path& path, const std::string& c
 std::string jsonString(const std::string& s);
 // A JSON number; JSON has no NaN or infinity, so those are written as null.
 std::string jsonNumber(float v);
+// Doubles (forces, ratios) in the shortest text that reads back the same.
+std::string jsonNumber(double v);
+
+// One trading point as the JSON `points` list writes it, and the list.
+std::string pointJson(const vlm::TradingPoint& point, const BarSeries& bars);
+std::string pointsJson(const std::vector<vlm::TradingPoint>& points, const BarSeries& bars);
 
 std::string analysisCsv(const BarSeries& bars, const Analysis& a);
 std::string structuresJson(const std::string& source, const BarSeries& bars, const Analysis& a,

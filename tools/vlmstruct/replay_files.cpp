@@ -42,29 +42,39 @@ std::string dateOf(const BarSeries& bars, double bar) {
 
 }  // namespace
 
-vlm::ReplayLog replayBars(const BarSeries& bars) {
-    return vlm::ReplaySeries(bars.high, bars.low, bars.close);
+vlm::PointReplayLog replayBars(const BarSeries& bars, const vlm::TradingPointOptions& points) {
+    return vlm::ReplayWithPoints(bars.high, bars.low, bars.close, points);
 }
 
-std::string asOfCsv(const BarSeries& bars, const vlm::ReplayLog& log) {
+std::string asOfCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
     const auto columns = vlm::AsOfColumns();
-    std::string out = "date" + names(columns) + "\n";
-    std::vector<double> values(columns.size());
-    for (const vlm::AsOfRow& row : log.rows) {
-        vlm::AsOfValues(row, values);
-        out += dateOf(bars, row.bar) + cells(values, columns) + "\n";
+    const auto pointColumns = vlm::PointAsOfColumns();
+    std::string out = "date" + names(columns) + names(pointColumns) + "\n";
+    std::vector<double> values(columns.size()), pointValues(pointColumns.size());
+    for (std::size_t r = 0; r < log.rows.size(); ++r) {
+        vlm::AsOfValues(log.rows[r], values);
+        vlm::PointAsOfValues(log.points[r], pointValues);
+        out += dateOf(bars, log.rows[r].bar) + cells(values, columns) + cells(pointValues, pointColumns) + "\n";
     }
     return out;
 }
 
-std::string eventsCsv(const BarSeries& bars, const vlm::ReplayLog& log) {
-    const auto columns = vlm::EventColumns();
+std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
+    std::vector<vlm::Column> columns(vlm::EventColumns().begin(), vlm::EventColumns().end());
+    columns.insert(columns.end(), vlm::PointEventColumns().begin(), vlm::PointEventColumns().end());
     std::string out = "date,subject,event" + names(columns) + ",text\n";
     std::vector<double> values(columns.size());
-    for (const vlm::ReplayEvent& e : log.events) {
-        vlm::EventValues(e, values);
-        out += dateOf(bars, e.bar) + "," + vlm::subjectName(e.subject) + "," + vlm::kindName(e.kind) +
-               cells(values, columns) + "," + quoted(vlm::describe(e)) + "\n";
+    for (const vlm::ReplayEntry& entry : vlm::MergedEvents(log)) {
+        if (const vlm::ReplayEvent* e = entry.structure) {
+            vlm::StructureEventValues(*e, values);
+            out += dateOf(bars, e->bar) + "," + vlm::subjectName(e->subject) + "," + vlm::kindName(e->kind) +
+                   cells(values, columns) + "," + quoted(vlm::describe(*e)) + "\n";
+        } else {
+            const vlm::PointReplayEvent& p = *entry.point;
+            vlm::PointEventValues(p, values);
+            out += dateOf(bars, p.bar) + "," + vlm::kPointSubject + "," + vlm::kindName(p.kind) +
+                   cells(values, columns) + "," + quoted(vlm::describe(p)) + "\n";
+        }
     }
     return out;
 }

@@ -5,15 +5,18 @@
 #include <string>
 
 #include "bar_file.h"
-#include "stream/replay.h"
+#include "points/point_replay.h"
 
 namespace vlmstruct {
 
-// Replays every bar of the file (the close, where the file has one, is placed
-// against the pivots; without one those columns stay empty).
-vlm::ReplayLog replayBars(const BarSeries& bars);
+// Replays every bar of the file with its trading points (the close, where the
+// file has one, is placed against the pivots; without one those columns stay
+// empty and the points read the mid-price).
+vlm::PointReplayLog replayBars(const BarSeries& bars, const vlm::TradingPointOptions& points = {});
 
-std::string asOfCsv(const BarSeries& bars, const vlm::ReplayLog& log);
-std::string eventsCsv(const BarSeries& bars, const vlm::ReplayLog& log);
+// The structures' columns, then the points' (AsOfColumns, PointAsOfColumns).
+std::string asOfCsv(const BarSeries& bars, const vlm::PointReplayLog& log);
+// Structure and point events in one file, by bar (EventColumns, PointEventColumns).
+std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log);
 
 }  // namespace vlmstruct

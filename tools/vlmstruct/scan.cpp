@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "points/point_replay.h"
 #include "stream/replay.h"
 
 #include "output_files.h"
@@ -36,6 +37,14 @@ ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis
         row.pivotRunCount = a.runCounts.back();
         const float where = bars.close.empty() ? std::nanf("") : vlm::closeAgainst(bars.close.back(), p);
         row.closeVsPivot = std::isnan(where) ? "n/a" : where > 0 ? "above" : where < 0 ? "below" : "inside";
+    }
+    if (!a.points.empty()) {
+        const vlm::TradingPoint& p = a.points.back();
+        row.pointLabel = vlm::PointLabel(p);
+        row.pointBar = p.bar;
+        row.pointPrice = p.price;
+        if (!bars.dates.empty()) row.pointDate = bars.dates[static_cast<std::size_t>(p.bar)];
+        row.barsSincePoint = bars.size() - 1 - static_cast<std::size_t>(p.bar);
     }
     return row;
 }
@@ -113,7 +122,7 @@ std::vector<ScanRow> scanFiles(const fs::path& folder, const BarFileList& list, 
             const std::string name = files[k].lexically_relative(folder).generic_string();
             try {
                 const BarSeries bars = readBarFile(files[k], nullptr, options.read);
-                row = summarise(name, bars, analyse(bars));
+                row = summarise(name, bars, analyse(bars, options.points));
             } catch (const std::exception& e) {
                 row = ScanRow{};
                 row.file = name;
@@ -142,18 +151,27 @@ std::string csvField(const std::string& s) {
 std::string scanCsv(const std::vector<ScanRow>& rows) {
     std::string out =
         "file,bars,last_date,stroke_direction,stroke_bar,segment_direction,segment_bar,"
-        "close_vs_pivot,pivot_upper,pivot_lower,pivot_trend,pivot_run_count,error\n";
+        "close_vs_pivot,pivot_upper,pivot_lower,pivot_trend,pivot_run_count,"
+        "trading_point,point_bar,point_date,point_price,bars_since_point,error\n";
     for (const ScanRow& r : rows) {
         out += csvField(r.file) + ",";
         if (!r.error.empty()) {
-            out += ",,,,,,,,,,," + csvField(r.error) + "\n";
+            out += ",,,,,,,,,,,,,,,," + csvField(r.error) + "\n";
             continue;
         }
         out += std::to_string(r.bars) + "," + r.lastDate + "," + std::to_string(r.strokeDirection) + "," +
                std::to_string(r.strokeBar) + "," + std::to_string(r.segmentDirection) + "," +
                std::to_string(r.segmentBar) + "," + r.closeVsPivot + "," + formatFloat(r.pivotUpper) + "," +
                formatFloat(r.pivotLower) + "," + formatFloat(r.pivotTrend) + "," +
-               formatFloat(r.pivotRunCount) + ",\n";
+               formatFloat(r.pivotRunCount) + "," + r.pointLabel + ",";
+        // A file without a point leaves its point cells empty.
+        if (!r.pointLabel.empty()) {
+            out += std::to_string(r.pointBar) + "," + r.pointDate + "," + formatFloat(r.pointPrice) + "," +
+                   std::to_string(r.barsSincePoint);
+        } else {
+            out += ",,,";
+        }
+        out += ",\n";
     }
     return out;
 }

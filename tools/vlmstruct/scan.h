@@ -18,6 +18,11 @@ struct ScanRow {
     int segmentDirection = 0, segmentBar = -1;
     std::string closeVsPivot = "none";  // inside, above, below, none (no pivot), n/a (no close)
     float pivotUpper = 0, pivotLower = 0, pivotTrend = 0, pivotRunCount = 0;
+    // The latest trading point (label empty without one) and the bars after it.
+    std::string pointLabel, pointDate;
+    int pointBar = -1;
+    float pointPrice = 0;
+    std::size_t barsSincePoint = 0;
 };
 
 ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis& a);
@@ -28,6 +33,7 @@ struct ScanOptions {
     bool recursive = false;  // also the files of subfolders, named by their path from the folder
     ReadOptions read;
     std::vector<std::filesystem::path> exclude;  // e.g. the summary being written into the folder
+    vlm::TradingPointOptions points;
 };
 
 struct BarFileList {

@@ -1,0 +1,179 @@
+#include "points/point_replay.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+namespace vlm {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+constexpr Column kPointAsOfColumns[] = {
+    {"point_side", ColumnKind::Code},  {"point_classes", ColumnKind::Code},
+    {"point_bar", ColumnKind::Bar},    {"point_price", ColumnKind::Price},
+    {"point_final", ColumnKind::Code},
+};
+
+constexpr Column kPointEventColumns[] = {
+    {"point_side", ColumnKind::Code},
+    {"point_classes", ColumnKind::Code},
+    {"point_follows_bar", ColumnKind::Bar},
+    {"point_leaving_force", ColumnKind::Price},
+    {"point_entering_force", ColumnKind::Price},
+    {"point_force_ratio", ColumnKind::Price},
+};
+
+std::string number(float v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+double orNaN(bool present, double v) { return present ? v : kNaN; }
+
+}  // namespace
+
+std::string PointLabel(const TradingPoint& point) {
+    std::string out;
+    for (int c = 1; c <= 3; ++c) {
+        if (!point.has(c)) continue;
+        if (!out.empty()) out += '+';
+        out += point.side == PointSide::Buy ? 'B' : 'S';
+        out += static_cast<char>('0' + c);
+    }
+    return out;
+}
+
+int PointClassesCode(const TradingPoint& point) {
+    int code = 0;
+    for (int c = 1; c <= 3; ++c) {
+        if (point.has(c)) code = code * 10 + c;
+    }
+    return code;
+}
+
+const PointPivot& PointPivotOf(const TradingPoint& point) {
+    for (int c = 1; c <= 3; ++c) {
+        if (point.has(c)) return point.pivots[static_cast<std::size_t>(c - 1)];
+    }
+    return point.pivots[0];
+}
+
+std::string describe(const PointReplayEvent& e) {
+    return "trading point " + PointLabel(e.point.point) + " at bar " + std::to_string(e.point.point.bar) + " " +
+           kindName(e.kind) + " (" + number(e.point.point.price) + ")";
+}
+
+std::span<const Column> PointAsOfColumns() { return kPointAsOfColumns; }
+std::span<const Column> PointEventColumns() { return kPointEventColumns; }
+
+void PointAsOfValues(const PointAsOf& row, std::span<double> out) {
+    const TradingPoint& p = row.point;
+    const bool on = row.present;
+    const double values[] = {
+        orNaN(on, static_cast<double>(p.side)), orNaN(on, PointClassesCode(p)), orNaN(on, p.bar),
+        orNaN(on, p.price), orNaN(on, row.final ? 1.0 : 0.0),
+    };
+    static_assert(std::size(values) == std::size(kPointAsOfColumns));
+    std::copy(std::begin(values), std::end(values), out.begin());
+}
+
+void PointEventValues(const PointReplayEvent& e, std::span<double> out) {
+    const TradingPoint& p = e.point.point;
+    const Pivot& z = PointPivotOf(p).pivot;
+    const double shared[] = {
+        static_cast<double>(e.bar), static_cast<double>(p.bar), kNaN,
+        p.side == PointSide::Sell ? 1.0 : -1.0, p.price, static_cast<double>(z.start),
+        static_cast<double>(z.end), z.upper, z.lower,
+    };
+    const double own[] = {
+        static_cast<double>(p.side), static_cast<double>(PointClassesCode(p)),
+        orNaN(p.has(2), p.follows),  orNaN(p.has(1), p.leavingForce),
+        orNaN(p.has(1), p.enteringForce), orNaN(p.has(1), p.forceRatio),
+    };
+    static_assert(std::size(own) == std::size(kPointEventColumns));
+    // The shared part follows EventColumns(): bar, at_bar, from_bar,
+    // direction, price, pivot_start, pivot_end, pivot_upper, pivot_lower.
+    const std::size_t n = EventColumns().size();
+    std::copy(std::begin(shared), std::begin(shared) + static_cast<std::ptrdiff_t>(n), out.begin());
+    std::copy(std::begin(own), std::end(own), out.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+void StructureEventValues(const ReplayEvent& e, std::span<double> out) {
+    const std::size_t n = EventColumns().size();
+    EventValues(e, out.first(n));
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(n), out.end(), kNaN);
+}
+
+PointReplay::PointReplay(TradingPointOptions options) : points_(options) {}
+
+void PointReplay::push(float high, float low, float close) {
+    replay_.push(high, low, close);
+    points_.update(replay_.engine(), std::isfinite(close) ? close : MidPrice(high, low));
+    events_.clear();
+    const auto bar = static_cast<std::int32_t>(replay_.engine().size() - 1);
+    // Withdrawals first: a point that changed is withdrawn and appears again
+    // at the same bar, so a reader applying the events in order, keyed by
+    // the point's bar, keeps the new one. Then appearances, then points
+    // become final (a point can appear and be final at one bar).
+    constexpr std::pair<PointChange, EventKind> kOrder[] = {{PointChange::Withdrawn, EventKind::Withdrawn},
+                                                            {PointChange::Appeared, EventKind::Appeared},
+                                                            {PointChange::Final, EventKind::Confirmed}};
+    for (const auto& [change, kind] : kOrder) {
+        for (const PointEvent& e : points_.changes()) {
+            if (e.change == change) events_.push_back({bar, kind, e.point});
+        }
+    }
+}
+
+PointAsOf PointReplay::pointAsOf() const {
+    const std::span<const ShownPoint> pending = points_.pendingPoints();
+    const std::span<const ShownPoint> final = points_.finalPoints();
+    if (!pending.empty()) return {true, pending.back().point, false};
+    if (!final.empty()) return {true, final.back().point, true};
+    return {};
+}
+
+PointReplayLog ReplayWithPoints(std::span<const float> high, std::span<const float> low,
+                                std::span<const float> close, const TradingPointOptions& options) {
+    if (low.size() < high.size() || (!close.empty() && close.size() < high.size())) {
+        throw std::invalid_argument("the lows and closes must cover every bar");
+    }
+    PointReplayLog log;
+    log.rows.reserve(high.size());
+    log.points.reserve(high.size());
+    PointReplay replay(options);
+    for (std::size_t i = 0; i < high.size(); ++i) {
+        replay.push(high[i], low[i], close.empty() ? std::numeric_limits<float>::quiet_NaN() : close[i]);
+        log.rows.push_back(replay.structures().asOf());
+        log.points.push_back(replay.pointAsOf());
+        const auto events = replay.structures().events();
+        log.events.insert(log.events.end(), events.begin(), events.end());
+        const auto pointEvents = replay.pointEvents();
+        log.pointEvents.insert(log.pointEvents.end(), pointEvents.begin(), pointEvents.end());
+    }
+    return log;
+}
+
+std::vector<ReplayEntry> MergedEvents(const PointReplayLog& log) {
+    std::vector<ReplayEntry> out;
+    out.reserve(log.events.size() + log.pointEvents.size());
+    std::size_t s = 0, p = 0;
+    while (s < log.events.size() || p < log.pointEvents.size()) {
+        const bool structureFirst =
+            p == log.pointEvents.size() || (s < log.events.size() && log.events[s].bar <= log.pointEvents[p].bar);
+        if (structureFirst) {
+            out.push_back({&log.events[s++], nullptr});
+        } else {
+            out.push_back({nullptr, &log.pointEvents[p++]});
+        }
+    }
+    return out;
+}
+
+}  // namespace vlm

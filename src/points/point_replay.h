@@ -1,0 +1,106 @@
+#pragma once
+// Replay with trading points: the structures' replay (vlm::Replay) and the
+// points bar by bar (TradingPointStream) from one pass, and the columns both
+// faces (files, data frames) write for them, named once here beside the
+// structures' own AsOfColumns and EventColumns.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "points/point_stream.h"
+#include "points/trading_points.h"
+#include "stream/replay.h"
+
+namespace vlm {
+
+// "B1", "S3", "B2+B3": the side's letter and each class, in class order.
+std::string PointLabel(const TradingPoint& point);
+// The classes as the digits of one number, in order: 1, 3, 23, 123.
+int PointClassesCode(const TradingPoint& point);
+// The pivot a point refers to: that of its lowest class (with structures of
+// the walk every class of a point refers to the same pivot).
+const PointPivot& PointPivotOf(const TradingPoint& point);
+
+// The latest point shown at a bar (the last in bar order), final or not.
+struct PointAsOf {
+    bool present = false;
+    TradingPoint point;
+    bool final = false;
+
+    friend bool operator==(const PointAsOf&, const PointAsOf&) = default;
+};
+
+// A point event: bar is the bar whose arrival made the change; kind is
+// Appeared, Confirmed (became final) or Withdrawn. Within a bar the
+// withdrawals come first, then the appearances, then the confirmations, so
+// that events applied in order, keyed by the point's bar, rebuild the points
+// shown.
+struct PointReplayEvent {
+    std::int32_t bar = 0;
+    EventKind kind = EventKind::Appeared;
+    ShownPoint point;
+
+    friend bool operator==(const PointReplayEvent&, const PointReplayEvent&) = default;
+};
+
+// "trading_point": the subject written beside the structures' subjects.
+inline constexpr const char* kPointSubject = "trading_point";
+// "trading point B1 at bar 60 appeared (12.75)".
+std::string describe(const PointReplayEvent& event);
+
+// Appended to AsOfColumns(): point_side (1 buy, -1 sell), point_classes (as
+// PointClassesCode), point_bar, point_price, point_final (1 or 0).
+std::span<const Column> PointAsOfColumns();
+void PointAsOfValues(const PointAsOf& row, std::span<double> out);
+
+// Appended to EventColumns(): point_side, point_classes, point_follows_bar,
+// point_leaving_force, point_entering_force, point_force_ratio. A point
+// event fills the shared columns too (at_bar and price of the point,
+// direction 1 at a top and -1 at a bottom, pivot_* of its pivot); a
+// structure event leaves the point columns empty.
+std::span<const Column> PointEventColumns();
+// Writes EventColumns().size() + PointEventColumns().size() values.
+void PointEventValues(const PointReplayEvent& event, std::span<double> out);
+void StructureEventValues(const ReplayEvent& event, std::span<double> out);
+
+// The whole replay: one as-of row and one point row per bar, every event.
+struct PointReplayLog : ReplayLog {
+    std::vector<PointAsOf> points;              // one per bar
+    std::vector<PointReplayEvent> pointEvents;  // in bar order
+};
+
+class PointReplay {
+public:
+    explicit PointReplay(TradingPointOptions options = {});
+
+    // Pushes one bar. The points read `close`, or the mid-price where it is
+    // not a finite number (a file or frame without closes).
+    void push(float high, float low, float close);
+
+    [[nodiscard]] const Replay& structures() const { return replay_; }
+    [[nodiscard]] const TradingPointStream& points() const { return points_; }
+    [[nodiscard]] std::span<const PointReplayEvent> pointEvents() const { return events_; }
+    [[nodiscard]] PointAsOf pointAsOf() const;
+
+private:
+    Replay replay_;
+    TradingPointStream points_;
+    std::vector<PointReplayEvent> events_;
+};
+
+// `close` may be empty: the structures then place no close and the points
+// read the mid-price.
+PointReplayLog ReplayWithPoints(std::span<const float> high, std::span<const float> low,
+                                std::span<const float> close, const TradingPointOptions& options = {});
+
+// The structures' events and the points' in one sequence: by bar, the
+// structures' first within a bar. Either pointer is set.
+struct ReplayEntry {
+    const ReplayEvent* structure = nullptr;
+    const PointReplayEvent* point = nullptr;
+};
+std::vector<ReplayEntry> MergedEvents(const PointReplayLog& log);
+
+}  // namespace vlm
