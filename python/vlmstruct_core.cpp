@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "bar_file.h"
+#include "output_files.h"
+#include "replay_files.h"
+#include "scan.h"
 #include "functions/series_functions.h"
 #include "kline/bar_count.h"
 #include "pivot/pivot_list.h"
@@ -147,6 +150,17 @@ py::dict dateOrder(const py::object& given) {
     py::object duplicate = py::none();
     if (order.duplicate) duplicate = py::make_tuple(order.duplicate->first, order.duplicate->second);
     return py::dict(py::arg("order") = positions, py::arg("duplicate") = duplicate, py::arg("bad") = orNone(bad));
+}
+
+// One scan row as the tool's summary writes it, without the header.
+std::string scanLine(const vlmstruct::ScanRow& row) {
+    const std::string text = vlmstruct::scanCsv({row});
+    return text.substr(text.find('\n') + 1);
+}
+
+std::string scanHeader() {
+    const std::string text = vlmstruct::scanCsv({});
+    return text.substr(0, text.find('\n') + 1);
 }
 
 // The trading-point options as the module's keywords give them; a bad value
@@ -377,4 +391,59 @@ PYBIND11_MODULE(_core, m) {
     }, py::arg("high"), py::arg("low"), py::arg("close"), py::arg("macd") = std::vector<int>{12, 26, 9},
        py::arg("force") = "area", py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
        "Bar by bar replay with trading points: (as-of columns, events), each a dict of columns and their kinds.");
+
+    // The tool's scan and replay, file by file, for the distributed helpers:
+    // the same routines and writers, so their outputs equal the tool's.
+    m.def("bar_files", [](const std::string& folder, bool recursive, const std::vector<std::string>& exclude) {
+        vlmstruct::ScanOptions options;
+        options.recursive = recursive;
+        options.exclude.assign(exclude.begin(), exclude.end());
+        const vlmstruct::BarFileList list = vlmstruct::barFilesIn(folder, options);
+        std::vector<std::string> files;
+        for (const auto& f : list.files) files.push_back(f.string());
+        return py::make_tuple(files, list.skippedFolders);
+    }, py::arg("folder"), py::arg("recursive") = false, py::arg("exclude") = std::vector<std::string>{},
+       "The bar files `vlmstruct scan` would take from a folder, sorted: (paths, subfolders skipped).");
+    m.def("scan_rows", [](const std::vector<std::string>& paths, const std::vector<std::string>& names,
+                          bool allowNoDates) {
+        if (names.size() != paths.size()) throw py::value_error("one name per path is needed");
+        std::vector<std::string> lines(paths.size()), errors(paths.size());
+        {
+            py::gil_scoped_release unlocked;
+            for (std::size_t k = 0; k < paths.size(); ++k) {
+                const vlmstruct::ScanRow row = vlmstruct::scanFile(paths[k], names[k], {.allowNoDates = allowNoDates});
+                lines[k] = scanLine(row);
+                errors[k] = row.error;
+            }
+        }
+        return py::make_tuple(scanHeader(), lines, errors);
+    }, py::arg("paths"), py::arg("names"), py::arg("allow_no_dates") = false,
+       "Each file scanned as `vlmstruct scan` scans it: (header, one summary line per file, each file's "
+       "error or '').");
+    m.def("scan_error_row", [](const std::string& name, const std::string& error) {
+        vlmstruct::ScanRow row;
+        row.file = name;
+        row.error = error;
+        return scanLine(row);
+    }, py::arg("name"), py::arg("error"), "The summary line of a file that could not be scanned.");
+    m.def("replay_file", [](const std::string& path, const std::string& asOf, const std::string& events,
+                            bool allowNoDates) {
+        std::size_t bars = 0, changes = 0;
+        vlmstruct::ReadReport report;
+        {
+            py::gil_scoped_release unlocked;
+            vlmstruct::checkOutputPaths({{"as-of", asOf}, {"events", events}}, {path});
+            const vlmstruct::BarSeries series = vlmstruct::readBarFile(path, &report, {.allowNoDates = allowNoDates});
+            const vlm::PointReplayLog log = vlmstruct::replayBars(series);
+            vlmstruct::OutputFiles outputs;
+            outputs.add(asOf, vlmstruct::asOfCsv(series, log));
+            outputs.add(events, vlmstruct::eventsCsv(series, log));
+            outputs.commit();
+            bars = series.size();
+            changes = log.events.size() + log.pointEvents.size();
+        }
+        return py::dict(py::arg("bars") = bars, py::arg("events") = changes, py::arg("reordered") = report.reordered,
+                        py::arg("no_dates") = report.noDates);
+    }, py::arg("path"), py::arg("asof"), py::arg("events"), py::arg("allow_no_dates") = false,
+       "`vlmstruct replay PATH -o ASOF --events EVENTS`: both files written or neither. {bars, events, ...}.");
 }

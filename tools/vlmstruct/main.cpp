@@ -1,8 +1,13 @@
 // vlmstruct: the plug-in's nine functions on bar files, outside the host.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <thread>
 
@@ -98,6 +103,38 @@ std::optional<std::string> unknownOption(const CLI::App& command, const std::vec
     return std::nullopt;
 }
 
+// scan --scheduler: the module's distributed helpers run the scan on a Dask
+// cluster, each worker with this tool's per-file routine, and write the same
+// summary. The interpreter is VLMSTRUCT_PYTHON (the console command sets it to
+// its own) or /usr/bin/python3; the module beside the tool, in a build folder
+// or an installed package, is put on its path.
+int scanOnScheduler(const std::string& folder, const std::string& scheduler, const std::string& summaryOut,
+                    bool recursive, bool noDates) {
+    const char* chosen = std::getenv("VLMSTRUCT_PYTHON");
+    const std::string python = chosen != nullptr && *chosen != '\0' ? chosen : "/usr/bin/python3";
+    std::error_code ec;
+    const std::filesystem::path here = std::filesystem::canonical("/proc/self/exe", ec).parent_path();
+    for (const std::filesystem::path& root : {here / ".." / ".." / "python", here / ".." / ".."}) {
+        if (ec || !std::filesystem::exists(root / "vlmstruct" / "distributed.py", ec)) continue;
+        const char* old = std::getenv("PYTHONPATH");
+        const std::string path = std::filesystem::weakly_canonical(root, ec).string();
+        ::setenv("PYTHONPATH", (old != nullptr && *old != '\0' ? path + ":" + old : path).c_str(), 1);
+        break;
+    }
+    std::vector<std::string> args{python, "-m", "vlmstruct.distributed", "scan", folder, "--scheduler", scheduler};
+    if (!summaryOut.empty()) args.insert(args.end(), {"-o", summaryOut});
+    if (recursive) args.emplace_back("--recursive");
+    if (noDates) args.emplace_back("--no-dates");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::cout.flush();
+    ::execv(python.c_str(), argv.data());
+    std::cerr << "vlmstruct: cannot run " << python << " for --scheduler: " << std::strerror(errno)
+              << " (VLMSTRUCT_PYTHON names the interpreter)\n";
+    return kBadInput;
+}
+
 // The trading-point options every command that shows points takes.
 struct PointOptionFlags {
     std::string macd, force, class1MinRun, divergenceRatio;
@@ -167,6 +204,12 @@ int main(int argc, char** argv) {
     scan->add_option("-o,--output", summaryOut, "Summary CSV (default: standard output)");
     scan->add_flag("-r,--recursive", scanOptions.recursive, "Also the bar files of every subfolder");
     scan->add_flag("--no-dates", read.allowNoDates, noDatesHelp);
+    std::string scheduler;
+    auto* jobsOption = scan->get_option("--jobs");
+    scan->add_option("--scheduler", scheduler,
+                     "Run on a Dask cluster: the scheduler's address, e.g. tcp://host:8786 (needs the Python "
+                     "module and Dask's distributed; the files must be at the same path on every worker)")
+        ->excludes(jobsOption);
 
     std::string replayIn, asOfOut, eventsOut;
     auto* replay = app.add_subcommand(
@@ -260,6 +303,13 @@ int main(int argc, char** argv) {
                 if (!f.empty() && !isStandardOutput(f)) std::cout << f << "\n";
             }
         } else if (*scan) {
+            if (!scheduler.empty()) {
+                if (pointFlags.anyGiven()) {
+                    throw UsageError("--scheduler runs the scan with the default trading-point options; "
+                                     "drop --macd, --force, --class1-min-run and --divergence-ratio");
+                }
+                return scanOnScheduler(folder, scheduler, summaryOut, scanOptions.recursive, read.allowNoDates);
+            }
             std::error_code ec;
             if (!std::filesystem::is_directory(folder, ec)) {
                 std::cerr << "vlmstruct: " << folder

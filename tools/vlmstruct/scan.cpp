@@ -90,6 +90,19 @@ BarFileList barFilesIn(const fs::path& folder, const ScanOptions& options) {
     return list;
 }
 
+ScanRow scanFile(const fs::path& file, const std::string& name, const ReadOptions& read,
+                 const vlm::TradingPointOptions& points) {
+    try {
+        const BarSeries bars = readBarFile(file, nullptr, read);
+        return summarise(name, bars, analyse(bars, points));
+    } catch (const std::exception& e) {
+        ScanRow row;
+        row.file = name;
+        row.error = e.what();
+        return row;
+    }
+}
+
 std::vector<ScanRow> scanFolder(const fs::path& folder, const ScanOptions& options) {
     return scanFiles(folder, barFilesIn(folder, options), options);
 }
@@ -119,15 +132,8 @@ std::vector<ScanRow> scanFiles(const fs::path& folder, const BarFileList& list, 
     auto worker = [&] {
         for (std::size_t k = next++; k < files.size(); k = next++) {
             ScanRow& row = rows[k];
-            const std::string name = files[k].lexically_relative(folder).generic_string();
-            try {
-                const BarSeries bars = readBarFile(files[k], nullptr, options.read);
-                row = summarise(name, bars, analyse(bars, options.points));
-            } catch (const std::exception& e) {
-                row = ScanRow{};
-                row.file = name;
-                row.error = e.what();
-            }
+            row = scanFile(files[k], files[k].lexically_relative(folder).generic_string(), options.read,
+                           options.points);
             progress(row);
         }
     };

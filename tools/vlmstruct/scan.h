@@ -41,6 +41,11 @@ struct BarFileList {
     std::size_t skippedFolders = 0;            // subfolders not looked into (not recursive)
 };
 
+// One file read, analysed and summarised under `name`, or its error: the
+// routine every scan runs per file, here or on a distributed worker.
+ScanRow scanFile(const std::filesystem::path& file, const std::string& name, const ReadOptions& read,
+                 const vlm::TradingPointOptions& points = {});
+
 // The .csv, .txt and .tsv files of a folder (any case of the extension).
 BarFileList barFilesIn(const std::filesystem::path& folder, const ScanOptions& options);
 // Every file of `list`, named relative to `folder`.
