@@ -41,7 +41,9 @@ def market(tmp_path_factory):
 
 def new_cluster():
     # Spawned workers import the module from the build folder, as the test process does.
-    os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [str(BUILD / "python"), os.environ.get("PYTHONPATH")]))
+    paths = os.environ.get("PYTHONPATH", "").split(os.pathsep)
+    if str(BUILD / "python") not in paths:
+        os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [str(BUILD / "python"), *paths]))
     return distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0")
 
 
