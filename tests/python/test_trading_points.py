@@ -329,3 +329,33 @@ def test_the_chart_draws_a_marker_per_point(vlmstruct_bin, sample_csv, tmp_path)
         assert at["errors"] == [] and at["replayBar"] == t
         assert at["points"] == len(expected)
         assert at["pendingPoints"] == sum(not p["final"] for p in rebuild(changes, t))
+
+
+@pytest.mark.parametrize("seed", [1, 2])
+def test_the_modules_replay_events_rebuild_the_points_of_every_prefix(seed):
+    from conftest import generated_bars
+
+    high, low = generated_bars("walk", 2000, seed)
+    df = pd.DataFrame({"high": high, "low": low})
+    asof, events = vlmstruct.replay(df)
+    rows = [r for _, r in events.iterrows() if r.subject == "trading_point"]
+    shown, k = {}, 0
+    for t in range(len(df)):
+        while k < len(rows) and rows[k].bar <= t:
+            e = rows[k]
+            at = int(e.at_bar)
+            if e.event == "withdrawn":
+                del shown[at]
+            elif e.event == "appeared":
+                assert at not in shown
+                shown[at] = (at, int(e.point_side), int(e.point_classes), np.float32(e.price))
+            k += 1
+        if t % 10 and t != len(df) - 1:
+            continue
+        expected = vlmstruct.points(df.iloc[:t + 1])
+        side = expected.side.map({"buy": 1, "sell": -1})
+        codes = [int("".join(map(str, c))) for c in expected.classes]
+        assert [shown[b] for b in sorted(shown)] == list(zip(expected.bar, side, codes, expected.price)), t
+        last = asof.iloc[t]
+        assert (last.point_bar == expected.bar.iloc[-1]) if len(expected) else np.isnan(last.point_bar)
+    assert k == len(rows) > 100
