@@ -150,7 +150,8 @@ LevelBars Resample(const BaseBars& base, const Period& period, const ResampleOpt
     if (intraday && interval > width) {
         throw std::invalid_argument("the base bars are " + std::to_string(interval / kMinute) +
                                     " minutes apart: a " + PeriodName(period) +
-                                    " level needs bars at least that fine");
+                                    " level needs bars at most " + std::to_string(period.minutes) +
+                                    " minutes apart");
     }
     const Seconds gap = SessionGap(base.time, options);
 

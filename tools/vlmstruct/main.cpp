@@ -14,6 +14,7 @@
 #include "analysis.h"
 #include "bar_file.h"
 #include "chart.h"
+#include "levels.h"
 #include "output_files.h"
 #include "point_options.h"
 #include "replay_files.h"
@@ -186,6 +187,23 @@ int main(int argc, char** argv) {
     analyze->add_option("--html", htmlOut, std::string("Chart as a self-contained HTML file") + standardOutputHelp);
     analyze->add_flag("--open-pivot", openPivot, "Also show the pivot still under way at the last bar");
     analyze->add_flag("--no-dates", read.allowNoDates, noDatesHelp);
+    std::string levelList;
+    std::string bins = "session";
+    int sessionGap = 0;
+    analyze->add_option("--levels", levelList,
+                        "Also these levels resampled from the bars, e.g. 30min,day,week (N min with N dividing "
+                        "60 or whole hours dividing a day, day, week, month), linked to each other");
+    const auto addLevelOptions = [&](CLI::App* command) {
+        command->add_option("--bins", bins,
+                            "Intraday bins counted from each session's first bar (session) or at clock "
+                            "multiples from midnight (clock)")
+            ->check(CLI::IsMember({"session", "clock"}));
+        command->add_option("--session-gap", sessionGap,
+                            "Minutes of no bars that start a new session (default: twice the bar interval, "
+                            "at least the interval plus 15 minutes)")
+            ->check(CLI::Range(1, 7 * 24 * 60));
+    };
+    addLevelOptions(analyze);
 
     std::string chartIn, chartOut;
     bool chartOpenPivot = false;
@@ -210,6 +228,16 @@ int main(int argc, char** argv) {
                      "Run on a Dask cluster: the scheduler's address, e.g. tcp://host:8786 (needs the Python "
                      "module and Dask's distributed; the files must be at the same path on every worker)")
         ->excludes(jobsOption);
+
+    std::string resampleIn, resampleOut, resampleLevel;
+    auto* resample = app.add_subcommand("resample", "Write the bars of a higher level: open first, high max, "
+                                                    "low min, close last, volume summed");
+    resample->add_option("BARS", resampleIn, "Bar file")->required();
+    resample->add_option("--level", resampleLevel, "The level, e.g. 30min, day, week, month")->required();
+    resample->add_option("-o,--output", resampleOut, std::string("Bar file of the level") + standardOutputHelp)
+        ->required();
+    addLevelOptions(resample);
+    resample->footer(kExitStatus);
 
     std::string replayIn, asOfOut, eventsOut;
     auto* replay = app.add_subcommand(
@@ -251,7 +279,7 @@ int main(int argc, char** argv) {
             const std::vector<std::string> rest(named + 1, args.end());
             if (const auto unknown = unknownOption(*app.get_subcommand(*named), rest)) message = *unknown;
         } else if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
-            message = "a command is required: analyze, chart, scan or replay";
+            message = "a command is required: analyze, chart, scan, replay or resample";
         }
         std::cerr << "vlmstruct: " << message << "\nRun with --help for more information.\n";
         return kUsage;
@@ -260,7 +288,47 @@ int main(int argc, char** argv) {
     try {
         OutputFiles outputs;
         const vlm::TradingPointOptions pointOptions = pointFlags.parse();
-        if (*analyze) {
+        const vlm::levels::ResampleOptions resampleOptions{
+            bins == "clock" ? vlm::levels::Bins::Clock : vlm::levels::Bins::Session,
+            static_cast<vlm::levels::Seconds>(sessionGap) * 60};
+        if (*analyze && !levelList.empty()) {
+            const std::vector<vlm::levels::Period> periods = parseLevels(levelList);
+            if (!htmlOut.empty()) throw UsageError("--html draws one level: leave out --levels for the chart");
+            checkOutputPaths({{"-o", csvOut}, {"--json", jsonOut}}, {input});
+            const BarSeries bars = load(input, read);
+            const Levels all = analyseLevels(bars, periods, resampleOptions, pointOptions, openPivot);
+            if (csvOut.empty() && jsonOut.empty()) csvOut = "-";
+            if (!csvOut.empty()) outputs.add(csvOut, levelsCsv(bars, all));
+            if (!jsonOut.empty()) outputs.add(jsonOut, levelsJson(input, all, openPivot));
+            outputs.commit();
+            for (std::size_t k = 0; k < all.levels.size(); ++k) {
+                const Level& level = all.levels[k];
+                std::cerr << "vlmstruct: " << (k == 0 ? std::string("base") : vlm::levels::PeriodName(level.period))
+                          << ": " << level.bars.size() << " bars" << (level.resampled.lastUnfinished ? " (the last unfinished)" : "")
+                          << ", " << level.analysis.strokes.size() << " strokes, " << level.analysis.pivots.size()
+                          << " pivot zones, " << level.analysis.points.size() << " trading points\n";
+            }
+            for (const std::string& f : {csvOut, jsonOut}) {
+                if (!f.empty() && !isStandardOutput(f)) std::cout << f << "\n";
+            }
+        } else if (*resample) {
+            const auto period = vlm::levels::ParsePeriod(resampleLevel);
+            if (!period) throw UsageError("--level: '" + resampleLevel + "' is not a level");
+            checkOutputPaths({{"-o", resampleOut}}, {resampleIn});
+            const BarSeries bars = load(resampleIn, read);
+            if (bars.dates.empty()) throw std::invalid_argument(resampleIn + ": resampling needs the bars' dates");
+            std::vector<vlm::levels::Seconds> time;
+            for (const std::string& d : bars.dates) time.push_back(barTime(d));
+            const vlm::levels::LevelBars level = vlm::levels::Resample(
+                {time, bars.open, bars.high, bars.low, bars.close, bars.volume}, *period, resampleOptions);
+            outputs.add(resampleOut,
+                        levelBarsCsv(levelSeries(level, period->unit == vlm::levels::Period::Unit::Minute)));
+            outputs.commit();
+            std::cerr << "vlmstruct: " << bars.size() << " bars into " << level.size() << " "
+                      << vlm::levels::PeriodName(*period) << " bars"
+                      << (level.lastUnfinished ? ", the last one unfinished" : "") << "\n";
+            if (!isStandardOutput(resampleOut)) std::cout << resampleOut << "\n";
+        } else if (*analyze) {
             checkOutputPaths({{"-o", csvOut}, {"--json", jsonOut}, {"--html", htmlOut}}, {input});
             const BarSeries bars = load(input, read);
             const Analysis a = analyse(bars, pointOptions);
