@@ -1,0 +1,83 @@
+"""Several timeframes of one file: each level is what analyze gives on that level's resampled file."""
+import json
+import subprocess
+
+import pandas as pd
+import pytest
+
+from conftest import SOURCE
+
+INTRADAY = SOURCE / "data" / "synthetic_intraday_bars.csv"
+
+
+def run(binary, *args):
+    return subprocess.run([str(binary), *map(str, args)], capture_output=True, text=True, timeout=300)
+
+
+@pytest.mark.parametrize("source,levels", [(INTRADAY, ["30min", "60min", "day"]),
+                                           ("sample", ["week", "month"])])
+def test_each_level_is_the_analysis_of_its_resampled_file(vlmstruct_bin, sample_csv, tmp_path, source, levels):
+    bars = sample_csv if source == "sample" else source
+    out = run(vlmstruct_bin, "analyze", bars, "--levels", ",".join(levels), "--json", tmp_path / "levels.json",
+              "--open-pivot")
+    assert out.returncode == 0, out.stderr
+    doc = json.loads((tmp_path / "levels.json").read_text())
+    assert [level["level"] for level in doc["levels"]] == ["base", *levels]
+    for level in doc["levels"][1:]:
+        resampled = tmp_path / f"{level['level']}.csv"
+        assert run(vlmstruct_bin, "resample", bars, "--level", level["level"], "-o", resampled).returncode == 0
+        assert run(vlmstruct_bin, "analyze", resampled, "--json", tmp_path / "one.json", "--open-pivot").returncode == 0
+        alone = json.loads((tmp_path / "one.json").read_text())
+        for key in ("bars", "strokes", "segments", "pivots", "points"):
+            assert level["structures"][key] == alone[key], (level["level"], key)
+
+
+def test_resampled_bars_against_a_direct_pandas_resample_with_clock_bins(vlmstruct_bin, tmp_path):
+    out = run(vlmstruct_bin, "resample", INTRADAY, "--level", "30min", "--bins", "clock", "-o", tmp_path / "r.csv")
+    assert out.returncode == 0, out.stderr
+    mine = pd.read_csv(tmp_path / "r.csv")
+    df = pd.read_csv(INTRADAY, parse_dates=["datetime"]).set_index("datetime")
+    bins = df.resample("30min", closed="left", label="left")
+    want = pd.DataFrame({"date": bins["open"].apply(lambda s: s.index[-1] if len(s) else pd.NaT),
+                         "open": bins["open"].first(), "high": bins["high"].max(), "low": bins["low"].min(),
+                         "close": bins["close"].last(), "volume": bins["volume"].sum()}).dropna()
+    assert len(mine) == len(want)
+    assert list(mine["date"]) == [t.strftime("%Y-%m-%d %H:%M") for t in want["date"]]
+    for column in ("open", "high", "low", "close", "volume"):
+        assert (mine[column].to_numpy() == want[column].to_numpy()).all(), column
+
+
+def test_stroke_ends_are_linked_where_the_extreme_was_made(vlmstruct_bin, tmp_path):
+    assert run(vlmstruct_bin, "analyze", INTRADAY, "--levels", "30min,day", "--json",
+               tmp_path / "l.json").returncode == 0
+    doc = json.loads((tmp_path / "l.json").read_text())
+    base = pd.read_csv(INTRADAY)
+    for higher, lower in zip(doc["levels"][1:], doc["levels"]):
+        strokes = higher["structures"]["strokes"]
+        lower_ends = lower["structures"]["strokes"]
+        for stroke, match in zip(strokes, higher["links"]["stroke_ends"]):
+            price = base["high" if stroke["direction"] == 1 else "low"][match["base_bar"]]
+            assert price == pytest.approx(stroke["end_price"], abs=0)
+            if match["lower"] is not None:
+                assert lower_ends[match["lower"]]["direction"] == stroke["direction"]
+        for link in higher["links"]["strokes"]:
+            first, count = link["inside"]["strokes"]
+            for k in range(first, first + count):
+                assert link["base"][0] <= higher_base_of(lower, lower_ends, k)[0]
+
+
+def higher_base_of(level, ends, k):
+    # A lower stroke's first base bar: the level's own base ranges are in its links to the level below,
+    # and the base level's bars are base bars.
+    start = 0 if k == 0 else ends[k - 1]["end_bar"]
+    if level["level"] == "base":
+        return start, ends[k]["end_bar"]
+    return level["links"]["strokes"][k]["base"]
+
+
+@pytest.mark.parametrize("args", [["--levels", "45min"], ["--levels", "day,day"], ["--levels", "day", "--bins", "x"],
+                                  ["--levels", "day", "--html", "c.html"]])
+def test_bad_levels_are_usage_errors(vlmstruct_bin, sample_csv, tmp_path, args):
+    out = run(vlmstruct_bin, "analyze", sample_csv, "-o", tmp_path / "x.csv", *args)
+    assert out.returncode == 2, out.stderr
+    assert not (tmp_path / "x.csv").exists()
