@@ -17,6 +17,7 @@
 #include "scan.h"
 #include "functions/series_functions.h"
 #include "kline/bar_count.h"
+#include "levels/resample.h"
 #include "pivot/pivot_list.h"
 #include "pivot/pivot_outputs.h"
 #include "points/point_replay.h"
@@ -318,6 +319,53 @@ PYBIND11_MODULE(_core, m) {
         return zones;
     }, py::arg("signal"), py::arg("high"), py::arg("low"), py::arg("include_open") = false,
        "Pivot zones as dicts: start, end, upper, lower, trend, run_count, open.");
+    m.def("resample", [](const py::object& time, const py::object& open, const py::object& high,
+                         const py::object& low, const py::object& close, const py::object& volume,
+                         const std::string& level, const std::string& bins, long sessionGapMinutes) {
+        const auto period = vlm::levels::ParsePeriod(level);
+        if (!period) {
+            throw py::value_error("'" + level + "' is not a level (N min with N dividing 60 or whole hours "
+                                  "dividing a day, day, week, month)");
+        }
+        if (bins != "session" && bins != "clock") throw py::value_error("bins must be 'session' or 'clock'");
+        const Series hs = series(high, "high", -1);
+        const auto n = static_cast<py::ssize_t>(hs.span.size());
+        const Series ls = series(low, "low", n);
+        const auto optional = [n](const py::object& o, const char* what) {
+            return o.is_none() ? Series{} : series(o, what, n);
+        };
+        const Series os = optional(open, "open"), cs = optional(close, "close"), vs = optional(volume, "volume");
+        using Times = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
+        const Times times = Times::ensure(time);
+        if (!times || times.ndim() != 1 || times.shape(0) != n) {
+            throw py::value_error("time must hold one whole number of seconds per bar");
+        }
+        vlm::levels::LevelBars out;
+        {
+            py::gil_scoped_release unlocked;
+            out = vlm::levels::Resample(
+                {{times.data(), static_cast<std::size_t>(n)}, os.span, hs.span, ls.span, cs.span, vs.span}, *period,
+                {bins == "clock" ? vlm::levels::Bins::Clock : vlm::levels::Bins::Session,
+                 static_cast<vlm::levels::Seconds>(sessionGapMinutes) * 60});
+        }
+        const auto floats = [](const std::vector<float>& v) -> py::object {
+            if (v.empty()) return py::none();
+            return py::array_t<float>(static_cast<py::ssize_t>(v.size()), v.data());
+        };
+        py::dict d;
+        d["time"] = py::array_t<std::int64_t>(static_cast<py::ssize_t>(out.time.size()), out.time.data());
+        d["open"] = floats(out.open);
+        d["high"] = floats(out.high);
+        d["low"] = floats(out.low);
+        d["close"] = floats(out.close);
+        d["volume"] = floats(out.volume);
+        d["first_base"] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(out.firstBase.size()), out.firstBase.data());
+        d["last_base"] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(out.lastBase.size()), out.lastBase.data());
+        d["last_unfinished"] = out.lastUnfinished;
+        return d;
+    }, py::arg("time"), py::arg("open"), py::arg("high"), py::arg("low"), py::arg("close"), py::arg("volume"),
+       py::arg("level"), py::arg("bins") = "session", py::arg("session_gap_minutes") = 0,
+       "Higher-level bars: time in seconds of civil time, series as float32 (None where absent).");
     m.def("trading_points", [](const py::object& high, const py::object& low, const py::object& close,
                                const std::vector<int>& macd, const std::string& force, int class1MinRun,
                                double divergenceRatio) {

@@ -28,10 +28,11 @@ from ._core import date_order as _date_order
 from ._core import read_bars as _read_bars
 from ._core import replay as _replay
 from ._core import trading_points as _trading_points
+from ._core import resample as _resample
 from ._core import (function_names, pivot_zones, pivot_end_marks, pivot_lower, pivot_run_count,
                     pivot_trend, pivot_upper, segment, segment_no_pullback, stroke, turning_point)
 
-__all__ = ["analyze", "points", "replay", "read_bars", "BarFileError", "function_names", "pivot_zones",
+__all__ = ["analyze", "points", "replay", "resample", "read_bars", "BarFileError", "function_names", "pivot_zones",
            "turning_point", "stroke", "segment", "segment_no_pullback", "pivot_upper", "pivot_lower",
            "pivot_end_marks", "pivot_trend", "pivot_run_count", "__version__"]
 
@@ -60,6 +61,39 @@ def read_bars(path, no_dates=False):
     if table["dates"] is not None:
         index = pd.DatetimeIndex(pd.to_datetime(table["dates"]), name="date")
     return pd.DataFrame(table["columns"], index=index)
+
+
+def resample(df, level, bins="session", session_gap=None):
+    """The bars of a higher level, as `vlmstruct resample` writes them.
+
+    level is "Nmin" (N dividing 60, or whole hours dividing a day), "day", "week" (ISO weeks) or
+    "month". Intraday bins are counted from each session's first bar (bins="session"; a gap longer
+    than session_gap minutes, by default twice the bar interval and at least the interval plus 15
+    minutes, starts a session) or at clock multiples from midnight (bins="clock"). Returns a
+    DataFrame indexed by the time of each level bar's last base bar (its day for daily and longer
+    levels), with open (first), high (max),
+    low (min), close (last) and volume (summed) where df has them, and the base rows each bar holds
+    (first_base, last_base, positions in date order). attrs["last_unfinished"] says whether the last
+    bar's period may still get bars.
+    """
+    import numpy as np
+    import pandas as pd
+
+    bars = _Bars(df, "resample")
+    if bars.times is None:
+        raise ValueError("resample needs dates: a DatetimeIndex or a date column")
+    seconds = (bars.times.asi8 // 1_000_000_000).astype(np.int64)
+    out = _resample(seconds, bars.open, bars.high, bars.low, bars.close, bars.volume, str(level), str(bins),
+                    int(session_gap or 0))
+    columns = {name: out[name] for name in ("open", "high", "low", "close", "volume") if out[name] is not None}
+    columns["first_base"] = out["first_base"]
+    columns["last_base"] = out["last_base"]
+    index = pd.DatetimeIndex(pd.to_datetime(out["time"], unit="s"), name="date")
+    if not str(level).endswith(("min", "h")):
+        index = index.normalize()  # daily and longer bars are dated by their last day, as in the tool's file
+    frame = pd.DataFrame(columns, index=index)
+    frame.attrs["last_unfinished"] = bool(out["last_unfinished"])
+    return frame
 
 
 class _Bars:
@@ -92,6 +126,8 @@ class _Bars:
                                  f"{column.iloc[row]!r}") from None
 
         self.high, self.low, self.open, self.close = (values(r) for r in ("high", "low", "open", "close"))
+        self.volume = values("volume")
+        self.times = None  # a DatetimeIndex in bar order, where the frame has dates
         problem = _check_prices(self.open, self.high, self.low, self.close)
         if problem is not None:
             row, role, what = problem
@@ -118,6 +154,7 @@ class _Bars:
         else:
             shown = [str(d) for d in dates]
             keys = shown
+        self.times = pd.DatetimeIndex(pd.to_datetime(shown)) if not isinstance(shown, pd.DatetimeIndex) else shown
         order = _date_order(keys)
         if order["bad"] is not None:
             row = order["bad"]
@@ -132,6 +169,8 @@ class _Bars:
             self.high, self.low = self.high[positions], self.low[positions]
             self.open = None if self.open is None else self.open[positions]
             self.close = None if self.close is None else self.close[positions]
+            self.volume = None if self.volume is None else self.volume[positions]
+            self.times = self.times[positions]
             self.index = df.index[positions]
             if self.labels is not None:
                 self.labels = self.labels[positions]

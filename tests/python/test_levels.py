@@ -81,3 +81,24 @@ def test_bad_levels_are_usage_errors(vlmstruct_bin, sample_csv, tmp_path, args):
     out = run(vlmstruct_bin, "analyze", sample_csv, "-o", tmp_path / "x.csv", *args)
     assert out.returncode == 2, out.stderr
     assert not (tmp_path / "x.csv").exists()
+
+
+@pytest.mark.parametrize("level,bins", [("60min", "session"), ("30min", "clock"), ("day", "session"),
+                                        ("week", "session")])
+def test_the_module_resamples_as_the_tool_does(vlmstruct_bin, tmp_path, level, bins):
+    import numpy as np
+    import vlmstruct
+
+    assert run(vlmstruct_bin, "resample", INTRADAY, "--level", level, "--bins", bins, "-o",
+               tmp_path / "r.csv").returncode == 0
+    tool = vlmstruct.read_bars(tmp_path / "r.csv")
+    # Shuffled rows are put back in date order first, as the tool does with a file.
+    df = vlmstruct.read_bars(INTRADAY).sample(frac=1.0, random_state=3)
+    with pytest.warns(UserWarning, match="not in date order"):
+        mine = vlmstruct.resample(df, level, bins=bins)
+    assert list(mine.index) == list(tool.index)
+    for column in ("open", "high", "low", "close", "volume"):
+        assert np.array_equal(mine[column].to_numpy(), tool[column].to_numpy()), column
+    assert mine["first_base"].iloc[0] == 0 and mine["last_base"].iloc[-1] == len(df) - 1
+    with pytest.raises(ValueError, match="not a level"):
+        vlmstruct.resample(df, "45min")
