@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "kline/kxian_chuli.h"
@@ -35,11 +36,23 @@ struct MergeCase {
 
 class MergeTest : public ::testing::TestWithParam<MergeCase> {};
 
+// Bar by bar, the whole series at once, and the series in two calls all
+// merge the same way.
 TEST_P(MergeTest, RecordsAfterLastBar) {
     const MergeCase& c = GetParam();
-    KxianChuLi chuLi;
-    for (std::size_t i = 0; i < c.high.size(); ++i) chuLi.AddKxian(c.high[i], c.low[i]);
-    EXPECT_EQ(chuLi.kxianList, c.expected);
+    KxianChuLi byBar;
+    for (std::size_t i = 0; i < c.high.size(); ++i) byBar.AddKxian(c.high[i], c.low[i]);
+    EXPECT_EQ(byBar.kxianList, c.expected) << "bar by bar";
+
+    KxianChuLi whole;
+    whole.AddKxians(c.high, c.low);
+    EXPECT_EQ(whole.kxianList, c.expected) << "whole series";
+
+    const std::size_t half = c.high.size() / 2;
+    KxianChuLi split;
+    split.AddKxians(std::span(c.high).first(half), std::span(c.low).first(half));
+    split.AddKxians(std::span(c.high).subspan(half), std::span(c.low).subspan(half));
+    EXPECT_EQ(split.kxianList, c.expected) << "in two calls";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -62,12 +75,27 @@ INSTANTIATE_TEST_SUITE_P(
         MergeCase{"DownEqualLowHigherHighMoves", {10, 9, 9.5f}, {8, 7, 7},
                   {{10, 8, 1, 0, 0, 0}, {9, 7, -1, 1, 2, 2}}},
         MergeCase{"OneSideEqualIsNoNewRecord", {10, 11}, {5, 5}, {{11, 5, 1, 0, 1, 1}}},
+        // Lower high and equal low: inside the up record, which keeps its extreme.
+        MergeCase{"LowerHighEqualLowIsNoNewRecord", {10, 9}, {5, 5}, {{10, 5, 1, 0, 1, 0}}},
+        MergeCase{"UpContainingBarTakesHigh", {10, 12, 13}, {5, 6, 5.5f},
+                  {{10, 5, 1, 0, 0, 0}, {13, 6, 1, 1, 2, 2}}},
+        MergeCase{"DownIdenticalBarStays", {10, 9, 9}, {8, 7, 7},
+                  {{10, 8, 1, 0, 0, 0}, {9, 7, -1, 1, 2, 1}}},
+        MergeCase{"DownInsideBarTakesLowerHigh", {10, 9, 8.5f}, {8, 7, 7.5f},
+                  {{10, 8, 1, 0, 0, 0}, {8.5f, 7, -1, 1, 2, 1}}},
+        MergeCase{"DownContainingBarTakesLow", {10, 9, 9.5f}, {8, 7, 6.5f},
+                  {{10, 8, 1, 0, 0, 0}, {9, 6.5f, -1, 1, 2, 2}}},
+        MergeCase{"UpAfterDown", {10, 9, 10}, {5, 4, 6},
+                  {{10, 5, 1, 0, 0, 0}, {9, 4, -1, 1, 1, 1}, {10, 6, 1, 2, 2, 2}}},
         MergeCase{"LongInsideRun", {10, 9, 9, 9, 9}, {1, 2, 2, 2, 2}, {{10, 2, 1, 0, 4, 0}}},
         // A NaN high is overwritten by the next merge of an up record.
         MergeCase{"NaNHighOverwritten", {10, kNaN, 9, 20}, {5, 6, 6, 7},
                   {{9, 5, 1, 0, 2, 2}, {20, 7, 1, 3, 3, 3}}},
         // A NaN low of an up record is never overwritten: every later bar merges.
-        MergeCase{"NaNLowStays", {10, 12, 30, 1}, {kNaN, 6, 20, 0}, {{1, kNaN, 1, 0, 3, 3}}}),
+        MergeCase{"NaNLowStays", {10, 12, 30, 1}, {kNaN, 6, 20, 0}, {{1, kNaN, 1, 0, 3, 3}}},
+        // The mirror: a NaN low of a down record is overwritten by the next merge.
+        MergeCase{"DownNaNLowOverwritten", {10, 9, 9.5f, 8}, {8, 7, kNaN, 7.5f},
+                  {{10, 8, 1, 0, 0, 0}, {9, 7.5f, -1, 1, 3, 3}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MergeWorkedExample, EachStep) {
@@ -138,6 +166,10 @@ INSTANTIATE_TEST_SUITE_P(
         SignalCase{"EqualHighHigherLow", {10, 10}, {5, 6}, {1, 0}},
         SignalCase{"UpDownUp", {10, 9, 10}, {5, 4, 6}, {1, -1, 1}},
         SignalCase{"DownMerge", {10, 9, 9}, {8, 7, 6}, {1, 0, -1}},
+        SignalCase{"DownUpDown", {10, 9, 10, 9}, {5, 4, 6, 3}, {1, -1, 1, -1}},
+        // A down record's mark follows its low: onto the containing bar, not the inside one.
+        SignalCase{"DownExtremeMoves", {10, 9, 9.5f, 10.5f}, {8, 7, 6.5f, 8}, {1, 0, -1, 1}},
+        SignalCase{"DownExtremeStays", {10, 9, 8.5f, 10.5f}, {8, 7, 7.5f, 8}, {1, -1, 0, 1}},
         SignalCase{"NoBars", {}, {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 

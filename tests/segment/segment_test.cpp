@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "segment/segment_signal.h"
@@ -11,7 +12,7 @@ namespace vlm {
 namespace {
 
 struct SegmentCase {
-    const char* name;
+    std::string name;
     std::vector<float> bi, high, low;
     std::vector<float> withPullback;  // function 3
     std::vector<float> noPullback;    // function 4
@@ -19,43 +20,116 @@ struct SegmentCase {
 
 class SegmentTest : public ::testing::TestWithParam<SegmentCase> {};
 
-TEST_P(SegmentTest, BothVariants) {
-    const SegmentCase& c = GetParam();
-    EXPECT_EQ(CalcSegmentSignal(c.bi, c.high, c.low), c.withPullback);
-    EXPECT_EQ(CalcSegmentSignalNoPullback(c.bi, c.high, c.low), c.noPullback);
+void expectBothVariants(const SegmentCase& c) {
+    EXPECT_EQ(CalcSegmentSignal(c.bi, c.high, c.low), c.withPullback) << "function 3";
+    EXPECT_EQ(CalcSegmentSignalNoPullback(c.bi, c.high, c.low), c.noPullback) << "function 4";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Examples, SegmentTest,
-    ::testing::Values(
-        SegmentCase{"NoBars", {}, {}, {}, {}, {}},
-        SegmentCase{"NoStrokeEnds", {0, 0.5f, 2, -0.0f}, {1, 2, 3, 4}, {0, 1, 2, 3},
-                    {0, 0, 0, 0}, {0, 0, 0, 0}},
-        SegmentCase{"SingleStrokeEnd", {0, 0, -1, 0}, {5, 5, 5, 5}, {1, 1, 1, 1},
-                    {0, 0, -1, 0}, {0, 0, -1, 0}},
-        // Rule 1 measures against the low of bar 0 while no bottom is marked.
-        SegmentCase{"StartBrokenAgainstBarZero", {0, 1, -1, 0}, {10, 12, 11, 11},
-                    {9, 10, 8.5f, 9}, {0, 1, -1, 0}, {0, 1, -1, 0}},
-        SegmentCase{"StartHeldAgainstBarZero", {0, 1, -1, 0}, {10, 12, 11, 11},
-                    {8, 10, 8.5f, 9}, {0, 1, 0, 0}, {0, 1, 0, 0}},
-        SegmentCase{"EqualHighDoesNotMove", {1, -1, 1}, {10, 8, 10}, {6, 7, 8}, {1, 0, 0},
-                    {1, 0, 0}},
-        SegmentCase{"MoveClearsOldMarkThenRule2", {-1, 1, -1, 1, -1, 1, -1},
-                    {10, 14, 12, 16, 14, 15, 13}, {8, 11, 10, 13, 12, 12, 11},
-                    {-1, 0, 0, 1, 0, 0, -1}, {-1, 0, 0, 1, 0, 0, -1}},
-        SegmentCase{"Rule3Alone", {-1, 1, -1, 1, -1, 1, -1, 0},
-                    {11, 20, 16, 18, 17, 19, 17, 17}, {10, 15, 14, 15, 15, 16, 13, 13},
-                    {-1, 1, 0, 0, 0, 0, -1, 0}, {-1, 1, 0, 0, 0, 0, 0, 0}},
-        // A bottom at exactly 0.0 cannot set the pullback; the next one does,
-        // and the one after breaks it.
-        SegmentCase{"ZeroLowLeavesPullbackUnset", {-1, 1, -1, 1, -1, 1, -1},
-                    {1, 10, 9, 10, 9, 10, 9}, {-5, 5, 0, 5, 4, 5, 3},
-                    {-1, 1, 0, 0, 0, 0, -1}, {-1, 1, 0, 0, 0, 0, 0}},
-        // Mirror of rule 3 in a down segment.
-        SegmentCase{"Rule3Mirror", {1, -1, 1, -1, 1, -1, 1, 0},
-                    {30, 25, 26, 25, 25, 24, 27, 27}, {29, 20, 24, 22, 23, 21, 23, 23},
-                    {1, -1, 0, 0, 0, 0, 1, 0}, {1, -1, 0, 0, 0, 0, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.name); });
+// Turned upside down about a price above every price of the case: tops
+// become bottoms, highs become lows, and every mark changes sign. Only
+// cases whose prices all lie strictly between 0 and that price are
+// turned, since rule 2 and the unset pullback treat 0.0 apart.
+constexpr float kMirrorAbout = 100.0f;
+
+bool mirrorable(const SegmentCase& c) {
+    const auto inside = [](const std::vector<float>& v) {
+        return std::all_of(v.begin(), v.end(), [](float x) { return x > 0.0f && x < kMirrorAbout; });
+    };
+    return inside(c.high) && inside(c.low);
+}
+
+SegmentCase mirrored(const SegmentCase& c) {
+    const auto negate = [](std::vector<float> v) {
+        for (float& x : v) x = x == 0.0f ? 0.0f : -x;
+        return v;
+    };
+    const auto reflect = [](std::vector<float> v) {
+        for (float& x : v) x = kMirrorAbout - x;
+        return v;
+    };
+    return {c.name, negate(c.bi), reflect(c.low), reflect(c.high),
+            negate(c.withPullback), negate(c.noPullback)};
+}
+
+std::vector<SegmentCase> mirroredCases(const std::vector<SegmentCase>& cases) {
+    std::vector<SegmentCase> out;
+    for (const SegmentCase& c : cases) {
+        if (mirrorable(c)) out.push_back(mirrored(c));
+    }
+    return out;
+}
+
+TEST_P(SegmentTest, BothVariants) { expectBothVariants(GetParam()); }
+
+const std::vector<SegmentCase> kCases = {
+    SegmentCase{"NoBars", {}, {}, {}, {}, {}},
+    SegmentCase{"NoStrokeEnds", {0, 0.5f, 2, -0.0f}, {1, 2, 3, 4}, {0, 1, 2, 3},
+                {0, 0, 0, 0}, {0, 0, 0, 0}},
+    SegmentCase{"SingleStrokeEnd", {0, 0, -1, 0}, {5, 5, 5, 5}, {1, 1, 1, 1},
+                {0, 0, -1, 0}, {0, 0, -1, 0}},
+    // Rule 1 measures against the low of bar 0 while no bottom is marked.
+    SegmentCase{"StartBrokenAgainstBarZero", {0, 1, -1, 0}, {10, 12, 11, 11},
+                {9, 10, 8.5f, 9}, {0, 1, -1, 0}, {0, 1, -1, 0}},
+    SegmentCase{"StartHeldAgainstBarZero", {0, 1, -1, 0}, {10, 12, 11, 11},
+                {8, 10, 8.5f, 9}, {0, 1, 0, 0}, {0, 1, 0, 0}},
+    SegmentCase{"EqualHighDoesNotMove", {1, -1, 1}, {10, 8, 10}, {6, 7, 8}, {1, 0, 0},
+                {1, 0, 0}},
+    SegmentCase{"MoveClearsOldMarkThenRule2", {-1, 1, -1, 1, -1, 1, -1},
+                {10, 14, 12, 16, 14, 15, 13}, {8, 11, 10, 13, 12, 12, 11},
+                {-1, 0, 0, 1, 0, 0, -1}, {-1, 0, 0, 1, 0, 0, -1}},
+    SegmentCase{"Rule3Alone", {-1, 1, -1, 1, -1, 1, -1, 0},
+                {11, 20, 16, 18, 17, 19, 17, 17}, {10, 15, 14, 15, 15, 16, 13, 13},
+                {-1, 1, 0, 0, 0, 0, -1, 0}, {-1, 1, 0, 0, 0, 0, 0, 0}},
+    // A bottom at exactly 0.0 cannot set the pullback; the next one does,
+    // and the one after breaks it.
+    SegmentCase{"ZeroLowLeavesPullbackUnset", {-1, 1, -1, 1, -1, 1, -1},
+                {1, 10, 9, 10, 9, 10, 9}, {-5, 5, 0, 5, 4, 5, 3},
+                {-1, 1, 0, 0, 0, 0, -1}, {-1, 1, 0, 0, 0, 0, 0}},
+    // Mirror of rule 3 in a down segment.
+    SegmentCase{"Rule3Mirror", {1, -1, 1, -1, 1, -1, 1, 0},
+                {30, 25, 26, 25, 25, 24, 27, 27}, {29, 20, 24, 22, 23, 21, 23, 23},
+                {1, -1, 0, 0, 0, 0, 1, 0}, {1, -1, 0, 0, 0, 0, 0, 0}},
+    // A bottom at the low of the bottom mark does not break the start.
+    SegmentCase{"Rule1EqualLowHolds", {-1, 1, -1}, {2, 10, 6}, {5, 7, 5}, {-1, 1, 0},
+                {-1, 1, 0}},
+    // Once a bottom is marked, rule 1 measures against it, not bar 0:
+    // bar 3's low 3 is above the marked 2 (though below bar 0's 5), bar 5's 1.5 is not.
+    SegmentCase{"Rule1AgainstLatestBottomMark", {1, -1, 1, -1, 1, -1}, {10, 4, 11, 6, 10.5f, 5},
+                {5, 2, 9, 3, 9, 1.5f}, {1, -1, 1, 0, 0, -1}, {1, -1, 1, 0, 0, -1}},
+    // Rule 2 wants both the top and the bottom strictly lower.
+    SegmentCase{"Rule2LowerTopLowerBottom", {-1, 1, -1, 1, -1, 1, -1},
+                {2, 10, 8, 9, 8, 8.5f, 8}, {1, 6, 5, 6, 7, 6, 6},
+                {-1, 1, 0, 0, 0, 0, -1}, {-1, 1, 0, 0, 0, 0, -1}},
+    SegmentCase{"Rule2NeedsStrictlyLowerTop", {-1, 1, -1, 1, -1, 1, -1},
+                {2, 10, 8, 9, 8, 9, 8}, {1, 6, 5, 6, 7, 6, 6},
+                {-1, 1, 0, 0, 0, 0, 0}, {-1, 1, 0, 0, 0, 0, 0}},
+    SegmentCase{"Rule2NeedsStrictlyLowerBottom", {-1, 1, -1, 1, -1, 1, -1},
+                {2, 10, 8, 9, 8, 8.5f, 8}, {1, 6, 5, 6, 7, 6, 7},
+                {-1, 1, 0, 0, 0, 0, 0}, {-1, 1, 0, 0, 0, 0, 0}},
+    // Rule 2 is off while a stroke extreme is unset or not above 0.0:
+    // one top seen, one bottom seen, a top at 0.0, a bottom at 0.0.
+    SegmentCase{"Rule2OffWithOneTop", {-1, -1, 1}, {20, 19, 15}, {5, 6, 14}, {-1, 0, 0},
+                {-1, 0, 0}},
+    SegmentCase{"Rule2OffWithOneBottom", {1, 1, -1, 1}, {12, 8, 9, 10}, {4, 7, 3, 9},
+                {1, 0, -1, 0}, {1, 0, -1, 0}},
+    SegmentCase{"Rule2OffWithZeroTop", {1, -1, 1, -1}, {10, 6, 0, 5}, {1, 5, -1, 4},
+                {1, 0, 0, -1}, {1, 0, 0, 0}},
+    SegmentCase{"Rule2OffWithZeroBottom", {-1, 1, -1, 1, -1}, {1, 10, 9, 8, 2},
+                {-5, 2, 3, 7, 0}, {-1, 1, 0, 0, -1}, {-1, 1, 0, 0, 0}},
+    // Bar 6's low equals the pullback low 14: no reversal.
+    SegmentCase{"Rule3NeedsStrictlyLower", {-1, 1, -1, 1, -1, 1, -1, 0},
+                {11, 20, 16, 18, 17, 19, 17, 17}, {10, 15, 14, 15, 15, 16, 14, 13},
+                {-1, 1, 0, 0, 0, 0, 0, 0}, {-1, 1, 0, 0, 0, 0, 0, 0}},
+    // The top moves at bar 3 and the pullback starts again: bar 4 sets
+    // it to 6 (the old 5 is gone), and bar 6 breaks it with 5.5.
+    SegmentCase{"MoveStartsNewPullback", {-1, 1, -1, 1, -1, 1, -1},
+                {2, 10, 8, 12, 9, 12, 9}, {1, 7, 5, 8, 6, 8, 5.5f},
+                {-1, 0, 0, 1, 0, 0, -1}, {-1, 0, 0, 1, 0, 0, 0}}};
+
+const auto kCaseName = [](const auto& info) { return info.param.name; };
+INSTANTIATE_TEST_SUITE_P(Examples, SegmentTest, ::testing::ValuesIn(kCases), kCaseName);
+INSTANTIATE_TEST_SUITE_P(Mirrored, SegmentTest, ::testing::ValuesIn(mirroredCases(kCases)),
+                         kCaseName);
 
 bool marksAlternateOnStrokeBars(const std::vector<float>& out, const std::vector<float>& bi) {
     float previous = 0.0f;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <random>
 #include <span>
@@ -11,6 +12,7 @@
 #include "support/series_gen.h"
 
 namespace vlm {
+namespace {
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
@@ -25,32 +27,40 @@ std::vector<Kxian> mergedBars(std::initializer_list<std::pair<float, float>> bar
     return list;
 }
 
+bool sameKxian(const Kxian& a, const Kxian& b) {
+    return testing::sameBits(std::span(&a.high, 1), std::span(&b.high, 1)) &&
+           testing::sameBits(std::span(&a.low, 1), std::span(&b.low, 1)) &&
+           a.direction == b.direction && a.startIndex == b.startIndex &&
+           a.endIndex == b.endIndex && a.extremeIndex == b.extremeIndex;
+}
+
 struct StrokeShape {
     std::int32_t direction, startIndex, endIndex;
     float high, low;
-    std::int32_t firstBar, lastBar;  // bars of kxianList, consecutive
+    std::size_t first, last;  // positions in the merged list of its first and last merged bar
 };
 
-std::vector<StrokeShape> shapesOf(const BiChuLi& b) {
-    std::vector<StrokeShape> out;
-    for (const Bi& bi : b.biList) {
-        out.push_back({bi.direction, bi.startIndex, bi.endIndex, bi.high, bi.low,
-                       bi.kxianList.front().startIndex, bi.kxianList.back().endIndex});
+// Every field of every stroke; its kxianList must be the merged bars from
+// `first` to `last`, copied whole.
+void expectStrokes(const std::vector<Bi>& strokes, std::span<const Kxian> merged,
+                   const std::vector<StrokeShape>& expected) {
+    ASSERT_EQ(strokes.size(), expected.size());
+    for (std::size_t s = 0; s < strokes.size(); ++s) {
+        const Bi& bi = strokes[s];
+        const StrokeShape& e = expected[s];
+        EXPECT_EQ(bi.direction, e.direction) << "stroke " << s;
+        EXPECT_EQ(bi.startIndex, e.startIndex) << "stroke " << s;
+        EXPECT_EQ(bi.endIndex, e.endIndex) << "stroke " << s;
+        EXPECT_EQ(bi.high, e.high) << "stroke " << s;
+        EXPECT_EQ(bi.low, e.low) << "stroke " << s;
+        ASSERT_LT(e.last, merged.size());
+        const auto want = merged.subspan(e.first, e.last + 1 - e.first);
+        EXPECT_TRUE(std::equal(bi.kxianList.begin(), bi.kxianList.end(), want.begin(), want.end(),
+                               sameKxian))
+            << "stroke " << s << " should hold merged bars " << e.first << " to " << e.last
+            << ", holds " << bi.kxianList.size();
     }
-    return out;
 }
-
-bool operator==(const StrokeShape& a, const StrokeShape& b) {
-    return a.direction == b.direction && a.startIndex == b.startIndex && a.endIndex == b.endIndex &&
-           a.high == b.high && a.low == b.low && a.firstBar == b.firstBar && a.lastBar == b.lastBar;
-}
-
-void PrintTo(const StrokeShape& s, std::ostream* os) {
-    *os << "(" << s.direction << ", " << s.startIndex << ", " << s.endIndex << ", " << s.high
-        << ", " << s.low << ", bars " << s.firstBar << " to " << s.lastBar << ")";
-}
-
-namespace {
 
 struct BuildCase {
     const char* name;
@@ -63,26 +73,45 @@ class BuildTest : public ::testing::TestWithParam<BuildCase> {};
 TEST_P(BuildTest, Strokes) {
     BiChuLi b;
     b.build(GetParam().merged);
-    EXPECT_EQ(shapesOf(b), GetParam().expected);
+    expectStrokes(b.biList, GetParam().merged, GetParam().expected);
 }
+
+// The worked example's falling run: bars 1 to 4 open a down stroke at bar 4.
+std::vector<Kxian> downFromTen(std::initializer_list<std::pair<float, float>> more) {
+    std::vector<std::pair<float, float>> all = {{10, 9}, {9, 8}, {8, 7}, {7, 6}, {6, 5}};
+    all.insert(all.end(), more.begin(), more.end());
+    std::vector<Kxian> list;
+    for (std::int32_t i = 0; i < static_cast<std::int32_t>(all.size()); ++i) {
+        list.push_back(Kxian{all[static_cast<std::size_t>(i)].first,
+                             all[static_cast<std::size_t>(i)].second, 1, i, i, i});
+    }
+    return list;
+}
+
+const StrokeShape kFirstUp = {1, 0, 0, 10, 9, 0, 0};
+const StrokeShape kDownToFour = {-1, 0, 4, 10, 5, 1, 4};
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, BuildTest,
     ::testing::Values(
         BuildCase{"Empty", {}, {}},
         BuildCase{"OneBar", mergedBars({{5, 4}}), {{1, 0, 0, 5, 4, 0, 0}}},
-        BuildCase{"WorkedExample",
-                  mergedBars({{10, 9}, {9, 8}, {8, 7}, {7, 6}, {6, 5}, {7, 6}, {8, 7}, {9, 8},
-                              {10, 9}, {11, 10}}),
-                  {{1, 0, 0, 10, 9, 0, 0}, {-1, 0, 4, 10, 5, 1, 4}, {1, 4, 9, 11, 5, 5, 9}}},
-        BuildCase{"WorkedExampleWithoutLastBar",
-                  mergedBars({{10, 9}, {9, 8}, {8, 7}, {7, 6}, {6, 5}, {7, 6}, {8, 7}, {9, 8},
-                              {10, 9}}),
-                  {{1, 0, 0, 10, 9, 0, 0}, {-1, 0, 4, 10, 5, 1, 4}, {1, 4, 8, 10, 5, 5, 8}}},
+        // The first stroke starts at its merged bar's first input bar and ends at its last.
+        BuildCase{"FirstStrokeOverTwoBars", {Kxian{10, 6, 1, 0, 1, 0}}, {{1, 0, 1, 10, 6, 0, 0}}},
+        BuildCase{"WorkedExample", downFromTen({{7, 6}, {8, 7}, {9, 8}, {10, 9}, {11, 10}}),
+                  {kFirstUp, kDownToFour, {1, 4, 9, 11, 5, 5, 9}}},
+        BuildCase{"WorkedExampleWithoutLastBar", downFromTen({{7, 6}, {8, 7}, {9, 8}, {10, 9}}),
+                  {kFirstUp, kDownToFour, {1, 4, 8, 10, 5, 5, 8}}},
+        // The new up stroke's high is the confirming bar's, not the down stroke's 10.
+        BuildCase{"NewUpStrokeTakesConfirmingHigh",
+                  downFromTen({{7, 6}, {8, 7}, {9, 8}, {9.5f, 8.5f}}),
+                  {kFirstUp, kDownToFour, {1, 4, 8, 9.5f, 5, 5, 8}}},
         BuildCase{"ThreePendingNeverOpen", mergedBars({{100, 99}, {9, 8}, {1, 0}, {-50, -60}}),
                   {{1, 0, 0, 100, 99, 0, 0}}},
         BuildCase{"EqualHighExtends", mergedBars({{10, 9}, {9, 8}, {10, 9.5f}, {9.5f, 9}}),
                   {{1, 0, 2, 10, 9, 0, 2}}},
+        BuildCase{"EqualLowExtends", downFromTen({{7, 6}, {6.5f, 5}, {6, 5.5f}}),
+                  {kFirstUp, {-1, 0, 6, 10, 5, 1, 6}}},
         // The bar that confirms sets the extreme, not the lower bar before the run.
         BuildCase{"ConfirmingBarIsTheExtreme",
                   mergedBars({{30, 25}, {20, 5}, {21, 10}, {20.5f, 9}, {20.2f, 8}, {19.9f, 7}}),
@@ -94,8 +123,54 @@ INSTANTIATE_TEST_SUITE_P(
         BuildCase{"RunWithoutLowerLowStaysPending",
                   mergedBars({{30, 25}, {20, 5}, {21, 10}, {20.5f, 9}, {20.2f, 8}}),
                   {{1, 0, 0, 30, 25, 0, 0}}},
+        // Equal prices break a run of three and do not confirm, in both directions.
+        BuildCase{"EqualLowBreaksTheRun",
+                  mergedBars({{30, 25}, {20, 10}, {19, 9}, {18.5f, 9}, {18, 8}}),
+                  {{1, 0, 0, 30, 25, 0, 0}}},
+        BuildCase{"EqualLowDoesNotConfirm",
+                  mergedBars({{30, 25}, {20, 10}, {19, 9}, {18, 8}, {18.5f, 8}}),
+                  {{1, 0, 0, 30, 25, 0, 0}}},
+        BuildCase{"EqualHighBreaksTheRun",
+                  downFromTen({{7, 6}, {8, 7}, {8, 7.5f}, {9, 8}, {9.5f, 8.5f}}),
+                  {kFirstUp, kDownToFour}},
+        BuildCase{"EqualHighDoesNotConfirm", downFromTen({{7, 6}, {8, 7}, {9, 8}, {9, 8.5f}}),
+                  {kFirstUp, kDownToFour}},
         BuildCase{"NaNHighNeverExtends", mergedBars({{10, 9}, {kNaN, 9.5f}}),
-                  {{1, 0, 0, 10, 9, 0, 0}}}),
+                  {{1, 0, 0, 10, 9, 0, 0}}},
+        BuildCase{"NaNLowNeverExtends", downFromTen({{7, kNaN}}), {kFirstUp, kDownToFour}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Bars merged first, so a stroke's last merged bar can cover several input
+// bars: the stroke ends at the last of them, its mark sits on the extreme.
+struct BarsCase {
+    const char* name;
+    std::vector<float> high, low;
+    std::vector<StrokeShape> strokes;
+    std::vector<float> signal;
+};
+
+class StrokesFromBarsTest : public ::testing::TestWithParam<BarsCase> {};
+
+TEST_P(StrokesFromBarsTest, StrokesAndSignal) {
+    const BarsCase& c = GetParam();
+    KxianChuLi chuLi;
+    chuLi.AddKxians(c.high, c.low);
+    BiChuLi b;
+    b.build(chuLi.kxianList);
+    expectStrokes(b.biList, chuLi.kxianList, c.strokes);
+    EXPECT_EQ(CalcBiSignal(c.high, c.low), c.signal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, StrokesFromBarsTest,
+    ::testing::Values(
+        BarsCase{"FirstStrokeOverTwoBars", {10, 9.5f}, {5, 6}, {{1, 0, 1, 10, 6, 0, 0}}, {1, 0}},
+        BarsCase{"DownStrokeEndsAfterItsMark", {10, 9, 8, 7, 6, 5.8f}, {9, 8, 7, 6, 5, 5.2f},
+                 {kFirstUp, {-1, 0, 5, 10, 5, 1, 4}}, {1, 0, 0, 0, -1, 0}},
+        BarsCase{"UpStrokeEndsAfterItsMark", {10, 9, 8, 7, 6, 7, 8, 9, 10.5f, 10.3f},
+                 {9, 8, 7, 6, 5, 6, 7, 8, 9, 9.2f},
+                 {kFirstUp, kDownToFour, {1, 4, 9, 10.5f, 5, 5, 8}},
+                 {1, 0, 0, 0, -1, 0, 0, 0, 1, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct SignalCase {
@@ -179,6 +254,50 @@ TEST(ConfirmBi, OtherDirectionsNeverConfirm) {
     EXPECT_FALSE(confirmBi(list, 2));
 }
 
+// Taking the merged bars one call at a time builds the same strokes, and
+// the preview of each bar names what taking it then does.
+TEST(StrokeProperties, BarByBarMatchesBuild) {
+    for (testing::Shape shape : testing::kAllShapes) {
+        for (std::uint32_t seed = 1; seed <= 5; ++seed) {
+            const testing::Bars bars = testing::makeBars(shape, 400, seed);
+            KxianChuLi chuLi;
+            chuLi.AddKxians(bars.high, bars.low);
+            const std::vector<Kxian>& merged = chuLi.kxianList;
+            BiChuLi whole;
+            whole.build(merged);
+            BiChuLi stepwise;
+            for (std::size_t k = 0; k < merged.size(); ++k) {
+                const StrokeStep predicted = stepwise.preview(merged[k]);
+                const std::size_t strokesBefore = stepwise.biList.size();
+                const std::int32_t endBefore =
+                    strokesBefore == 0 ? -1 : stepwise.biList.back().endIndex;
+                stepwise.add(merged, k);
+                const std::size_t strokesAfter = stepwise.biList.size();
+                StrokeStep seen = StrokeStep::Pends;
+                if (strokesAfter > strokesBefore) {
+                    seen = strokesBefore == 0 ? StrokeStep::OpensFirst : StrokeStep::Confirms;
+                } else if (stepwise.biList.back().endIndex != endBefore) {
+                    seen = StrokeStep::Extends;
+                }
+                ASSERT_EQ(predicted, seen) << testing::shapeName(shape) << " seed " << seed
+                                           << " merged bar " << k;
+            }
+            ASSERT_EQ(stepwise.biList.size(), whole.biList.size());
+            for (std::size_t s = 0; s < whole.biList.size(); ++s) {
+                const Bi& a = stepwise.biList[s];
+                const Bi& b = whole.biList[s];
+                EXPECT_TRUE(a.direction == b.direction && a.startIndex == b.startIndex &&
+                            a.endIndex == b.endIndex &&
+                            testing::sameBits(std::span(&a.high, 1), std::span(&b.high, 1)) &&
+                            testing::sameBits(std::span(&a.low, 1), std::span(&b.low, 1)) &&
+                            std::equal(a.kxianList.begin(), a.kxianList.end(),
+                                       b.kxianList.begin(), b.kxianList.end(), sameKxian))
+                    << testing::shapeName(shape) << " seed " << seed << " stroke " << s;
+            }
+        }
+    }
+}
+
 TEST(StrokeProperties, HoldOnGeneratedSeries) {
     for (testing::Shape shape : testing::kAllShapes) {
         for (std::uint32_t seed = 1; seed <= 15; ++seed) {
@@ -195,8 +314,24 @@ TEST(StrokeProperties, HoldOnGeneratedSeries) {
                 EXPECT_EQ(bi.direction, s % 2 == 0 ? 1 : -1);
                 EXPECT_GE(bi.kxianList.size(), s == 0 ? 1u : 4u);
                 EXPECT_EQ(bi.endIndex, bi.kxianList.back().endIndex);
+                // The extreme is the last merged bar's; the other price is
+                // carried over from the stroke before (the first bar's, for
+                // the first stroke).
+                const Kxian& last = bi.kxianList.back();
+                const float& extreme = bi.direction == 1 ? bi.high : bi.low;
+                const float& lastExtreme = bi.direction == 1 ? last.high : last.low;
+                EXPECT_TRUE(testing::sameBits(std::span(&extreme, 1), std::span(&lastExtreme, 1)))
+                    << testing::shapeName(shape) << " seed " << seed << " stroke " << s;
+                const float& carried = bi.direction == 1 ? bi.low : bi.high;
+                const float& from = s == 0 ? chuLi.kxianList.front().low
+                                           : (bi.direction == 1 ? b.biList[s - 1].low
+                                                                : b.biList[s - 1].high);
+                EXPECT_TRUE(testing::sameBits(std::span(&carried, 1), std::span(&from, 1)))
+                    << testing::shapeName(shape) << " seed " << seed << " stroke " << s;
                 if (s > 0) {
                     EXPECT_EQ(bi.startIndex, b.biList[s - 1].endIndex);
+                } else {
+                    EXPECT_EQ(bi.startIndex, 0);
                 }
                 for (const Kxian& k : bi.kxianList) {
                     ASSERT_LT(next, chuLi.kxianList.size());
@@ -216,6 +351,10 @@ TEST(StrokeProperties, HoldOnGeneratedSeries) {
                 ++marks;
             }
             EXPECT_EQ(marks, b.biList.size());
+            for (const Bi& bi : b.biList) {
+                EXPECT_EQ(signal[static_cast<std::size_t>(bi.kxianList.back().extremeIndex)],
+                          static_cast<float>(bi.direction));
+            }
         }
     }
 }
