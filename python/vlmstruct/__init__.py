@@ -154,7 +154,6 @@ class _Bars:
         else:
             shown = [str(d) for d in dates]
             keys = shown
-        self.times = pd.DatetimeIndex(pd.to_datetime(shown)) if not isinstance(shown, pd.DatetimeIndex) else shown
         order = _date_order(keys)
         if order["bad"] is not None:
             row = order["bad"]
@@ -163,6 +162,8 @@ class _Bars:
             earlier, later = order["duplicate"]
             raise ValueError(f"duplicate date {shown[later]} in {where} (rows {df.index[earlier]!r} and "
                              f"{df.index[later]!r})")
+        # Valid and distinct by now, so they convert.
+        self.times = shown if isinstance(shown, pd.DatetimeIndex) else pd.DatetimeIndex(pd.to_datetime(shown))
         if order["order"] is not None:
             warnings.warn(f"{caller}: rows were not in date order; sorted ascending", stacklevel=3)
             positions = order["order"]
