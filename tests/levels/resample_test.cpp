@@ -129,6 +129,17 @@ const SessionCase kSessionCases[] = {
          tradingDay(s, "2024-01-03");
      },
      "day", Bins::Session, {"2024-01-02 15:00", "2024-01-03 15:00"}, {240, 240}, false},
+    {"GapOfExactlyTheThresholdKeepsTheSession",
+     [](Series& s) {
+         s.minutes("2024-01-02", "09:31", "09:40");
+         s.minutes("2024-01-02", "09:56", "10:10");  // 16 minutes after 09:40
+     },
+     "30min", Bins::Session, {"2024-01-02 10:00", "2024-01-02 10:10"}, {15, 10}, true},
+    {"MissingHalfHourBarKeepsTheSession",
+     [](Series& s) {
+         for (const char* t : {"10:00", "10:30", "11:30", "12:00"}) s.add(at(std::string("2024-01-02 ") + t));
+     },
+     "60min", Bins::Session, {"2024-01-02 10:30", "2024-01-02 11:30", "2024-01-02 12:00"}, {2, 1, 1}, true},
     {"IntradayWeekEndingOnFriday",
      [](Series& s) {
          tradingDay(s, "2024-01-04");
@@ -186,6 +197,7 @@ struct CalendarCase {
 
 const CalendarCase kCalendarCases[] = {
     {"WeeksEndingFriday", "2024-01-01", "2024-01-12", "week", {"2024-01-05", "2024-01-12"}, false},
+    {"WeekEndingThursday", "2024-01-01", "2024-01-11", "week", {"2024-01-05", "2024-01-11"}, true},
     {"WeekEndingWednesday", "2024-01-01", "2024-01-10", "week", {"2024-01-05", "2024-01-10"}, true},
     {"IsoWeekAcrossTheNewYear", "2024-12-30", "2025-01-06", "week", {"2025-01-03", "2025-01-06"}, true},
     {"MonthEndingOnItsLastFriday", "2024-02-26", "2024-03-29", "month", {"2024-02-29", "2024-03-29"}, false},
