@@ -1,6 +1,8 @@
 // Our own profile-file layer where the system has none: sections in square
 // brackets, key=value lines, names matched without regard to ASCII case,
-// values without their surrounding white space. Files are UTF-8.
+// values without their surrounding white space. Files are UTF-8; a byte that
+// is not part of a well-formed sequence is carried through untouched, so a
+// damaged file keeps its line and section structure when a value is written.
 #include <algorithm>
 #include <cstdint>
 #include <cwchar>
@@ -15,11 +17,17 @@ namespace vlm::profile {
 
 namespace {
 
+// A stray byte b is held as the code point kEscapedByte + b while the file is
+// in memory and written back as that same byte.
+constexpr std::uint32_t kEscapedByte = 0xDC00;
+
 std::string toUtf8(const std::wstring& w) {
     std::string out;
     for (wchar_t wc : w) {
         const auto c = static_cast<std::uint32_t>(wc);
-        if (c < 0x80) {
+        if (c >= kEscapedByte + 0x80 && c <= kEscapedByte + 0xFF) {
+            out += static_cast<char>(c - kEscapedByte);
+        } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
             out += static_cast<char>(0xC0 | (c >> 6));
@@ -38,18 +46,32 @@ std::string toUtf8(const std::wstring& w) {
     return out;
 }
 
+// Only shortest-form sequences of real code points are decoded; anything else
+// (a lone continuation byte, a cut-off or overlong sequence, a surrogate) is a
+// stray byte. Decoding those leniently could turn "\xC0\x8A" into a line break
+// and split a line when the file is written back.
 std::wstring fromUtf8(const std::string& s) {
     std::wstring out;
+    const auto byte = [&s](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(s[i])); };
+    const auto continuation = [&](std::size_t i) { return i < s.size() && (byte(i) & 0xC0) == 0x80; };
     for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::uint32_t cp = c;
-        std::size_t extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-        if (extra > 0) cp = c & (0x3F >> extra);
-        for (std::size_t k = 1; k <= extra && i + k < s.size(); ++k) {
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        const std::uint32_t c = byte(i);
+        const std::size_t extra = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 0;
+        const std::uint32_t low = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;  // shortest form's floor
+        std::uint32_t cp = extra == 0 ? c : c & (0x3Fu >> extra);
+        bool wellFormed = c < 0x80 || extra > 0;
+        for (std::size_t k = 1; wellFormed && k <= extra; ++k) {
+            wellFormed = continuation(i + k);
+            if (wellFormed) cp = (cp << 6) | (byte(i + k) & 0x3F);
         }
-        out += static_cast<wchar_t>(cp);
-        i += extra + 1;
+        wellFormed = wellFormed && (extra == 0 || cp >= low) && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        if (wellFormed) {
+            out += static_cast<wchar_t>(cp);
+            i += extra + 1;
+        } else {
+            out += static_cast<wchar_t>(kEscapedByte + c);
+            i += 1;
+        }
     }
     return out;
 }
