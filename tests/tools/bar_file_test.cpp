@@ -71,6 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
         GoodCase{"ChineseUtf8", "日期,时间,开盘,最高,最低,收盘,成交量,成交额\n2024-01-31,10:00,1,2,1,2,5,9\n",
                  {"2024-01-31 10:00"}, {2}, {1}, true, false, {5}},
         GoodCase{"ChineseGbk", kGbkHeader + "2024-01-31,1,2,1,2,5\n", {"2024-01-31"}, {2}, {1}, true, false, {5}},
+        // 0x80 is the euro sign in GBK: one byte that takes three of UTF-8.
+        GoodCase{"GbkThatTriplesInUtf8", "date,name,high,low\n2024-01-31," + std::string(200, '\x80') + ",2,1\n",
+                 {"2024-01-31"}, {2}, {1}},
         // Vendor exports: codes and turnover are never taken for dates or volumes.
         GoodCase{"TushareNewestFirst",
                  "ts_code,trade_date,open,high,low,close,vol,amount\n"

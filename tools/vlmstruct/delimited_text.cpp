@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 namespace vlmstruct {
 
@@ -41,19 +42,27 @@ std::string convert(const std::string& in, std::size_t skipped, const char* from
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         throw BarFileError(name + ": cannot decode " + std::string(from) + " here");
     }
-    // Two bytes of GBK or UTF-16 never take more than four of UTF-8.
+    const std::unique_ptr<void, int (*)(iconv_t)> closer(cd, iconv_close);
+    // A single GBK byte can take three of UTF-8 (0x80 is the euro sign), so
+    // the output grows whenever it is full rather than being sized up front.
     std::string out(in.size() * 2 + 16, '\0');
     char* src = const_cast<char*>(in.data());
     std::size_t srcLeft = in.size();
-    char* dst = out.data();
-    std::size_t dstLeft = out.size();
-    const std::size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
+    std::size_t written = 0;
+    std::size_t rc = 0;
+    for (;;) {
+        char* dst = out.data() + written;
+        std::size_t dstLeft = out.size() - written;
+        rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        written = out.size() - dstLeft;
+        if (rc != static_cast<std::size_t>(-1) || errno != E2BIG) break;
+        out.resize(out.size() * 2);
+    }
     if (rc == static_cast<std::size_t>(-1)) {
         throw BarFileError(name + ": " + complaint + " (byte " + std::to_string(skipped + in.size() - srcLeft + 1) +
                            ")");
     }
-    out.resize(out.size() - dstLeft);
+    out.resize(written);
     return out;
 }
 
