@@ -91,9 +91,8 @@ std::string levelsAsOfCsv(const BarSeries& bars, const std::vector<vlm::levels::
     for (const std::string& d : bars.dates) time.push_back(barTime(d));
     // The whole file must make every level, as analyze --levels has it; a
     // prefix may not yet.
-    for (const vlm::levels::Period& period : periods) {
-        vlm::levels::CheckBaseInterval(period, vlm::levels::BaseInterval(time));
-    }
+    const vlm::levels::Seconds interval = vlm::levels::BaseInterval(time);
+    for (const vlm::levels::Period& period : periods) vlm::levels::CheckBaseInterval(period, interval);
     vlm::levels::LevelReplay replay(periods, resample, points);
 
     const auto columns = vlm::AsOfColumns();
