@@ -1,6 +1,9 @@
 #include "levels/resample.h"
 
 #include <algorithm>
+#include <bit>
+#include <memory>
+#include <type_traits>
 #include <charconv>
 #include <stdexcept>
 #include <utility>
@@ -19,6 +22,11 @@ Seconds timeOfDay(Seconds t) { return t - dayOf(t) * kDay; }
 // 1 Monday .. 7 Sunday; 1970-01-01 was a Thursday.
 int isoWeekday(std::int64_t days) { return static_cast<int>(days + 3 - floorDiv(days + 3, 7) * 7) + 1; }
 
+Seconds defaultGap(Seconds interval, const ResampleOptions& options) {
+    if (options.sessionGap > 0) return options.sessionGap;
+    return std::max(2 * interval, interval + 15 * kMinute);
+}
+
 bool validMinutes(int n) {
     if (n <= 0) return false;
     if (n <= 60) return 60 % n == 0;
@@ -33,31 +41,6 @@ struct Bin {
     Seconds end = 0;  // intraday bins only
     bool operator==(const Bin& o) const { return major == o.major && minor == o.minor; }
 };
-
-// Whether the day of the last bar is over: bars of coarser-than-intraday
-// bases are whole days; otherwise the day has reached the latest time of day
-// at which an earlier day ended.
-bool dayComplete(std::span<const Seconds> time, Seconds interval) {
-    if (interval >= kDay) return true;
-    const std::int64_t lastDay = dayOf(time.back());
-    bool earlier = false;
-    Seconds usualClose = 0;
-    for (std::size_t i = 0; i + 1 < time.size(); ++i) {
-        if (dayOf(time[i]) != dayOf(time[i + 1]) && dayOf(time[i]) < lastDay) {
-            usualClose = earlier ? std::max(usualClose, timeOfDay(time[i])) : timeOfDay(time[i]);
-            earlier = true;
-        }
-    }
-    return earlier && timeOfDay(time.back()) >= usualClose;
-}
-
-// No weekday is left in the period after `days` up to and including `lastDay`.
-bool onlyWeekendLeft(std::int64_t days, std::int64_t lastDay) {
-    for (std::int64_t d = days + 1; d <= lastDay; ++d) {
-        if (isoWeekday(d) <= 5) return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -123,59 +106,36 @@ Seconds BaseInterval(std::span<const Seconds> time) {
 }
 
 Seconds SessionGap(std::span<const Seconds> time, const ResampleOptions& options) {
-    if (options.sessionGap > 0) return options.sessionGap;
-    const Seconds interval = BaseInterval(time);
-    return std::max(2 * interval, interval + 15 * kMinute);
+    return defaultGap(BaseInterval(time), options);
 }
 
-LevelBars Resample(const BaseBars& base, const Period& period, const ResampleOptions& options) {
-    const std::size_t n = base.time.size();
-    const auto covers = [n](std::span<const float> s) { return s.empty() || s.size() == n; };
-    if (base.high.size() != n || base.low.size() != n || !covers(base.open) || !covers(base.close) ||
-        !covers(base.volume)) {
-        throw std::invalid_argument("every base series must have one value per bar time");
-    }
-    for (std::size_t i = 1; i < n; ++i) {
-        if (base.time[i] <= base.time[i - 1]) {
-            throw std::invalid_argument("base bar " + std::to_string(i) +
-                                        " is not later than the bar before it");
-        }
-    }
-    const bool intraday = period.unit == Period::Unit::Minute;
-    if (intraday && !validMinutes(period.minutes)) {
-        throw std::invalid_argument("an intraday level divides an hour or is whole hours dividing a day");
-    }
-    const Seconds interval = BaseInterval(base.time);
-    const Seconds width = static_cast<Seconds>(period.minutes) * kMinute;
-    if (intraday && interval > width) {
-        throw std::invalid_argument("the base bars are " + std::to_string(interval / kMinute) +
-                                    " minutes apart: a " + PeriodName(period) +
-                                    " level needs bars at most " + std::to_string(period.minutes) +
-                                    " minutes apart");
-    }
-    const Seconds gap = SessionGap(base.time, options);
+namespace {
 
-    LevelBars out;
-    std::int64_t session = -1;
-    Seconds sessionFirst = 0;
-    Bin current;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Seconds t = base.time[i];
-        if (i == 0 || t - base.time[i - 1] > gap) {
-            ++session;
-            sessionFirst = t;
+// Bars of one period: the bin of each bar in turn, sessions counted as the
+// bars arrive.
+class Binner {
+public:
+    Binner(const Period& period, Bins bins, Seconds sessionGap)
+        : period_(period), bins_(bins), gap_(sessionGap), width_(static_cast<Seconds>(period.minutes) * kMinute) {}
+
+    Bin next(Seconds t) {
+        if (first_ || t - previous_ > gap_) {
+            ++session_;
+            sessionFirst_ = t;
         }
+        first_ = false;
+        previous_ = t;
         Bin bin;
-        switch (period.unit) {
+        switch (period_.unit) {
             case Period::Unit::Minute:
-                if (options.bins == Bins::Session) {
-                    bin.major = session;
-                    bin.minor = (t - sessionFirst) / width;
-                    bin.end = sessionFirst + (bin.minor + 1) * width;
+                if (bins_ == Bins::Session) {
+                    bin.major = session_;
+                    bin.minor = (t - sessionFirst_) / width_;
+                    bin.end = sessionFirst_ + (bin.minor + 1) * width_;
                 } else {
                     bin.major = dayOf(t);
-                    bin.minor = timeOfDay(t) / width;
-                    bin.end = bin.major * kDay + (bin.minor + 1) * width;
+                    bin.minor = timeOfDay(t) / width_;
+                    bin.end = bin.major * kDay + (bin.minor + 1) * width_;
                 }
                 break;
             case Period::Unit::Day: bin.major = dayOf(t); break;
@@ -188,41 +148,81 @@ LevelBars Resample(const BaseBars& base, const Period& period, const ResampleOpt
                 break;
             }
         }
-        const auto bar = static_cast<std::int32_t>(i);
-        if (i == 0 || !(bin == current)) {
-            current = bin;
-            out.time.push_back(t);
-            out.high.push_back(base.high[i]);
-            out.low.push_back(base.low[i]);
-            if (!base.open.empty()) out.open.push_back(base.open[i]);
-            if (!base.close.empty()) out.close.push_back(base.close[i]);
-            if (!base.volume.empty()) out.volume.push_back(base.volume[i]);
-            out.firstBase.push_back(bar);
-            out.lastBase.push_back(bar);
-            continue;
-        }
-        out.time.back() = t;
-        out.high.back() = base.high[i] > out.high.back() ? base.high[i] : out.high.back();
-        out.low.back() = base.low[i] < out.low.back() ? base.low[i] : out.low.back();
-        if (!base.close.empty()) out.close.back() = base.close[i];
-        if (!base.volume.empty()) out.volume.back() += base.volume[i];
-        out.lastBase.back() = bar;
+        return bin;
     }
-    if (n == 0) return out;
 
-    const Seconds last = base.time.back();
+private:
+    Period period_;
+    Bins bins_;
+    Seconds gap_;
+    Seconds width_;
+    bool first_ = true;
+    Seconds previous_ = 0;
+    std::int64_t session_ = -1;
+    Seconds sessionFirst_ = 0;
+};
+
+// Base bar i opens a level bar or joins the last one.
+void addBar(LevelBars& out, const BaseBars& base, std::size_t i, bool opens) {
+    const auto bar = static_cast<std::int32_t>(i);
+    if (opens) {
+        out.time.push_back(base.time[i]);
+        out.high.push_back(base.high[i]);
+        out.low.push_back(base.low[i]);
+        if (!base.open.empty()) out.open.push_back(base.open[i]);
+        if (!base.close.empty()) out.close.push_back(base.close[i]);
+        if (!base.volume.empty()) out.volume.push_back(base.volume[i]);
+        out.firstBase.push_back(bar);
+        out.lastBase.push_back(bar);
+        return;
+    }
+    out.time.back() = base.time[i];
+    out.high.back() = base.high[i] > out.high.back() ? base.high[i] : out.high.back();
+    out.low.back() = base.low[i] < out.low.back() ? base.low[i] : out.low.back();
+    if (!base.close.empty()) out.close.back() = base.close[i];
+    if (!base.volume.empty()) out.volume.back() += base.volume[i];
+    out.lastBase.back() = bar;
+}
+
+// Whether the day of the last bar is over: bars of coarser-than-intraday
+// bases are whole days; otherwise the day has reached the latest time of day
+// at which an earlier day ended.
+class DayEnds {
+public:
+    // Two consecutive bars.
+    void step(Seconds before, Seconds after) {
+        if (dayOf(before) == dayOf(after)) return;
+        usualClose_ = earlier_ ? std::max(usualClose_, timeOfDay(before)) : timeOfDay(before);
+        earlier_ = true;
+    }
+    [[nodiscard]] bool complete(Seconds last, Seconds interval) const {
+        if (interval >= kDay) return true;
+        return earlier_ && timeOfDay(last) >= usualClose_;
+    }
+
+private:
+    bool earlier_ = false;
+    Seconds usualClose_ = 0;
+};
+
+// No weekday is left in the period after `days` up to and including `lastDay`.
+bool onlyWeekendLeft(std::int64_t days, std::int64_t lastDay) {
+    for (std::int64_t d = days + 1; d <= lastDay; ++d) {
+        if (isoWeekday(d) <= 5) return false;
+    }
+    return true;
+}
+
+// Whether the period of the last bar, in bin `current`, may still take bars.
+bool lastUnfinished(const Period& period, const Bin& current, Seconds last, Seconds interval,
+                    const DayEnds& days) {
     const std::int64_t lastDay = dayOf(last);
     switch (period.unit) {
-        case Period::Unit::Minute:
-            out.lastUnfinished = interval == 0 || last + interval < current.end;
-            break;
-        case Period::Unit::Day:
-            out.lastUnfinished = !dayComplete(base.time, interval);
-            break;
+        case Period::Unit::Minute: return interval == 0 || last + interval < current.end;
+        case Period::Unit::Day: return !days.complete(last, interval);
         case Period::Unit::Week: {
             const std::int64_t sunday = current.major * 7 + 3;  // the week's last day
-            out.lastUnfinished = !dayComplete(base.time, interval) || !onlyWeekendLeft(lastDay, sunday);
-            break;
+            return !days.complete(last, interval) || !onlyWeekendLeft(lastDay, sunday);
         }
         case Period::Unit::Month: {
             int y = 0;
@@ -230,11 +230,189 @@ LevelBars Resample(const BaseBars& base, const Period& period, const ResampleOpt
             CivilFromDays(lastDay, y, m, d);
             const std::int64_t monthEnd =
                 (m == 12 ? DaysFromCivil(y + 1, 1, 1) : DaysFromCivil(y, m + 1, 1)) - 1;
-            out.lastUnfinished = !dayComplete(base.time, interval) || !onlyWeekendLeft(lastDay, monthEnd);
-            break;
+            return !days.complete(last, interval) || !onlyWeekendLeft(lastDay, monthEnd);
         }
     }
+    return true;
+}
+
+bool fits(const Period& period, Seconds interval) {
+    return period.unit != Period::Unit::Minute || interval <= static_cast<Seconds>(period.minutes) * kMinute;
+}
+
+void checkSeries(const BaseBars& base) {
+    const std::size_t n = base.time.size();
+    const auto covers = [n](std::span<const float> s) { return s.empty() || s.size() == n; };
+    if (base.high.size() != n || base.low.size() != n || !covers(base.open) || !covers(base.close) ||
+        !covers(base.volume)) {
+        throw std::invalid_argument("every base series must have one value per bar time");
+    }
+}
+
+void checkPeriod(const Period& period) {
+    if (period.unit == Period::Unit::Minute && !validMinutes(period.minutes)) {
+        throw std::invalid_argument("an intraday level divides an hour or is whole hours dividing a day");
+    }
+}
+
+void outOfOrder(std::size_t i) {
+    throw std::invalid_argument("base bar " + std::to_string(i) + " is not later than the bar before it");
+}
+
+template <typename T>
+bool sameAt(const std::vector<T>& a, const std::vector<T>& b, std::size_t k) {
+    if (a.empty() || b.empty()) return a.empty() == b.empty();
+    if constexpr (std::is_same_v<T, float>) {
+        return std::bit_cast<std::uint32_t>(a[k]) == std::bit_cast<std::uint32_t>(b[k]);
+    } else {
+        return a[k] == b[k];
+    }
+}
+
+// How many bars from the first two lists share.
+std::size_t sameLeadingBars(const LevelBars& a, const LevelBars& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t k = 0; k < n; ++k) {
+        if (!sameAt(a.time, b.time, k) || !sameAt(a.open, b.open, k) || !sameAt(a.high, b.high, k) ||
+            !sameAt(a.low, b.low, k) || !sameAt(a.close, b.close, k) || !sameAt(a.volume, b.volume, k) ||
+            !sameAt(a.firstBase, b.firstBase, k) || !sameAt(a.lastBase, b.lastBase, k)) {
+            return k;
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
+void CheckBaseInterval(const Period& period, Seconds interval) {
+    if (!fits(period, interval)) {
+        throw std::invalid_argument("the base bars are " + std::to_string(interval / kMinute) +
+                                    " minutes apart: a " + PeriodName(period) +
+                                    " level needs bars at most " + std::to_string(period.minutes) +
+                                    " minutes apart");
+    }
+}
+
+LevelBars Resample(const BaseBars& base, const Period& period, const ResampleOptions& options) {
+    checkSeries(base);
+    const std::size_t n = base.time.size();
+    for (std::size_t i = 1; i < n; ++i) {
+        if (base.time[i] <= base.time[i - 1]) outOfOrder(i);
+    }
+    checkPeriod(period);
+    const Seconds interval = BaseInterval(base.time);
+    CheckBaseInterval(period, interval);
+
+    LevelBars out;
+    Binner binner(period, options.bins, SessionGap(base.time, options));
+    DayEnds days;
+    Bin current;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Bin bin = binner.next(base.time[i]);
+        addBar(out, base, i, i == 0 || !(bin == current));
+        current = bin;
+        if (i > 0) days.step(base.time[i - 1], base.time[i]);
+    }
+    if (n == 0) return out;
+    out.lastUnfinished = lastUnfinished(period, current, base.time.back(), interval, days);
     return out;
+}
+
+// The running state of Resample's one pass, plus the interval and session
+// gap of the bars so far. A smaller gap between two bars than any before
+// lowers the interval, and with it the default session gap: the sessions,
+// and so the bins, are then counted again over every bar.
+struct LevelResampler::State {
+    Period period;
+    ResampleOptions options;
+    bool binsFollowGap = false;  // intraday session bins with the default gap
+    std::size_t taken = 0;
+    bool withOpen = false, withClose = false, withVolume = false;
+    Seconds interval = 0;
+    Seconds gap = 0;
+    bool coarse = false;
+    Binner binner;
+    DayEnds days;
+    Bin current;
+    LevelBars bars;
+
+    State(const Period& p, const ResampleOptions& o)
+        : period(p), options(o), binsFollowGap(p.unit == Period::Unit::Minute && o.bins == Bins::Session &&
+                                                o.sessionGap <= 0),
+          gap(defaultGap(0, o)), binner(p, o.bins, gap) {}
+
+    void binAll(const BaseBars& base) {
+        bars = LevelBars{};
+        binner = Binner(period, options.bins, gap);
+        for (std::size_t i = 0; i < base.time.size(); ++i) {
+            const Bin bin = binner.next(base.time[i]);
+            addBar(bars, base, i, i == 0 || !(bin == current));
+            current = bin;
+        }
+    }
+};
+
+LevelResampler::LevelResampler(const Period& period, const ResampleOptions& options) {
+    checkPeriod(period);
+    state_ = std::make_unique<State>(period, options);
+}
+
+LevelResampler::~LevelResampler() = default;
+LevelResampler::LevelResampler(LevelResampler&&) noexcept = default;
+LevelResampler& LevelResampler::operator=(LevelResampler&&) noexcept = default;
+
+const LevelBars& LevelResampler::bars() const { return state_->bars; }
+bool LevelResampler::tooCoarse() const { return state_->coarse; }
+Seconds LevelResampler::interval() const { return state_->interval; }
+
+std::size_t LevelResampler::push(const BaseBars& soFar) {
+    State& s = *state_;
+    const std::size_t i = s.taken;
+    if (soFar.time.size() != i + 1) {
+        throw std::invalid_argument("push the base bars one at a time, each call with every bar so far");
+    }
+    checkSeries(soFar);
+    if (i == 0) {
+        s.withOpen = !soFar.open.empty();
+        s.withClose = !soFar.close.empty();
+        s.withVolume = !soFar.volume.empty();
+    } else if (s.withOpen != !soFar.open.empty() || s.withClose != !soFar.close.empty() ||
+               s.withVolume != !soFar.volume.empty()) {
+        throw std::invalid_argument("the base series given must be the same at every push");
+    }
+    const Seconds t = soFar.time[i];
+    bool binAgain = false;
+    if (i > 0) {
+        const Seconds before = soFar.time[i - 1];
+        if (t <= before) outOfOrder(i);
+        s.days.step(before, t);
+        if (s.interval == 0 || t - before < s.interval) {
+            s.interval = t - before;
+            const bool coarse = !fits(s.period, s.interval);
+            const Seconds gap = defaultGap(s.interval, s.options);
+            binAgain = (s.coarse && !coarse) || (s.binsFollowGap && gap != s.gap);
+            s.gap = gap;
+            s.coarse = coarse;
+        }
+    }
+    s.taken = i + 1;
+    if (s.coarse) {
+        s.bars = LevelBars{};
+        return 0;
+    }
+    std::size_t unchanged = 0;
+    if (binAgain) {
+        const LevelBars before = std::move(s.bars);
+        s.binAll(soFar);
+        unchanged = sameLeadingBars(before, s.bars);
+    } else {
+        const Bin bin = s.binner.next(t);
+        addBar(s.bars, soFar, i, i == 0 || !(bin == s.current));
+        s.current = bin;
+        unchanged = s.bars.size() - 1;
+    }
+    s.bars.lastUnfinished = lastUnfinished(s.period, s.current, t, s.interval, s.days);
+    return unchanged;
 }
 
 }  // namespace vlm::levels

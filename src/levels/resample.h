@@ -3,6 +3,7 @@
 // and monthly, open first, high max, low min, close last, volume summed.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -63,6 +64,43 @@ struct LevelBars {
 // Throws std::invalid_argument for times out of order, series of different
 // lengths, or an intraday period shorter than the base interval.
 LevelBars Resample(const BaseBars& base, const Period& period, const ResampleOptions& options = {});
+
+// Resample of a growing base series: after every push, bars() is what
+// Resample gives on the bars so far, its last bar unfinished or not as
+// Resample says, in time proportional to the bars pushed (the bins are
+// counted again only when a smaller gap between two bars than any before
+// changes the default session gap).
+class LevelResampler {
+public:
+    // Throws std::invalid_argument for an intraday period Resample refuses.
+    explicit LevelResampler(const Period& period, const ResampleOptions& options = {});
+    ~LevelResampler();
+    LevelResampler(LevelResampler&&) noexcept;
+    LevelResampler& operator=(LevelResampler&&) noexcept;
+
+    // Takes the last bar of `soFar`, whose other bars are those of the
+    // earlier pushes, the same series given each time. Returns how many
+    // level bars, from the first, are as they were before the push. Throws
+    // std::invalid_argument as Resample does for the bars so far, except
+    // for bars too coarse for the level (see tooCoarse).
+    std::size_t push(const BaseBars& soFar);
+
+    [[nodiscard]] const LevelBars& bars() const;
+    // The bars so far are farther apart than an intraday level's period:
+    // Resample throws for them, and bars() is empty until a closer pair
+    // arrives.
+    [[nodiscard]] bool tooCoarse() const;
+    // The smallest gap between two bars so far (0 with fewer than two).
+    [[nodiscard]] Seconds interval() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Throws std::invalid_argument, with Resample's message, when an intraday
+// level is shorter than the base interval.
+void CheckBaseInterval(const Period& period, Seconds interval);
 
 // The base interval and the session gap in force for a series.
 Seconds BaseInterval(std::span<const Seconds> time);

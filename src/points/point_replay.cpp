@@ -114,7 +114,7 @@ PointReplay::PointReplay(TradingPointOptions options) : points_(options) {}
 
 void PointReplay::push(float high, float low, float close) {
     replay_.push(high, low, close);
-    points_.update(replay_.engine(), std::isfinite(close) ? close : MidPrice(high, low));
+    points_.update(replay_.engine(), PointsClose(close, high, low));
     events_.clear();
     const auto bar = static_cast<std::int32_t>(replay_.engine().size() - 1);
     // Withdrawals first: a point that changed is withdrawn and appears again
@@ -131,9 +131,11 @@ void PointReplay::push(float high, float low, float close) {
     }
 }
 
-PointAsOf PointReplay::pointAsOf() const {
-    const std::span<const ShownPoint> pending = points_.pendingPoints();
-    const std::span<const ShownPoint> final = points_.finalPoints();
+PointAsOf PointReplay::pointAsOf() const { return LatestPoint(points_); }
+
+PointAsOf LatestPoint(const TradingPointStream& points) {
+    const std::span<const ShownPoint> pending = points.pendingPoints();
+    const std::span<const ShownPoint> final = points.finalPoints();
     if (!pending.empty()) return {true, pending.back().point, false};
     if (!final.empty()) return {true, final.back().point, true};
     return {};

@@ -4,6 +4,7 @@
 // faces (files, data frames) write for them, named once here beside the
 // structures' own AsOfColumns and EventColumns.
 
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -31,6 +32,15 @@ struct PointAsOf {
 
     friend bool operator==(const PointAsOf&, const PointAsOf&) = default;
 };
+
+// The close the points read: the bar's close, or its mid-price where that
+// is not a finite number (a file or frame without closes).
+inline float PointsClose(float close, float high, float low) {
+    return std::isfinite(close) ? close : MidPrice(high, low);
+}
+
+// What the as-of row shows of a stream's points.
+PointAsOf LatestPoint(const TradingPointStream& points);
 
 // A point event: bar is the bar whose arrival made the change; kind is
 // Appeared, Confirmed (became final) or Withdrawn. Within a bar the

@@ -41,7 +41,65 @@ std::vector<TradingPoint> TradingPointStream::points() const {
     return out;
 }
 
+void TradingPointStream::updateProvisional(const StreamingEngine& engine, float close) {
+    takeBackProvisional();
+    save(saved_);
+    update(engine, close);
+    provisional_ = true;
+}
+
+void TradingPointStream::takeBackProvisional() {
+    if (!provisional_) return;
+    provisional_ = false;
+    restore(saved_);
+}
+
+void TradingPointStream::save(Saved& s) const {
+    s.macd = macd_;
+    s.histogram = histogram_.size();
+    s.final = final_.size();
+    s.withdrawn = withdrawn_.size();
+    s.pending = pending_;
+    s.changes = changes_;
+    s.finalThrough = finalThrough_;
+    s.firstOpen = firstOpen_;
+    s.scan = scan_;
+    s.openStart = openStart_;
+    s.openStartIndex = openStartIndex_;
+    s.evaluated = evaluated_;
+    s.seenEnds = seenEnds_;
+    s.seenLastEnds = seenLastEnds_;
+    s.seenPivots = seenPivots_;
+    s.seenFrom = seenFrom_;
+    s.seenUnderWay = seenUnderWay_;
+    s.seenTailPivots = seenTailPivots_;
+    s.memo = memo_;
+}
+
+void TradingPointStream::restore(const Saved& s) {
+    macd_ = s.macd;
+    histogram_.resize(s.histogram);
+    final_.resize(s.final);
+    withdrawn_.resize(s.withdrawn);
+    pending_ = s.pending;
+    changes_ = s.changes;
+    finalThrough_ = s.finalThrough;
+    firstOpen_ = s.firstOpen;
+    scan_ = s.scan;
+    openStart_ = s.openStart;
+    openStartIndex_ = s.openStartIndex;
+    evaluated_ = s.evaluated;
+    seenEnds_ = s.seenEnds;
+    seenLastEnds_ = s.seenLastEnds;
+    seenPivots_ = s.seenPivots;
+    seenFrom_ = s.seenFrom;
+    seenUnderWay_ = s.seenUnderWay;
+    seenTailPivots_ = s.seenTailPivots;
+    memo_ = s.memo;
+}
+
 void TradingPointStream::update(const StreamingEngine& engine, float close) {
+    takeBackProvisional();
     if (engine.size() != histogram_.size() + 1) {
         throw std::logic_error("update the trading points once after every push of the engine");
     }

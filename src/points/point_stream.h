@@ -57,6 +57,12 @@ public:
     // engine holds exactly one bar more than the last call saw.
     void update(const StreamingEngine& engine, float close);
 
+    // The same after engine.pushProvisional: the points read as after an
+    // update, and the next update of either kind (or takeBackProvisional)
+    // first takes this one back, as the engine takes its bar back.
+    void updateProvisional(const StreamingEngine& engine, float close);
+    void takeBackProvisional();
+
     // The points of the bars so far, in bar order: the final ones, then
     // those a later bar may still change.
     [[nodiscard]] std::span<const ShownPoint> finalPoints() const { return final_; }
@@ -78,6 +84,29 @@ private:
     void advanceFirstOpen(const StreamingEngine& engine, std::int64_t settledStart);
     [[nodiscard]] bool structuresUnchanged(const StreamingEngine& engine) const;
     void rememberStructures(const StreamingEngine& engine);
+
+    // What an update can change: the lists that only grow by their length,
+    // the rest as it is (the pending points and the pivots last read are few).
+    struct Saved {
+        Macd macd;
+        std::size_t histogram = 0, final = 0, withdrawn = 0;
+        std::vector<ShownPoint> pending;
+        std::vector<PointEvent> changes;
+        std::int64_t finalThrough = -1;
+        std::size_t firstOpen = 0;
+        std::optional<PivotScan> scan;
+        std::int32_t openStart = -1;
+        std::int64_t openStartIndex = 0;
+        bool evaluated = false;
+        std::size_t seenEnds = 0;
+        std::array<TurningPoint, 2> seenLastEnds{};
+        std::size_t seenPivots = 0, seenFrom = 0;
+        bool seenUnderWay = false;
+        std::vector<PointPivot> seenTailPivots;
+        ForceMemo memo;
+    };
+    void save(Saved& saved) const;
+    void restore(const Saved& saved);
 
     TradingPointOptions options_;
     Macd macd_;
@@ -107,7 +136,10 @@ private:
     std::vector<PointEvent> withdrawnNow_;  // scratch: listed after the other changes
     std::vector<ShownPoint> nextPending_;   // scratch
     ForceMemo memo_;
+    bool provisional_ = false;
+    Saved saved_;
 };
+
 
 // Every point shown while the bars of a series are pushed one by one, with
 // its life: final ones, withdrawn ones, and those still pending at the end,

@@ -35,6 +35,11 @@ bool samePivotUnderWay(const Pivot& a, const Pivot& b) {
     return a.start == b.start && a.trend == b.trend && a.upper == b.upper && a.lower == b.lower;
 }
 
+MarkState markState(const StreamingEngine& engine, const SignalMark& mark) {
+    const TurningPoint point = engine.pointOf(mark);
+    return {point.bar, mark.value, point.price};
+}
+
 }  // namespace
 
 const char* subjectName(EventSubject subject) {
@@ -216,7 +221,7 @@ void Replay::push(float high, float low, float close) {
         markEvents(before, static_cast<MarkSeries>(s));
     }
     pivotEvents(before);
-    buildAsOf(close);
+    asOf_ = AsOfRowOf(engine_, close);
 }
 
 ReplayEvent Replay::markEvent(MarkSeries series, EventKind kind, const SignalMark& mark,
@@ -225,7 +230,7 @@ ReplayEvent Replay::markEvent(MarkSeries series, EventKind kind, const SignalMar
     e.bar = static_cast<std::int32_t>(engine_.size() - 1);
     e.subject = subjectOf(series);
     e.kind = kind;
-    const MarkState state = markState(mark);
+    const MarkState state = markState(engine_, mark);
     e.at = state.bar;
     e.from = from;
     e.direction = state.direction;
@@ -290,36 +295,31 @@ void Replay::pivotEvents(const Shown& before) {
     if (same && was->end != is->end) pivotEvent(EventSubject::PivotUnderWay, EventKind::Extended, *is);
 }
 
-MarkState Replay::markState(const SignalMark& mark) const {
-    const TurningPoint point = engine_.pointOf(mark);
-    return {point.bar, mark.value, point.price};
-}
-
-void Replay::buildAsOf(float close) {
+AsOfRow AsOfRowOf(const StreamingEngine& engine, float close) {
     AsOfRow row;
-    row.bar = static_cast<std::int32_t>(engine_.size() - 1);
+    row.bar = static_cast<std::int32_t>(engine.size() - 1);
     row.close = close;
     for (std::size_t k = 0; k < kAsOfSeries.size(); ++k) {
-        const std::span<const SignalMark> marks = engine_.marks(kAsOfSeries[k]);
-        const std::size_t final = engine_.finalMarks(kAsOfSeries[k]);
-        if (!marks.empty()) row.inProgress[k] = markState(marks.back());
-        if (final > 0) row.lastFinal[k] = markState(marks[final - 1]);
+        const std::span<const SignalMark> marks = engine.marks(kAsOfSeries[k]);
+        const std::size_t final = engine.finalMarks(kAsOfSeries[k]);
+        if (!marks.empty()) row.inProgress[k] = markState(engine, marks.back());
+        if (final > 0) row.lastFinal[k] = markState(engine, marks[final - 1]);
     }
-    const ZhongShuList& pivots = engine_.pivots();
+    const ZhongShuList& pivots = engine.pivots();
     row.closeVsLastPivot = kNaN;
     row.closeVsPivotUnderWay = kNaN;
     if (!pivots.empty()) {
-        row.lastPivot = {true, pivots.back(), engine_.runCounts().back()};
+        row.lastPivot = {true, pivots.back(), engine.runCounts().back()};
         row.closeVsLastPivot = closeAgainst(close, pivots.back());
     }
-    if (const std::optional<Pivot>& open = engine_.pivotUnderWay()) {
+    if (const std::optional<Pivot>& open = engine.pivotUnderWay()) {
         // The run count it will have once listed, if nothing closes before it.
         const float runCount = ContinueRunCount(pivots.empty() ? nullptr : &pivots.back(),
-                                                pivots.empty() ? 0.0f : engine_.runCounts().back(), *open);
+                                                pivots.empty() ? 0.0f : engine.runCounts().back(), *open);
         row.pivotUnderWay = {true, *open, runCount};
         row.closeVsPivotUnderWay = closeAgainst(close, *open);
     }
-    asOf_ = row;
+    return row;
 }
 
 ReplayLog ReplaySeries(std::span<const float> high, std::span<const float> low,

@@ -93,6 +93,10 @@ struct AsOfRow {
 
 float closeAgainst(float close, const Pivot& pivot);
 
+// The as-of row of the engine's bars so far, its last bar's close placed
+// against the pivots.
+AsOfRow AsOfRowOf(const StreamingEngine& engine, float close);
+
 // The as-of row and the event as flat columns, named once for every face
 // (files, data frames). A value is NaN where there is nothing to show.
 enum class ColumnKind { Bar, Code, Price };  // bar index; -1/0/1 code; price
@@ -130,10 +134,8 @@ private:
     void shownTail(Shown& shown) const;
     void markEvents(const Shown& before, MarkSeries series);
     void pivotEvents(const Shown& before);
-    [[nodiscard]] MarkState markState(const SignalMark& mark) const;
     [[nodiscard]] ReplayEvent markEvent(MarkSeries series, EventKind kind, const SignalMark& mark,
                                         std::int32_t from = -1) const;
-    void buildAsOf(float close);
 
     StreamingEngine engine_;
     Shown before_;

@@ -41,6 +41,7 @@ StreamingEngine::StrokeTail StreamingEngine::strokeTail(const BiChuLi& final, co
 }
 
 void StreamingEngine::push(float high, float low) {
+    takeBackProvisional();
     if (high_.size() >= kMaxBars) {
         throw std::length_error("too many bars: at most 2147483647 bars fit a 32-bit bar index");
     }
@@ -55,6 +56,90 @@ void StreamingEngine::push(float high, float low) {
         commitRecord(after - 2);  // a new record opened: the one before it is final
     }
     runTail();
+}
+
+namespace {
+
+template <typename T>
+void keepFrom(const std::vector<T>& list, std::size_t from, std::vector<T>& tail) {
+    tail.assign(list.begin() + static_cast<std::ptrdiff_t>(std::min(from, list.size())), list.end());
+}
+
+template <typename T>
+void putBack(std::vector<T>& list, std::size_t from, const std::vector<T>& tail) {
+    list.resize(from);
+    list.insert(list.end(), tail.begin(), tail.end());
+}
+
+}  // namespace
+
+void StreamingEngine::pushProvisional(float high, float low) {
+    takeBackProvisional();
+    save(saved_);
+    push(high, low);
+    provisional_ = true;
+}
+
+void StreamingEngine::takeBackProvisional() {
+    if (!provisional_) {
+        return;
+    }
+    provisional_ = false;
+    restore(saved_);
+}
+
+// A push changes no list before its first entry that is not final: the
+// turning points and strokes are cut back to their final ones, segments to
+// the last final end (the one after it is the segment in progress), the
+// stroke ends and pivots to the final ones. Only the newest merged record
+// and the last stroke change in place.
+void StreamingEngine::save(Saved& saved) const {
+    saved.kxians = kxianChuLi_.kxianList.size();
+    if (saved.kxians > 0) saved.lastKxian = kxianChuLi_.kxianList.back();
+    saved.strokes = biChuLi_.save();
+    for (std::size_t s = 0; s < kMarkSeriesCount; ++s) {
+        saved.finals[s] = lists_[s].final;
+        keepFrom(lists_[s].marks, lists_[s].final, saved.markTails[s]);
+    }
+    saved.finalPoints = finalPoints_;
+    keepFrom(points_, finalPoints_, saved.pointTail);
+    saved.segmentMachines = segmentMachines_;
+    saved.segmentTails = segmentTails_;
+    saved.walk = walk_;
+    saved.finalPivots = finalPivots_;
+    saved.finalCloses = finalCloses_;
+    keepFrom(pivots_, finalPivots_, saved.pivotTail);
+    keepFrom(runCounts_, finalPivots_, saved.runCountTail);
+    keepFrom(closes_, finalCloses_, saved.closeTail);
+    saved.pivotUnderWay = pivotUnderWay_;
+    saved.appliedTail = appliedTail_;
+    saved.tailApplied = tailApplied_;
+}
+
+void StreamingEngine::restore(const Saved& saved) {
+    high_.pop_back();
+    low_.pop_back();
+    std::vector<Kxian>& kxians = kxianChuLi_.kxianList;
+    kxians.resize(saved.kxians);
+    if (saved.kxians > 0) kxians.back() = saved.lastKxian;
+    biChuLi_.restore(saved.strokes);
+    for (std::size_t s = 0; s < kMarkSeriesCount; ++s) {
+        lists_[s].final = saved.finals[s];
+        putBack(lists_[s].marks, saved.finals[s], saved.markTails[s]);
+    }
+    finalPoints_ = saved.finalPoints;
+    putBack(points_, saved.finalPoints, saved.pointTail);
+    segmentMachines_ = saved.segmentMachines;
+    segmentTails_ = saved.segmentTails;
+    walk_ = saved.walk;
+    finalPivots_ = saved.finalPivots;
+    finalCloses_ = saved.finalCloses;
+    putBack(pivots_, saved.finalPivots, saved.pivotTail);
+    putBack(runCounts_, saved.finalPivots, saved.runCountTail);
+    putBack(closes_, saved.finalCloses, saved.closeTail);
+    pivotUnderWay_ = saved.pivotUnderWay;
+    appliedTail_ = saved.appliedTail;
+    tailApplied_ = saved.tailApplied;
 }
 
 void StreamingEngine::reserve(std::size_t bars) {

@@ -33,8 +33,19 @@ class StreamingEngine {
 public:
     // Appends one bar. Throws std::length_error past the largest bar index
     // the functions can hold, and std::bad_alloc; either leaves the engine
-    // unusable, so start a new one.
+    // unusable, so start a new one. A provisional bar is taken back first.
     void push(float high, float low);
+
+    // A bar that is still changing, such as a higher level's bar while its
+    // period runs: appended as push() appends it, so everything reads as
+    // after a push, but the next push of either kind (or
+    // takeBackProvisional) first takes it back, leaving the engine exactly
+    // as it was before it. What it makes final is final only while the bar
+    // stays as it is. The cost is that of the structures' tails, not of the
+    // history.
+    void pushProvisional(float high, float low);
+    void takeBackProvisional();
+    [[nodiscard]] bool hasProvisional() const { return provisional_; }
 
     // Room for this many bars in all, so that no push has to move a list
     // while it grows: the same total work, but no single slow push. A merged
@@ -104,6 +115,32 @@ private:
     };
 
     static std::size_t index(MarkSeries s) { return static_cast<std::size_t>(s); }
+    // What a push can change, kept before a provisional bar: every list
+    // from the first entry that is not final, and the small state.
+    struct Saved {
+        std::size_t kxians = 0;
+        Kxian lastKxian{};
+        BiChuLi::Saved strokes;
+        std::array<std::size_t, kMarkSeriesCount> finals{};
+        std::array<std::vector<SignalMark>, kMarkSeriesCount> markTails;
+        std::size_t finalPoints = 0;
+        std::vector<TurningPoint> pointTail;
+        std::array<SegmentMachine, 2> segmentMachines{SegmentMachine(PullbackRule::Apply),
+                                                      SegmentMachine(PullbackRule::Ignore)};
+        std::array<SegmentTail, 2> segmentTails{};
+        PivotWalk walk;
+        std::size_t finalPivots = 0;
+        std::size_t finalCloses = 0;
+        std::vector<Pivot> pivotTail;
+        std::vector<float> runCountTail;
+        std::vector<PivotClose> closeTail;
+        std::optional<Pivot> pivotUnderWay;
+        StrokeTail appliedTail;
+        bool tailApplied = false;
+    };
+    void save(Saved& saved) const;
+    void restore(const Saved& saved);
+
     void takeBackStrokeTail();
     void commitRecord(std::size_t k);
     void commitStrokes();
@@ -129,6 +166,8 @@ private:
     std::optional<Pivot> pivotUnderWay_;
     StrokeTail appliedTail_;
     bool tailApplied_ = false;  // the tail's stroke ends are in the lists
+    bool provisional_ = false;  // the last bar is provisional; saved_ takes it back
+    Saved saved_;
 };
 
 }  // namespace vlm

@@ -1,5 +1,6 @@
 #include "stroke/bi_chuli.h"
 
+#include <cstddef>
 #include <utility>
 #include <vector>
 
@@ -95,6 +96,33 @@ void BiChuLi::step(std::span<const Kxian> kxians, std::size_t k, Pending& pendin
 }
 
 void BiChuLi::add(std::span<const Kxian> kxians, std::size_t k) { step(kxians, k, pending_); }
+
+BiChuLi::Saved BiChuLi::save() const {
+    Saved saved;
+    saved.strokes = biList.size();
+    saved.pending = pending_;
+    if (!biList.empty()) {
+        const Bi& last = biList.back();
+        saved.lastEnd = last.endIndex;
+        saved.lastHigh = last.high;
+        saved.lastLow = last.low;
+        saved.lastBars = last.kxianList.size();
+    }
+    return saved;
+}
+
+void BiChuLi::restore(const Saved& saved) {
+    biList.erase(biList.begin() + static_cast<std::ptrdiff_t>(saved.strokes), biList.end());
+    pending_ = saved.pending;
+    if (!biList.empty()) {
+        Bi& last = biList.back();
+        last.endIndex = saved.lastEnd;
+        last.high = saved.lastHigh;
+        last.low = saved.lastLow;
+        last.kxianList.erase(last.kxianList.begin() + static_cast<std::ptrdiff_t>(saved.lastBars),
+                             last.kxianList.end());
+    }
+}
 
 void BiChuLi::build(std::span<const Kxian> kxians) {
     // The pending state lives in a local for the pass, where the compiler can

@@ -67,6 +67,14 @@ public:
     // What add would do with `bar` as the next merged bar, without doing it.
     [[nodiscard]] StrokeStep preview(const Kxian& bar) const;
 
+    // Everything one add can change, small enough to keep before each call:
+    // the list's length, the last stroke's end, extremes and count of merged
+    // bars (they only grow), and the pending list. restore() takes back the
+    // one add made since save().
+    struct Saved;
+    [[nodiscard]] Saved save() const;
+    void restore(const Saved& saved);
+
     std::vector<Bi> biList;
 
 private:
@@ -82,6 +90,16 @@ private:
     void step(std::span<const Kxian> kxians, std::size_t k, Pending& pending);
 
     Pending pending_;
+
+public:
+    struct Saved {
+        std::size_t strokes = 0;
+        std::int32_t lastEnd = 0;
+        float lastHigh = 0.0f;
+        float lastLow = 0.0f;
+        std::size_t lastBars = 0;
+        Pending pending;
+    };
 };
 
 }  // namespace vlm

@@ -258,6 +258,120 @@ TEST(Resample, RefusesWhatItCannotBin) {
                  std::invalid_argument);
 }
 
+// The same bars, field by field (NaN-free series: == is exact).
+bool sameBars(const LevelBars& a, const LevelBars& b) {
+    return a.time == b.time && a.open == b.open && a.high == b.high && a.low == b.low && a.close == b.close &&
+           a.volume == b.volume && a.firstBase == b.firstBase && a.lastBase == b.lastBase &&
+           a.lastUnfinished == b.lastUnfinished;
+}
+
+std::size_t leadingSame(const LevelBars& a, const LevelBars& b) {
+    std::size_t k = 0;
+    while (k < a.size() && k < b.size() && a.time[k] == b.time[k] && a.high[k] == b.high[k] &&
+           a.low[k] == b.low[k] && a.volume[k] == b.volume[k] && a.firstBase[k] == b.firstBase[k] &&
+           a.lastBase[k] == b.lastBase[k]) {
+        ++k;
+    }
+    return k;
+}
+
+struct GrowingCase {
+    const char* name;
+    void (*make)(Series&);
+};
+
+const GrowingCase kGrowingCases[] = {
+    {"TwoDaysAndAHalfDay",
+     [](Series& s) {
+         tradingDay(s, "2024-01-02");
+         s.drop("2024-01-02 10:00");
+         tradingDay(s, "2024-01-03");
+         s.minutes("2024-01-04", "09:31", "11:30");
+     }},
+    // The first gaps are wider than the period: a prefix cannot make it yet.
+    {"FirstBarsFarApart",
+     [](Series& s) {
+         s.add(at("2024-01-02 09:00"));
+         s.add(at("2024-01-02 09:45"));
+         s.minutes("2024-01-02", "10:01", "11:30");
+     }},
+    // Five-minute bars set a 20-minute session gap, which keeps an 18-minute
+    // hole inside a session; the minute bars after lunch lower it to 16, and
+    // the morning splits at the hole.
+    {"SmallerGapReformsTheSessions",
+     [](Series& s) {
+         for (Seconds t = at("2024-01-02 09:35"); t <= at("2024-01-02 10:30"); t += 5 * kMinute) s.add(t);
+         for (Seconds t = at("2024-01-02 10:48"); t <= at("2024-01-02 11:28"); t += 5 * kMinute) s.add(t);
+         s.minutes("2024-01-02", "13:01", "14:10");
+         tradingDay(s, "2024-01-03");
+     }},
+    {"AcrossAWeekendAndAMonthEnd",
+     [](Series& s) {
+         for (const char* day : {"2024-01-30", "2024-01-31", "2024-02-01", "2024-02-02", "2024-02-05"}) {
+             s.minutes(day, "09:31", "10:30");
+         }
+     }},
+};
+
+// After every push the incremental bars are Resample's on the bars so far,
+// including whether the last is finished, and the count it returns is that
+// of the leading bars the push left as they were.
+TEST(LevelResampler, EqualsResampleOfEveryPrefix) {
+    const char* periods[] = {"5min", "30min", "60min", "day", "week", "month"};
+    std::size_t rebinned = 0, coarse = 0;
+    for (const GrowingCase& c : kGrowingCases) {
+        Series s;
+        c.make(s);
+        for (const char* name : periods) {
+            for (const ResampleOptions options :
+                 {ResampleOptions{Bins::Session, 0}, ResampleOptions{Bins::Clock, 0},
+                  ResampleOptions{Bins::Session, 17 * kMinute}}) {
+                LevelResampler resampler(*ParsePeriod(name), options);
+                LevelBars before;
+                for (std::size_t n = 1; n <= s.time.size(); ++n) {
+                    const BaseBars prefix{std::span(s.time).first(n), {}, std::span(s.high).first(n),
+                                          std::span(s.low).first(n), {}, std::span(s.volume).first(n)};
+                    const std::size_t unchanged = resampler.push(prefix);
+                    const std::string where = std::string(c.name) + " " + name + " bins " +
+                                              std::to_string(static_cast<int>(options.bins)) + " gap " +
+                                              std::to_string(options.sessionGap) + " bars " + std::to_string(n);
+                    LevelBars expected;
+                    try {
+                        expected = Resample(prefix, *ParsePeriod(name), options);
+                    } catch (const std::invalid_argument&) {
+                        ASSERT_TRUE(resampler.tooCoarse()) << where;
+                        ASSERT_EQ(resampler.bars().size(), 0u) << where;
+                        ASSERT_EQ(unchanged, 0u) << where;
+                        ++coarse;
+                        before = LevelBars{};
+                        continue;
+                    }
+                    ASSERT_FALSE(resampler.tooCoarse()) << where;
+                    ASSERT_TRUE(sameBars(resampler.bars(), expected)) << where;
+                    ASSERT_EQ(unchanged, leadingSame(before, expected)) << where;
+                    if (unchanged + 1 < before.size()) ++rebinned;
+                    before = expected;
+                }
+            }
+        }
+    }
+    EXPECT_GT(rebinned, 0u) << "a smaller gap should have re-formed a session";
+    EXPECT_GT(coarse, 0u);
+}
+
+TEST(LevelResampler, RefusesBarsOutOfOrderOrOutOfStep) {
+    Series s;
+    s.minutes("2024-01-02", "09:31", "09:33");
+    LevelResampler resampler(*ParsePeriod("5min"));
+    EXPECT_THROW(resampler.push(s.base()), std::invalid_argument);  // three bars at once
+    const BaseBars one{std::span(s.time).first(1), {}, std::span(s.high).first(1), std::span(s.low).first(1), {}, {}};
+    resampler.push(one);
+    std::swap(s.time[0], s.time[1]);
+    const BaseBars two{std::span(s.time).first(2), {}, std::span(s.high).first(2), std::span(s.low).first(2), {}, {}};
+    EXPECT_THROW(resampler.push(two), std::invalid_argument);
+    EXPECT_THROW(LevelResampler(Period{Period::Unit::Minute, 45}), std::invalid_argument);
+}
+
 TEST(CivilDays, RoundTripAndKnownDays) {
     EXPECT_EQ(DaysFromCivil(1970, 1, 1), 0);
     EXPECT_EQ(DaysFromCivil(2000, 3, 1), 11017);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "points/point_stream.h"
@@ -236,6 +237,50 @@ TEST(PointsNoLookAhead, PerturbedFutures) {
         }
     }
     EXPECT_GT(checkedFinals, 100u);
+}
+
+void expectSameStream(const TradingPointStream& a, const TradingPointStream& b, std::size_t t) {
+    ASSERT_TRUE(samePoints(a.points(), b.points())) << "bar " << t;
+    ASSERT_TRUE(std::ranges::equal(a.finalPoints(), b.finalPoints())) << "bar " << t;
+    ASSERT_TRUE(std::ranges::equal(a.pendingPoints(), b.pendingPoints())) << "bar " << t;
+    ASSERT_TRUE(std::ranges::equal(a.withdrawn(), b.withdrawn())) << "bar " << t;
+    ASSERT_TRUE(std::ranges::equal(a.changes(), b.changes())) << "bar " << t;
+    ASSERT_EQ(a.finalThrough(), b.finalThrough()) << "bar " << t;
+    ASSERT_TRUE(std::ranges::equal(a.histogram(), b.histogram(), sameBits<double>)) << "bar " << t;
+}
+
+// A provisional bar, in several values, reads as the bar pushed; taken back,
+// the stream goes on exactly as one that never saw it.
+TEST(PointsStream, ProvisionalBarReadsAsPushedAndLeavesNoTrace) {
+    for (const auto& [shape, seed] : {std::pair{Shape::QuantisedWalk, 31u}, std::pair{Shape::WithNaN, 32u}}) {
+        const Bars bars = makeBars(shape, 1500, seed);
+        const Bars other = makeBars(shape, 1500, seed + 100);
+        StreamingEngine engine, plainEngine;
+        TradingPointStream stream(loose()), plain(loose());
+        for (std::size_t t = 0; t < bars.size(); ++t) {
+            const std::pair<float, float> values[] = {{other.high[t], other.low[t]},
+                                                      {bars.high[t] + 0.3f, bars.low[t] - 0.3f}};
+            for (const auto& [high, low] : values) {
+                engine.pushProvisional(high, low);
+                stream.updateProvisional(engine, MidPrice(high, low));
+                StreamingEngine pushedEngine = plainEngine;
+                TradingPointStream pushed = plain;
+                pushedEngine.push(high, low);
+                pushed.update(pushedEngine, MidPrice(high, low));
+                expectSameStream(stream, pushed, t);
+            }
+            if (t % 3 == 0) {
+                stream.takeBackProvisional();
+                expectSameStream(stream, plain, t);
+            }
+            engine.push(bars.high[t], bars.low[t]);
+            stream.update(engine, MidPrice(bars.high[t], bars.low[t]));
+            plainEngine.push(bars.high[t], bars.low[t]);
+            plain.update(plainEngine, MidPrice(bars.high[t], bars.low[t]));
+            expectSameStream(stream, plain, t);
+        }
+        EXPECT_GT(plain.finalPoints().size(), 5u) << testing::shapeName(shape);
+    }
 }
 
 TEST(PointsStream, RefusesAnEngineOutOfStep) {

@@ -102,3 +102,98 @@ def test_the_module_resamples_as_the_tool_does(vlmstruct_bin, tmp_path, level, b
     assert mine["first_base"].iloc[0] == 0 and mine["last_base"].iloc[-1] == len(df) - 1
     with pytest.raises(ValueError, match="not a level"):
         vlmstruct.resample(df, "45min")
+
+
+def read_rows(path):
+    lines = path.read_text().splitlines()
+    header = lines[0].split(",")
+    return header, [dict(zip(header, line.split(","))) for line in lines[1:]]
+
+
+def test_confirmed_by_columns_hold_the_json_confirmations(vlmstruct_bin, tmp_path):
+    assert run(vlmstruct_bin, "analyze", INTRADAY, "--levels", "5min,30min", "-o", tmp_path / "l.csv", "--json",
+               tmp_path / "l.json").returncode == 0
+    doc = json.loads((tmp_path / "l.json").read_text())
+    header, rows = read_rows(tmp_path / "l.csv")
+    # New columns come after every column there was, so each old column keeps its place.
+    assert header[-2:] == ["5min_confirmed_by", "30min_confirmed_by"]
+    assert header[-3] == "30min_trading_point"
+    confirmed = 0
+    for level in doc["levels"][1:]:
+        name = level["level"]
+        want = {}
+        for point, by in zip(level["structures"]["points"], level["links"]["confirmations"]):
+            if by:
+                want[point["bar"]] = str(by[-1])
+                lower = next(lv for lv in doc["levels"] if lv["level"] == level["lower"])
+                assert all(lower["structures"]["points"][k]["side"] == point["side"] for k in by)
+        for row in rows:
+            assert row[f"{name}_confirmed_by"] == want.get(int(row[f"{name}_bar"]), ""), (name, row["date"])
+            confirmed += row[f"{name}_confirmed_by"] != ""
+    assert confirmed > 0
+
+
+def last_structures(structures):
+    """What an as-of row shows of a level: the marks in progress, the last listed pivot, the one under way."""
+    listed = [p for p in structures["pivots"] if not p.get("open")]
+    open_ = [p for p in structures["pivots"] if p.get("open")]
+    return {"stroke": structures["strokes"][-1] if structures["strokes"] else None,
+            "segment": structures["segments"][-1] if structures["segments"] else None,
+            "pivot": listed[-1] if listed else None, "under_way": open_[-1] if open_ else None,
+            "point": structures["points"][-1] if structures["points"] else None}
+
+
+def check_row_against_analysis(row, prefix, structures):
+    want = last_structures(structures)
+    for mark in ("stroke", "segment"):
+        m = want[mark]
+        got = (row[f"{prefix}_{mark}_bar"], row[f"{prefix}_{mark}_dir"], row[f"{prefix}_{mark}_price"])
+        assert got == (("", "", "") if m is None else (str(m["end_bar"]), str(m["direction"]), got[2])), (prefix, mark)
+        if m is not None:
+            assert float(got[2]) == pytest.approx(m["end_price"], abs=0), (prefix, mark)
+    for name, column in (("pivot", "pivot"), ("under_way", "under_way")):
+        p = want[name]
+        got = (row[f"{prefix}_{column}_start"], row[f"{prefix}_{column}_end"], row[f"{prefix}_{column}_trend"])
+        assert got == (("", "", "") if p is None else (str(p["start_bar"]), str(p["end_bar"]), str(p["trend"]))), \
+            (prefix, name)
+    p = want["point"]
+    assert (row[f"{prefix}_point_bar"], row[f"{prefix}_point_side"]) == \
+        (("", "") if p is None else (str(p["bar"]), "1" if p["side"] == "buy" else "-1")), prefix
+
+
+def test_replay_across_levels_is_the_analysis_of_the_file_so_far(vlmstruct_bin, tmp_path):
+    """At the last bar and at bars inside an unfinished day, each level's as-of row says what
+    analyze --levels says of the file cut after that bar; the base columns are the one-level replay."""
+    levels = ["5min", "30min", "day"]
+    out = run(vlmstruct_bin, "replay", INTRADAY, "--levels", ",".join(levels), "-o", tmp_path / "asof.csv")
+    assert out.returncode == 0, out.stderr
+    header, rows = read_rows(tmp_path / "asof.csv")
+    assert run(vlmstruct_bin, "replay", INTRADAY, "-o", tmp_path / "one.csv").returncode == 0
+    one_header, one = read_rows(tmp_path / "one.csv")
+    assert header == ["date"] + [f"{lv}_{c}" for lv in ["base", *levels] for c in one_header[1:]]
+    assert all(r["date"] == s["date"] and all(r[f"base_{c}"] == s[c] for c in one_header[1:])
+               for r, s in zip(rows, one))
+    lines = INTRADAY.read_text().splitlines(keepends=True)
+    for t in (len(rows) - 1, 300, 1000, 2345):
+        cut = tmp_path / f"cut{t}.csv"
+        cut.write_text("".join(lines[:t + 2]))
+        assert run(vlmstruct_bin, "analyze", cut, "--levels", ",".join(levels), "--open-pivot", "--json",
+                   tmp_path / "cut.json").returncode == 0
+        doc = json.loads((tmp_path / "cut.json").read_text())
+        for level in doc["levels"]:
+            assert int(rows[t][f"{level['level']}_bar"]) == level["bars"] - 1
+            check_row_against_analysis(rows[t], level["level"], level["structures"])
+
+
+@pytest.mark.parametrize("args,code", [(["--events", "e.csv"], 2), (["--levels", "45min"], 2),
+                                       (["--no-dates"], 1)])
+def test_replay_levels_refusals(vlmstruct_bin, tmp_path, args, code):
+    bars = INTRADAY
+    if "--no-dates" in args:  # levels need dates
+        bars = tmp_path / "nodates.csv"
+        bars.write_text("high,low\n2,1\n3,2\n")
+    extra = [] if "--levels" in args else ["--levels", "30min"]
+    out = run(vlmstruct_bin, "replay", bars, "-o", tmp_path / "a.csv", *extra,
+              *[str(tmp_path / a) if a.endswith(".csv") else a for a in args])
+    assert out.returncode == code, out.stderr
+    assert not (tmp_path / "a.csv").exists() and not (tmp_path / "e.csv").exists()

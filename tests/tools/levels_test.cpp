@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "bar_file.h"
 #include "levels.h"
+#include "levels/level_replay.h"
 #include "output_files.h"
 
 namespace vlmstruct {
@@ -84,6 +86,61 @@ TEST(Levels, PerBarColumnsReadTheLevelBarThatHoldsTheBar) {
     };
     EXPECT_EQ(levelBar(29), "0");
     EXPECT_EQ(levelBar(30), "1");
+}
+
+BarSeries firstBars(const BarSeries& all, std::size_t n) {
+    BarSeries cut = all;
+    const auto keep = [n](auto& v) { v.resize(std::min(v.size(), n)); };
+    keep(cut.dates), keep(cut.open), keep(cut.high), keep(cut.low), keep(cut.close), keep(cut.volume);
+    return cut;
+}
+
+// The as-of row of every level at bar t says what `analyze --levels` says of
+// the file cut after t at its last bar: the stroke, segment and segment
+// without pullback in progress, the last listed pivot, the pivot under way
+// and the latest trading point; at the last bar, of the whole file.
+TEST(Levels, ReplayRowsAreTheAnalysisOfTheFileCutThere) {
+    const BarSeries base = parseBarText(minuteFile(), "minutes.csv");
+    const std::vector<vlm::levels::Period> periods = parseLevels("5min,30min,day");
+    std::vector<vlm::levels::Seconds> time;
+    for (const std::string& d : base.dates) time.push_back(barTime(d));
+    vlm::levels::LevelReplay replay(periods);
+    for (std::size_t n = 1; n <= base.size(); ++n) {
+        replay.push({std::span(time).first(n), std::span(base.open).first(n), std::span(base.high).first(n),
+                     std::span(base.low).first(n), std::span(base.close).first(n), std::span(base.volume).first(n)});
+        if (n % 23 != 0 && n != base.size()) continue;
+        const Levels all = analyseLevels(firstBars(base, n), periods, {}, {}, true);
+        for (std::size_t k = 0; k < all.levels.size(); ++k) {
+            const Analysis& a = all.levels[k].analysis;
+            const vlm::levels::LevelAsOf& row = replay.rows()[k];
+            const std::string where = "level " + std::to_string(k) + " after " + std::to_string(n) + " bars";
+            ASSERT_TRUE(row.present) << where;
+            ASSERT_EQ(row.structures.bar + 1, static_cast<int>(all.levels[k].bars.size())) << where;
+            const auto expectMark = [&](const vlm::MarkState& got, const std::vector<Mark>& marks, const char* what) {
+                ASSERT_EQ(got.bar >= 0, !marks.empty()) << where << " " << what;
+                if (marks.empty()) return;
+                EXPECT_EQ(got.bar, marks.back().bar) << where << " " << what;
+                EXPECT_EQ(got.direction, static_cast<float>(marks.back().direction)) << where << " " << what;
+                EXPECT_EQ(got.price, marks.back().price) << where << " " << what;
+            };
+            expectMark(row.structures.inProgress[0], a.strokes, "stroke");
+            expectMark(row.structures.inProgress[1], a.segments, "segment");
+            expectMark(row.structures.inProgress[2], marksOf(a.outputs[3], all.levels[k].bars), "no pullback");
+            ASSERT_EQ(row.structures.lastPivot.present, !a.pivots.empty()) << where;
+            if (!a.pivots.empty()) {
+                EXPECT_EQ(row.structures.lastPivot.pivot, a.pivots.back()) << where;
+                EXPECT_EQ(row.structures.lastPivot.runCount, a.runCounts.back()) << where;
+            }
+            ASSERT_EQ(row.structures.pivotUnderWay.present, a.openPivot.has_value()) << where;
+            if (a.openPivot) {
+                EXPECT_EQ(row.structures.pivotUnderWay.pivot, *a.openPivot) << where;
+            }
+            ASSERT_EQ(row.point.present, !a.points.empty()) << where;
+            if (!a.points.empty()) {
+                EXPECT_EQ(row.point.point, a.points.back()) << where;
+            }
+        }
+    }
 }
 
 TEST(Levels, RefuseWhatTheyCannotLevel) {

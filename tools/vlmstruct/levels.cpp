@@ -85,7 +85,7 @@ vlm::levels::LevelBars identity(const BarSeries& base) {
 }
 
 std::string levelName(const Levels& all, std::size_t k) {
-    return k == 0 ? "base" : vlm::levels::PeriodName(all.levels[k].period);
+    return k == 0 ? kBaseLevelName : vlm::levels::PeriodName(all.levels[k].period);
 }
 
 std::string range(std::int32_t first, std::int32_t second) {
@@ -220,12 +220,25 @@ std::string levelsCsv(const BarSeries& base, const Levels& all) {
         for (const auto& f : vlm::kSeriesFunctions) out += "," + prefix + std::string(f.name);
         out += "," + prefix + "trading_point";
     }
+    for (std::size_t k = 1; k < all.levels.size(); ++k) out += "," + levelName(all, k) + "_confirmed_by";
     out += "\n";
     std::vector<std::vector<std::string>> labels;
     for (const Level& level : all.levels) {
         labels.emplace_back(level.bars.size());
         for (const vlm::TradingPoint& p : level.analysis.points) {
             labels.back()[static_cast<std::size_t>(p.bar)] = vlm::PointLabel(p);
+        }
+    }
+    // confirmedBy[k - 1][bar]: the confirmations the links found, by the bar of their point.
+    std::vector<std::vector<std::string>> confirmedBy;
+    for (std::size_t k = 1; k < all.levels.size(); ++k) {
+        const Level& level = all.levels[k];
+        const auto& confirmations = all.links[k - 1].confirmations;
+        confirmedBy.emplace_back(level.bars.size());
+        for (std::size_t p = 0; p < level.analysis.points.size(); ++p) {
+            if (confirmations[p].empty()) continue;
+            confirmedBy.back()[static_cast<std::size_t>(level.analysis.points[p].bar)] =
+                std::to_string(confirmations[p].back());
         }
     }
     std::vector<std::size_t> at(all.levels.size(), 0);
@@ -239,6 +252,7 @@ std::string levelsCsv(const BarSeries& base, const Levels& all) {
             for (const auto& series : level.analysis.outputs) out += "," + formatFloat(series[j]);
             out += "," + labels[k][j];
         }
+        for (std::size_t k = 1; k < all.levels.size(); ++k) out += "," + confirmedBy[k - 1][at[k]];
         out += "\n";
     }
     return out;

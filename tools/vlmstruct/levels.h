@@ -13,6 +13,9 @@
 
 namespace vlmstruct {
 
+// The base bars' name among the levels, in column prefixes and the JSON.
+inline constexpr const char* kBaseLevelName = "base";
+
 struct Level {
     vlm::levels::Period period;
     vlm::levels::LevelBars resampled;  // which base bars each bar holds, and whether the last is finished
@@ -49,7 +52,10 @@ std::string levelBarsCsv(const BarSeries& bars);
 
 // Per base bar: its date, then for every level the nine outputs and the
 // trading point at the level bar that holds it, each column prefixed by the
-// level's name.
+// level's name; then for every level above the base `<level>_confirmed_by`:
+// on the bars of a point that lower-level points of its side confirm (see
+// LevelLinks::confirmations), the index of the latest of them in the level
+// below's point list, empty elsewhere.
 std::string levelsCsv(const BarSeries& base, const Levels& levels);
 
 // Every level's structures, as `analyze --json` writes them, with its links

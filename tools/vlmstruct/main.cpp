@@ -248,6 +248,10 @@ int main(int argc, char** argv) {
                        std::string("Events CSV: every mark or pivot that appeared, moved, vanished or became final") +
                            standardOutputHelp);
     replay->add_flag("--no-dates", read.allowNoDates, noDatesHelp);
+    replay->add_option("--levels", levelList,
+                       "As-of columns of these levels too, e.g. 30min,day,week: at every bar, each level as it "
+                       "stood then, its last bar unfinished (no --events)");
+    addLevelOptions(replay);
 
     // One set of variables: only one command runs.
     PointOptionFlags pointFlags;
@@ -357,6 +361,18 @@ int main(int argc, char** argv) {
                                             pointOptions));
             outputs.commit();
             if (!isStandardOutput(chartOut)) std::cout << chartOut << "\n";
+        } else if (*replay && !levelList.empty()) {
+            const std::vector<vlm::levels::Period> periods = parseLevels(levelList);
+            if (!eventsOut.empty()) {
+                throw UsageError("--events lists the changes of one level: leave out --levels for it");
+            }
+            if (asOfOut.empty()) asOfOut = "-";
+            checkOutputPaths({{"-o", asOfOut}}, {replayIn});
+            const BarSeries bars = load(replayIn, read);
+            outputs.add(asOfOut, levelsAsOfCsv(bars, periods, resampleOptions, pointOptions));
+            outputs.commit();
+            std::cerr << "vlmstruct: replayed " << bars.size() << " bars at " << periods.size() + 1 << " levels\n";
+            if (!isStandardOutput(asOfOut)) std::cout << asOfOut << "\n";
         } else if (*replay) {
             if (asOfOut.empty()) asOfOut = "-";
             checkOutputPaths({{"-o", asOfOut}, {"--events", eventsOut}}, {replayIn});

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+#include "levels.h"
+#include "levels/level_replay.h"
 #include "output_files.h"
 
 namespace vlmstruct {
@@ -75,6 +77,57 @@ std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
             out += dateOf(bars, p.bar) + "," + vlm::kPointSubject + "," + vlm::kindName(p.kind) +
                    cells(values, columns) + "," + quoted(vlm::describe(p)) + "\n";
         }
+    }
+    return out;
+}
+
+std::string levelsAsOfCsv(const BarSeries& bars, const std::vector<vlm::levels::Period>& periods,
+                          const vlm::levels::ResampleOptions& resample, const vlm::TradingPointOptions& points) {
+    if (bars.dates.empty()) {
+        throw std::invalid_argument("levels need the bars' dates; this file has no date column");
+    }
+    std::vector<vlm::levels::Seconds> time;
+    time.reserve(bars.size());
+    for (const std::string& d : bars.dates) time.push_back(barTime(d));
+    // The whole file must make every level, as analyze --levels has it; a
+    // prefix may not yet.
+    const vlm::levels::Seconds interval = vlm::levels::BaseInterval(time);
+    for (const vlm::levels::Period& period : periods) vlm::levels::CheckBaseInterval(period, interval);
+    vlm::levels::LevelReplay replay(periods, resample, points);
+
+    const auto columns = vlm::AsOfColumns();
+    const auto pointColumns = vlm::PointAsOfColumns();
+    std::string out = "date";
+    for (std::size_t k = 0; k <= periods.size(); ++k) {
+        const std::string prefix = (k == 0 ? std::string(kBaseLevelName) : vlm::levels::PeriodName(periods[k - 1])) + "_";
+        for (const vlm::Column& c : columns) out += "," + prefix + std::string(c.name);
+        for (const vlm::Column& c : pointColumns) out += "," + prefix + std::string(c.name);
+    }
+    out += "\n";
+    std::vector<double> values(columns.size()), pointValues(pointColumns.size());
+    const auto first = [](std::span<const float> s, std::size_t n) { return s.empty() ? s : s.first(n); };
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        const std::size_t n = i + 1;
+        replay.push({std::span<const vlm::levels::Seconds>(time).first(n), first(bars.open, n),
+                     first(bars.high, n), first(bars.low, n), first(bars.close, n), first(bars.volume, n)});
+        out += bars.dates[i];
+        for (const vlm::levels::LevelAsOf& row : replay.rows()) {
+            if (!row.present) {
+                out.append(columns.size() + pointColumns.size(), ',');
+                continue;
+            }
+            vlm::AsOfValues(row.structures, values);
+            vlm::PointAsOfValues(row.point, pointValues);
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+                out += ',';
+                out += cell(values[c], columns[c].kind);
+            }
+            for (std::size_t c = 0; c < pointColumns.size(); ++c) {
+                out += ',';
+                out += cell(pointValues[c], pointColumns[c].kind);
+            }
+        }
+        out += '\n';
     }
     return out;
 }

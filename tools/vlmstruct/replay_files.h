@@ -3,8 +3,10 @@
 // and every change the bar made, as CSV.
 
 #include <string>
+#include <vector>
 
 #include "bar_file.h"
+#include "levels/resample.h"
 #include "points/point_replay.h"
 
 namespace vlmstruct {
@@ -18,5 +20,14 @@ vlm::PointReplayLog replayBars(const BarSeries& bars, const vlm::TradingPointOpt
 std::string asOfCsv(const BarSeries& bars, const vlm::PointReplayLog& log);
 // Structure and point events in one file, by bar (EventColumns, PointEventColumns).
 std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log);
+
+// The replay across levels (vlm::levels::LevelReplay): per base bar its date,
+// then for the base level and every period the as-of columns, prefixed by
+// the level's name as `analyze --levels` names them, each computed from the
+// base bars up to that bar only. A level the bars so far cannot make yet
+// (bars farther apart than its period) has empty cells. Throws
+// std::invalid_argument as analyseLevels does.
+std::string levelsAsOfCsv(const BarSeries& bars, const std::vector<vlm::levels::Period>& periods,
+                          const vlm::levels::ResampleOptions& resample, const vlm::TradingPointOptions& points = {});
 
 }  // namespace vlmstruct

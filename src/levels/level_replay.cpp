@@ -1,0 +1,88 @@
+#include "levels/level_replay.h"
+
+#include <cmath>
+#include <limits>
+
+namespace vlm::levels {
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+float closeOf(std::span<const float> close, std::size_t i) { return close.empty() ? kNaN : close[i]; }
+
+}  // namespace
+
+LevelReplay::LevelReplay(std::span<const Period> periods, const ResampleOptions& resample,
+                         const TradingPointOptions& points)
+    : options_(points) {
+    tracks_.push_back(Track{std::nullopt, {}, TradingPointStream(points), 0, {}, -1});
+    for (const Period& period : periods) {
+        tracks_.push_back(Track{LevelResampler(period, resample), {}, TradingPointStream(points), 0, {}, -1});
+    }
+    rows_.resize(tracks_.size());
+}
+
+void LevelReplay::startOver(Track& track) const {
+    track.engine = StreamingEngine{};
+    track.points = TradingPointStream(options_);
+    track.pushed = 0;
+    track.finals = AsOfRow{};
+    track.finalPointsThrough = -1;
+}
+
+void LevelReplay::push(const BaseBars& soFar) {
+    if (soFar.time.empty() || soFar.high.size() != soFar.time.size() || soFar.low.size() != soFar.time.size()) {
+        throw std::invalid_argument("push the base bars with one high and low per bar time");
+    }
+    // The base level: each bar is whole when it arrives.
+    const std::size_t i = soFar.time.size() - 1;
+    Track& base = tracks_[0];
+    if (base.engine.size() != i) {
+        throw std::invalid_argument("push the base bars one at a time, each call with every bar so far");
+    }
+    const float close = closeOf(soFar.close, i);
+    base.engine.push(soFar.high[i], soFar.low[i]);
+    base.points.update(base.engine, PointsClose(close, soFar.high[i], soFar.low[i]));
+    rows_[0] = {true, AsOfRowOf(base.engine, close), LatestPoint(base.points)};
+
+    for (std::size_t k = 1; k < tracks_.size(); ++k) {
+        Track& track = tracks_[k];
+        const std::size_t unchanged = track.resampler->push(soFar);
+        if (unchanged < track.pushed) {
+            ++rebuilds_;
+            startOver(track);
+        }
+        if (track.resampler->tooCoarse()) {
+            startOver(track);
+            rows_[k] = LevelAsOf{};
+            continue;
+        }
+        advance(track, track.resampler->bars(), rows_[k]);
+    }
+}
+
+void LevelReplay::advance(Track& track, const LevelBars& bars, LevelAsOf& row) {
+    track.engine.takeBackProvisional();
+    track.points.takeBackProvisional();
+    const std::size_t last = bars.size() - 1;
+    if (track.pushed < last) {
+        while (track.pushed < last) {
+            const std::size_t j = track.pushed++;
+            track.engine.push(bars.high[j], bars.low[j]);
+            track.points.update(track.engine, PointsClose(closeOf(bars.close, j), bars.high[j], bars.low[j]));
+        }
+        track.finals = AsOfRowOf(track.engine, kNaN);
+        track.finalPointsThrough = track.points.finalThrough();
+    }
+    const float close = closeOf(bars.close, last);
+    track.engine.pushProvisional(bars.high[last], bars.low[last]);
+    track.points.updateProvisional(track.engine, PointsClose(close, bars.high[last], bars.low[last]));
+    row.present = true;
+    row.structures = AsOfRowOf(track.engine, close);
+    row.structures.lastFinal = track.finals.lastFinal;
+    row.point = LatestPoint(track.points);
+    row.point.final = row.point.present && row.point.point.bar <= track.finalPointsThrough;
+}
+
+}  // namespace vlm::levels

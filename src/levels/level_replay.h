@@ -1,0 +1,69 @@
+#pragma once
+// Replay across levels: at every base bar, each level's as-of row from the
+// base bars up to it only. The level bar that holds the base bar is shown as
+// it stands then, unfinished, exactly what a live reader saw.
+//
+// Each level keeps a streaming engine and a trading-point stream fed with
+// its bars once a later bar has opened; the bar that holds the newest base
+// bar is pushed provisionally and taken back at the next base bar, so a
+// base bar costs the structures' tails, not the history.
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "levels/resample.h"
+#include "points/point_replay.h"
+#include "points/point_stream.h"
+#include "stream/streaming_engine.h"
+
+namespace vlm::levels {
+
+// A level's as-of row at one base bar: the single-level replay's columns,
+// bars counted at the level. A provisional level bar can still move what its
+// engine calls final, so the final columns (lastFinal, point.final) count
+// only what no change of that bar can move.
+struct LevelAsOf {
+    bool present = false;  // false while the bars so far cannot make the level
+    AsOfRow structures;
+    PointAsOf point;
+};
+
+class LevelReplay {
+public:
+    // Throws std::invalid_argument for an intraday period Resample refuses.
+    LevelReplay(std::span<const Period> periods, const ResampleOptions& resample = {},
+                const TradingPointOptions& points = {});
+
+    // Takes the last bar of `soFar`, whose other bars are those of the
+    // earlier pushes (see LevelResampler::push).
+    void push(const BaseBars& soFar);
+
+    // The rows of the last push: the base level first (every base bar a bar
+    // of its own, as the single-level replay shows it), then the periods.
+    [[nodiscard]] std::span<const LevelAsOf> rows() const { return rows_; }
+    // How many times a level's finished bars changed and its structures were
+    // built again from its first bar (a smaller session gap re-forms the
+    // sessions of the bars so far).
+    [[nodiscard]] std::size_t rebuilds() const { return rebuilds_; }
+
+private:
+    struct Track {
+        std::optional<LevelResampler> resampler;  // none for the base level
+        StreamingEngine engine;
+        TradingPointStream points;
+        std::size_t pushed = 0;  // level bars fed for good
+        AsOfRow finals;          // the final marks after the bars fed for good
+        std::int64_t finalPointsThrough = -1;
+    };
+    void advance(Track& track, const LevelBars& bars, LevelAsOf& row);
+    void startOver(Track& track) const;
+
+    TradingPointOptions options_;
+    std::vector<Track> tracks_;
+    std::vector<LevelAsOf> rows_;
+    std::size_t rebuilds_ = 0;
+};
+
+}  // namespace vlm::levels
