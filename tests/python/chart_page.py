@@ -1,5 +1,9 @@
 """A chart page in headless Chromium, driven over the DevTools protocol on a pipe as a person would drive it:
-real mouse clicks and wheel turns, a screenshot, and the page's own report read back."""
+real mouse clicks and wheel turns, a screenshot, and the page's own report read back.
+
+As a script it takes the README's pictures, once the chart has drawn:
+    /usr/bin/python3 tests/python/chart_page.py CHART.html[#level=week&range=100-400] OUT.png
+"""
 import base64
 import json
 import os
@@ -140,3 +144,13 @@ def minute_bars(path, n):
                   "high": high.round(2), "low": low.round(2), "close": close.round(2),
                   "volume": rng.integers(100, 50000, n)}).to_csv(path, index=False)
     return path
+
+
+if __name__ == "__main__":
+    import sys
+    from pathlib import Path
+
+    page_path, _, fragment = sys.argv[1].partition("#")
+    with Page(Path(page_path).resolve().as_uri() + (f"#{fragment}" if fragment else "")) as shown:
+        assert shown.drawn()["errors"] == []
+        shown.screenshot(sys.argv[2])

@@ -7,6 +7,9 @@ from pathlib import Path
 
 import pytest
 
+from chart_page import Page, minute_bars
+from conftest import SOURCE
+
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
          "--disable-component-update", "--no-first-run", "--hide-scrollbars", "--virtual-time-budget=5000"]
@@ -36,7 +39,9 @@ def test_chart_draws_the_structures(vlmstruct_bin, sample_csv, tmp_path, open_pi
 
     shot = Path(os.environ.get("VLM_SCREENSHOT_DIR", tmp_path)) / "chart.png"
     shot.parent.mkdir(parents=True, exist_ok=True)
-    browser("--window-size=1400,800", f"--screenshot={shot}", html.as_uri())
+    with Page(html.as_uri()) as page:
+        assert page.drawn()["errors"] == []
+        page.screenshot(shot)
     assert shot.stat().st_size > 20000
 
 
@@ -65,8 +70,6 @@ def test_replay_shows_what_the_prefix_alone_shows(vlmstruct_bin, sample_csv, tmp
 
 # ---- the packed columns, the chart at scale and several levels, driven as a person would ----
 
-from chart_page import Page, minute_bars  # noqa: E402  (after the dump-dom tests, which need no protocol)
-from conftest import SOURCE  # noqa: E402
 
 
 def tool(vlmstruct_bin, *args):
@@ -225,6 +228,10 @@ def test_the_level_selector_and_the_higher_level_overlaid(vlmstruct_bin, sample_
     with Page(html.as_uri()) as page:
         report = page.drawn()
         assert report["errors"] == []
+        shot = Path(os.environ.get("VLM_SCREENSHOT_DIR", tmp_path)) / "chart-levels.png"
+        shot.parent.mkdir(parents=True, exist_ok=True)
+        page.screenshot(shot)  # the daily bars with their weekly level overlaid, as docs/chart-levels.png
+        assert shot.stat().st_size > 20000
         for name, higher in [("week", "month"), ("month", None), ("base", "week")]:
             report = choose_level(page, name)
             level, structures = levels[name], levels[name]["structures"]
