@@ -9,9 +9,9 @@
 //     LEB128 varints, one per value: 0 for NaN, else 1 + zigzag(m - previous
 //     m) with delta (previous m starting at 0 and kept across NaN), or
 //     1 + zigzag(m) without;
-//   {"n": COUNT, "f32": BASE64}
-//     the raw little-endian float32 values, where no D up to 8 gives every
-//     value back exactly (or a value is infinite or too large).
+//   {"n": COUNT, "f32": BASE64} (or "f64" for doubles)
+//     the raw little-endian values, where no D up to 8 gives every value
+//     back exactly (or a value is infinite or too large).
 
 #include <cstdint>
 #include <span>
