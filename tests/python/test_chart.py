@@ -245,6 +245,13 @@ def test_the_level_selector_and_the_higher_level_overlaid(vlmstruct_bin, sample_
             assert report["drawn"]["higherPivots"] == len(over["pivots"])
         page.eval("document.getElementById('overlayon').click()")
         assert page.settled()["drawn"]["higherStrokes"] == 0
+        page.eval("document.getElementById('overlayon').click()")
+        choose_level(page, "week")
+        page.eval("document.getElementById('replayon').click()")  # replay steps through the week bars
+        report = page.settled()
+        assert report["errors"] == [] and report["replayBar"] == levels["week"]["bars"] - 1
+        assert report["drawn"]["higherStrokes"] == 0  # the month's final strokes would tell the future
+        assert report["strokes"] == len(levels["week"]["structures"]["strokes"])
 
 
 def bars_holding(first_base, base_range):
