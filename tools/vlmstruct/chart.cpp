@@ -1,6 +1,5 @@
 #include "chart.h"
 
-#include <cmath>
 #include <cstring>
 #include <set>
 

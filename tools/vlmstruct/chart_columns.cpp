@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <numeric>
 #include <optional>
@@ -31,7 +30,7 @@ void varint(std::string& out, std::uint64_t v) {
     out += static_cast<char>(v);
 }
 
-// The integers, NaN where `present` says so, as the varint bytes.
+// The integers, NaN where `missing` says so, as the varint bytes.
 std::string packed(std::span<const std::int64_t> values, const std::vector<bool>& missing, Coding coding) {
     std::string bytes;
     bytes.reserve(values.size() * 2);
