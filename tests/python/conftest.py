@@ -46,6 +46,10 @@ class Plugin:
         return [self.call(1, high, low), signal] + [self.call(n, signal, high, low) for n in range(3, 10)]
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: takes more than half a minute; run by its own ctest entry")
+
+
 @pytest.fixture(scope="session")
 def plugin():
     return Plugin(BUILD / "src" / "libtestVelmorDll.so")

@@ -75,8 +75,7 @@ def higher_base_of(level, ends, k):
     return level["links"]["strokes"][k]["base"]
 
 
-@pytest.mark.parametrize("args", [["--levels", "45min"], ["--levels", "day,day"], ["--levels", "day", "--bins", "x"],
-                                  ["--levels", "day", "--html", "c.html"]])
+@pytest.mark.parametrize("args", [["--levels", "45min"], ["--levels", "day,day"], ["--levels", "day", "--bins", "x"]])
 def test_bad_levels_are_usage_errors(vlmstruct_bin, sample_csv, tmp_path, args):
     out = run(vlmstruct_bin, "analyze", sample_csv, "-o", tmp_path / "x.csv", *args)
     assert out.returncode == 2, out.stderr

@@ -1,21 +1,28 @@
 #pragma once
 // The self-contained HTML chart: candles, strokes, segments, pivot zones
-// and trading points.
+// and trading points, of one bar series or of several levels of one.
 
 #include <string>
+#include <vector>
 
 #include "analysis.h"
 #include "points/trading_points.h"
 
 namespace vlmstruct {
 
-// `a` carries the points of `points`; the replay and which points are final
-// come from the same options.
-std::string chartHtml(const std::string& title, const BarSeries& bars, const Analysis& a,
-                      bool withOpenPivot, const vlm::TradingPointOptions& points = {});
+// One level of the page's data: its bars, outputs, structures, points and
+// the recorded changes replay steps through, as packed columns (see
+// chart_columns.h). `a` carries the points of `points`; the replay and which
+// points are final come from the same options. `extra` is added to the
+// object as it is (",\"key\":value..." or empty).
+std::string chartLevel(const std::string& name, const BarSeries& bars, const Analysis& a, bool withOpenPivot,
+                       const vlm::TradingPointOptions& points, const std::string& extra = "");
 
-// The chart data as a JavaScript object literal (also what replay pages use).
-std::string chartData(const std::string& title, const BarSeries& bars, const Analysis& a,
+// The page around its data: {"title": ..., "levels": [chartLevel(...), ...]},
+// finest first.
+std::string chartPage(const std::string& title, const std::vector<std::string>& levels);
+
+std::string chartHtml(const std::string& title, const BarSeries& bars, const Analysis& a,
                       bool withOpenPivot, const vlm::TradingPointOptions& points = {});
 
 }  // namespace vlmstruct

@@ -63,4 +63,9 @@ std::string levelsCsv(const BarSeries& base, const Levels& levels);
 // confirm it.
 std::string levelsJson(const std::string& source, const Levels& levels, bool withOpenPivot);
 
+// The chart of every level: a level selector, and over each level the next
+// higher one's strokes, segments and pivots placed through the links.
+std::string levelsChartHtml(const std::string& title, const Levels& levels, bool withOpenPivot,
+                            const vlm::TradingPointOptions& points);
+
 }  // namespace vlmstruct

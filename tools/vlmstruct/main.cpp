@@ -297,13 +297,13 @@ int main(int argc, char** argv) {
             static_cast<vlm::levels::Seconds>(sessionGap) * 60};
         if (*analyze && !levelList.empty()) {
             const std::vector<vlm::levels::Period> periods = parseLevels(levelList);
-            if (!htmlOut.empty()) throw UsageError("--html draws one level: leave out --levels for the chart");
-            checkOutputPaths({{"-o", csvOut}, {"--json", jsonOut}}, {input});
+            checkOutputPaths({{"-o", csvOut}, {"--json", jsonOut}, {"--html", htmlOut}}, {input});
             const BarSeries bars = load(input, read);
             const Levels all = analyseLevels(bars, periods, resampleOptions, pointOptions, openPivot);
-            if (csvOut.empty() && jsonOut.empty()) csvOut = "-";
+            if (csvOut.empty() && jsonOut.empty() && htmlOut.empty()) csvOut = "-";
             if (!csvOut.empty()) outputs.add(csvOut, levelsCsv(bars, all));
             if (!jsonOut.empty()) outputs.add(jsonOut, levelsJson(input, all, openPivot));
+            if (!htmlOut.empty()) outputs.add(htmlOut, levelsChartHtml(titleOf(input), all, openPivot, pointOptions));
             outputs.commit();
             for (std::size_t k = 0; k < all.levels.size(); ++k) {
                 const Level& level = all.levels[k];
@@ -312,7 +312,7 @@ int main(int argc, char** argv) {
                           << ", " << level.analysis.strokes.size() << " strokes, " << level.analysis.pivots.size()
                           << " pivot zones, " << level.analysis.points.size() << " trading points\n";
             }
-            for (const std::string& f : {csvOut, jsonOut}) {
+            for (const std::string& f : {csvOut, jsonOut, htmlOut}) {
                 if (!f.empty() && !isStandardOutput(f)) std::cout << f << "\n";
             }
         } else if (*resample) {
