@@ -6,8 +6,10 @@
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,38 +77,213 @@ FloatArray run(const vlm::SeriesFunction& f, const py::object* signal, const py:
     return out;
 }
 
-const char* kindText(vlm::ColumnKind kind) {
-    switch (kind) {
-        case vlm::ColumnKind::Bar: return "bar";
-        case vlm::ColumnKind::Code: return "code";
-        case vlm::ColumnKind::Price: return "price";
-    }
-    return "";
+// A vector's buffer handed to numpy as it is: the array owns the vector.
+template <typename T>
+py::array_t<T> owning(std::vector<T>&& values) {
+    if (values.empty()) return py::array_t<T>(0);
+    auto owner = std::make_unique<std::vector<T>>(std::move(values));
+    const auto size = static_cast<py::ssize_t>(owner->size());
+    T* data = owner->data();
+    const py::capsule keep(owner.get(), [](void* p) { std::unique_ptr<std::vector<T>>(static_cast<std::vector<T>*>(p)); });
+    owner.release();
+    return py::array_t<T>(size, data, keep);
 }
 
-// Columns as float64 arrays (NaN where nothing is shown), with their kinds.
-template <typename Row, typename Fill>
-py::dict columnsOf(std::span<const vlm::Column> columns, const std::vector<Row>& rows, Fill fill) {
-    std::vector<py::array_t<double>> arrays;
-    std::vector<double*> data;
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-        arrays.emplace_back(static_cast<py::ssize_t>(rows.size()));
-        data.push_back(arrays.back().mutable_data());
+// Rows of numbers gathered column by column, as the data frames hold them:
+// prices as the float32 they are, bars, counts and codes as float64 so that
+// a missing value is NaN, which compares false in a backtest's conditions.
+class NumberColumns {
+public:
+    NumberColumns(std::span<const vlm::Column> columns, std::size_t rows)
+        : columns_(columns), wide_(columns.size()), narrow_(columns.size()) {
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            if (isPrice(k)) narrow_[k].reserve(rows);
+            else wide_[k].reserve(rows);
+        }
     }
-    std::vector<double> values(columns.size());
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        fill(rows[r], std::span<double>(values));
-        for (std::size_t k = 0; k < columns.size(); ++k) data[k][r] = values[k];
+
+    void push(std::span<const double> values) {
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            if (isPrice(k)) narrow_[k].push_back(static_cast<float>(values[k]));
+            else wide_[k].push_back(values[k]);
+        }
     }
-    py::dict out;
-    py::dict kinds;
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-        const std::string name(columns[k].name);
-        out[name.c_str()] = arrays[k];
-        kinds[name.c_str()] = kindText(columns[k].kind);
+
+    // Adds each column to `out` under its name, in column order.
+    void moveInto(py::dict& out) {
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            const std::string name(columns_[k].name);
+            if (isPrice(k)) out[name.c_str()] = owning(std::move(narrow_[k]));
+            else out[name.c_str()] = owning(std::move(wide_[k]));
+        }
     }
-    return py::dict(py::arg("columns") = out, py::arg("kinds") = kinds);
+
+private:
+    [[nodiscard]] bool isPrice(std::size_t k) const { return columns_[k].kind == vlm::ColumnKind::Price; }
+
+    std::span<const vlm::Column> columns_;
+    std::vector<std::vector<double>> wide_;
+    std::vector<std::vector<float>> narrow_;
+};
+
+// Texts gathered without the GIL into a buffer that is made Python strings,
+// with the GIL, every so often: the buffer stays small.
+class TextColumn {
+public:
+    void push(const std::string& text) {
+        chars_ += text;
+        ends_.push_back(chars_.size());
+    }
+
+    [[nodiscard]] std::size_t pending() const { return ends_.size(); }
+
+    // With the GIL held.
+    void flush() {
+        std::size_t begin = 0;
+        for (const std::size_t end : ends_) {
+            auto text = py::reinterpret_steal<py::str>(
+                PyUnicode_FromStringAndSize(chars_.data() + begin, static_cast<py::ssize_t>(end - begin)));
+            if (!text) throw py::error_already_set();
+            made_.append(text);
+            begin = end;
+        }
+        chars_.clear();
+        ends_.clear();
+    }
+
+    // With the GIL held: every text as a numpy object array.
+    [[nodiscard]] py::array take() {
+        flush();
+        py::array out = objectArray(made_.size());
+        auto** slots = static_cast<PyObject**>(out.mutable_data());
+        for (std::size_t k = 0; k < made_.size(); ++k) {
+            PyObject* text = PyList_GET_ITEM(made_.ptr(), static_cast<py::ssize_t>(k));
+            Py_INCREF(text);
+            Py_DECREF(slots[k]);
+            slots[k] = text;
+        }
+        made_ = py::list();
+        return out;
+    }
+
+    // A numpy object array of `n` Nones.
+    static py::array objectArray(std::size_t n) {
+        return py::module_::import("numpy").attr("empty")(n, py::arg("dtype") = "object");
+    }
+
+private:
+    std::string chars_;
+    std::vector<std::size_t> ends_;
+    py::list made_;
+};
+
+// A column of a few names, one code per row: every row holds the one Python
+// string of its name.
+py::array namesColumn(const std::vector<std::uint8_t>& codes, const std::vector<std::string>& names) {
+    std::vector<py::str> shown(names.begin(), names.end());
+    py::array out = TextColumn::objectArray(codes.size());
+    auto** slots = static_cast<PyObject**>(out.mutable_data());
+    for (std::size_t k = 0; k < codes.size(); ++k) {
+        PyObject* name = shown.at(codes[k]).inc_ref().ptr();
+        Py_DECREF(slots[k]);
+        slots[k] = name;
+    }
+    return out;
 }
+
+// The replay written straight into the data frames' columns, bar by bar,
+// with no log kept: the as-of columns (the structures', then the points'),
+// and the events, structures' first within a bar, as the tool's files list
+// them.
+struct ReplayColumns {
+    std::vector<vlm::Column> asOfColumns, eventColumns;
+    NumberColumns asOf, events;
+    std::vector<std::uint8_t> subjects, kinds;
+    TextColumn texts;
+
+    static std::vector<vlm::Column> joined(std::span<const vlm::Column> a, std::span<const vlm::Column> b) {
+        std::vector<vlm::Column> out(a.begin(), a.end());
+        out.insert(out.end(), b.begin(), b.end());
+        return out;
+    }
+
+    // Texts kept as C++ strings at most: a few megabytes.
+    static constexpr std::size_t kTextsPerFlush = 1 << 16;
+
+    // The subject codes: the structures' subjects, then the points'.
+    static constexpr auto kPointSubjectCode = static_cast<std::uint8_t>(vlm::EventSubject::PivotUnderWay) + 1;
+
+    static std::vector<std::string> subjectNames() {
+        std::vector<std::string> names;
+        for (std::uint8_t s = 0; s < kPointSubjectCode; ++s) {
+            names.emplace_back(vlm::subjectName(static_cast<vlm::EventSubject>(s)));
+        }
+        names.emplace_back(vlm::kPointSubject);
+        return names;
+    }
+
+    static std::vector<std::string> kindNames() {
+        std::vector<std::string> names;
+        for (int k = 0; k <= static_cast<int>(vlm::EventKind::Extended); ++k) {
+            names.emplace_back(vlm::kindName(static_cast<vlm::EventKind>(k)));
+        }
+        return names;
+    }
+
+    ReplayColumns(const ReplayColumns&) = delete;  // the columns view the names above
+    ReplayColumns& operator=(const ReplayColumns&) = delete;
+
+    explicit ReplayColumns(std::size_t bars)
+        : asOfColumns(joined(vlm::AsOfColumns(), vlm::PointAsOfColumns())),
+          eventColumns(joined(vlm::EventColumns(), vlm::PointEventColumns())),
+          asOf(asOfColumns, bars),
+          // About two changes a bar on random walks; more only costs a reallocation.
+          events(eventColumns, 2 * bars + 16) {}
+
+    void add(const vlm::ReplayedBar& bar) {
+        std::array<double, 64> values{};
+        const std::size_t structureColumns = vlm::AsOfColumns().size();
+        const std::span<double> row(values.data(), asOfColumns.size());
+        vlm::AsOfValues(bar.row, row.first(structureColumns));
+        vlm::PointAsOfValues(bar.point, row.subspan(structureColumns));
+        asOf.push(row);
+        const std::span<double> event(values.data(), eventColumns.size());
+        for (const vlm::ReplayEvent& e : bar.events) {
+            vlm::StructureEventValues(e, event);
+            events.push(event);
+            subjects.push_back(static_cast<std::uint8_t>(e.subject));
+            kinds.push_back(static_cast<std::uint8_t>(e.kind));
+            texts.push(vlm::describe(e));
+        }
+        for (const vlm::PointReplayEvent& e : bar.pointEvents) {
+            vlm::PointEventValues(e, event);
+            events.push(event);
+            subjects.push_back(kPointSubjectCode);
+            kinds.push_back(static_cast<std::uint8_t>(e.kind));
+            texts.push(vlm::describe(e));
+        }
+        if (texts.pending() >= kTextsPerFlush) {
+            py::gil_scoped_acquire held;
+            texts.flush();
+        }
+    }
+
+    // ({as-of column: array}, {event column: array}): the events' bar first,
+    // then subject and event, the other numbers, and the text last.
+    py::tuple take() {
+        py::dict asOfOut, eventsOut, numbers;
+        asOf.moveInto(asOfOut);
+        events.moveInto(numbers);
+        eventsOut["bar"] = numbers["bar"];
+        eventsOut["subject"] = namesColumn(subjects, subjectNames());
+        eventsOut["event"] = namesColumn(kinds, kindNames());
+        for (const auto& [name, column] : numbers) {
+            if (name.cast<std::string>() != "bar") eventsOut[name] = column;
+        }
+        eventsOut["text"] = texts.take();
+        return py::make_tuple(asOfOut, eventsOut);
+    }
+};
 
 // An absent column (None) is an empty span.
 Series optionalSeries(const py::object& given, const char* what, py::ssize_t length) {
@@ -395,50 +572,15 @@ PYBIND11_MODULE(_core, m) {
         const auto l = ls.span;
         const Series cs = series(close, "close", static_cast<py::ssize_t>(h.size()));
         const auto c = cs.span;
-        vlm::PointReplayLog log;
-        std::vector<vlm::ReplayEntry> entries;
+        ReplayColumns columns(h.size());
         {
             py::gil_scoped_release unlocked;
-            log = vlm::ReplayWithPoints(h, l, c, options);
-            entries = vlm::MergedEvents(log);
+            vlm::ReplayWithPoints(h, l, c, options, [&columns](const vlm::ReplayedBar& bar) { columns.add(bar); });
         }
-        // The same columns as the tool's files: the structures', then the points'.
-        std::vector<vlm::Column> eventColumns(vlm::EventColumns().begin(), vlm::EventColumns().end());
-        eventColumns.insert(eventColumns.end(), vlm::PointEventColumns().begin(), vlm::PointEventColumns().end());
-        py::dict events = columnsOf(std::span<const vlm::Column>(eventColumns), entries,
-                                    [](const vlm::ReplayEntry& e, std::span<double> out) {
-                                        if (e.structure != nullptr) vlm::StructureEventValues(*e.structure, out);
-                                        else vlm::PointEventValues(*e.point, out);
-                                    });
-        py::list subjects, kinds, texts;
-        for (const vlm::ReplayEntry& e : entries) {
-            if (e.structure != nullptr) {
-                subjects.append(vlm::subjectName(e.structure->subject));
-                kinds.append(vlm::kindName(e.structure->kind));
-                texts.append(vlm::describe(*e.structure));
-            } else {
-                subjects.append(vlm::kPointSubject);
-                kinds.append(vlm::kindName(e.point->kind));
-                texts.append(vlm::describe(*e.point));
-            }
-        }
-        events["subject"] = subjects;
-        events["event"] = kinds;
-        events["text"] = texts;
-        std::vector<vlm::Column> asOfColumns(vlm::AsOfColumns().begin(), vlm::AsOfColumns().end());
-        asOfColumns.insert(asOfColumns.end(), vlm::PointAsOfColumns().begin(), vlm::PointAsOfColumns().end());
-        std::vector<std::size_t> rows(log.rows.size());
-        for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = r;
-        const std::size_t structureColumns = vlm::AsOfColumns().size();
-        py::dict asOf = columnsOf(std::span<const vlm::Column>(asOfColumns), rows,
-                                  [&](std::size_t r, std::span<double> out) {
-                                      vlm::AsOfValues(log.rows[r], out.first(structureColumns));
-                                      vlm::PointAsOfValues(log.points[r], out.subspan(structureColumns));
-                                  });
-        return py::make_tuple(asOf, events);
+        return columns.take();
     }, py::arg("high"), py::arg("low"), py::arg("close"), py::arg("macd") = std::vector<int>{12, 26, 9},
        py::arg("force") = "area", py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
-       "Bar by bar replay with trading points: (as-of columns, events), each a dict of columns and their kinds.");
+       "Bar by bar replay with trading points: (as-of columns, event columns), each a dict of arrays in frame order.");
 
     // The tool's scan and replay, file by file, for the distributed helpers:
     // the same routines and writers, so their outputs equal the tool's.

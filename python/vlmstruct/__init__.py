@@ -255,16 +255,6 @@ def analyze(df, include_open_pivot=False, macd=(12, 26, 9), force="area", class1
     return outputs, zones
 
 
-def _frame(table, index=None):
-    import pandas as pd
-
-    # Prices as the float32 they are; bars, counts and codes as float64 so that a missing value is
-    # NaN, which compares false in a backtest's conditions.
-    data = {name: values.astype("float32") if table["kinds"][name] == "price" else values
-            for name, values in table["columns"].items()}
-    return pd.DataFrame(data, index=index)
-
-
 def replay(df, macd=(12, 26, 9), force="area", class1_min_run=2, divergence_ratio=1.0):
     """Replays df bar by bar, computing each bar from that bar and the bars before it only.
 
@@ -283,19 +273,19 @@ def replay(df, macd=(12, 26, 9), force="area", class1_min_run=2, divergence_rati
     Uses df['high'] and df['low'], and df['close'] when present (any case).
     """
     import numpy as np
+    import pandas as pd
 
     bars = _Bars(df, "replay")
     high, low = bars.high, bars.low
     close = bars.close if bars.close is not None else np.full(len(high), np.nan, dtype=np.float32)
-    asof_table, event_table = _replay(high, low, close, **_options(macd, force, class1_min_run, divergence_ratio))
-    asof = _frame(asof_table, index=bars.index)
-    events = _frame(event_table)
-    for name in ("subject", "event", "text"):
-        events[name] = event_table[name]
-    events = events[["bar", "subject", "event"] + [c for c in events.columns
-                                                   if c not in ("bar", "subject", "event")]]
-    if bars.labels is not None and len(events):
-        events.insert(1, "date", bars.labels[events["bar"].to_numpy(dtype=np.int64)])
+    asof_columns, event_columns = _replay(high, low, close, **_options(macd, force, class1_min_run,
+                                                                       divergence_ratio))
+    # The arrays are the frames' columns as they are (copy=False): nothing is copied row by row.
+    asof = pd.DataFrame(asof_columns, index=bars.index, copy=False)
+    if bars.labels is not None and len(event_columns["bar"]):
+        dates = bars.labels[event_columns["bar"].astype(np.int64)]
+        event_columns = {"bar": event_columns.pop("bar"), "date": dates, **event_columns}
+    events = pd.DataFrame(event_columns, copy=False)
     return asof, events
 
 

@@ -110,3 +110,28 @@ def test_analyze_frames_equal_the_tools_files(vlmstruct_bin, tmp_path, source):
                                                           pd.Timestamp(pivot["end_date"]))
         assert all(type(zone[k]) is int for k in ("start", "end", "trend", "run_count"))
         assert type(zone["upper"]) is float and type(zone["open"]) is bool
+
+
+def test_replays_in_threads_equal_replays_one_after_another():
+    """The engine runs without the GIL and takes it back now and then to make the event texts."""
+    import threading
+
+    frames = []
+    for seed in range(4):
+        high, low = generated_bars("walk", 40000, 20 + seed)  # more texts than one hand-over holds
+        frames.append(pd.DataFrame({"high": high, "low": low, "close": (high + low) / 2}))
+    alone = [vlmstruct.replay(df) for df in frames]
+    together = [None] * len(frames)
+
+    def work(k):
+        together[k] = vlmstruct.replay(frames[k])
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(len(frames))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for (asof, events), (asof_t, events_t) in zip(alone, together):
+        assert len(events) > 2 ** 16
+        pd.testing.assert_frame_equal(asof_t, asof)
+        pd.testing.assert_frame_equal(events_t, events)
