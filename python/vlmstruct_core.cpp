@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis.h"
 #include "bar_file.h"
+#include "levels.h"
 #include "output_files.h"
 #include "replay_files.h"
 #include "scan.h"
@@ -394,6 +396,162 @@ py::dict pointDict(const vlm::TradingPoint& p) {
     return d;
 }
 
+// Pivot zones as dicts (start, end, upper, lower, trend, run_count, open):
+// the closed ones, then those under way.
+py::list zoneDicts(const vlm::ZhongShuList& all, std::size_t closed) {
+    const std::vector<float> runs = vlm::PivotRunCounts(all);
+    py::list zones;
+    for (std::size_t p = 0; p < all.size(); ++p) {
+        py::dict z;
+        z["start"] = all[p].start;
+        z["end"] = all[p].end;
+        z["upper"] = all[p].upper;
+        z["lower"] = all[p].lower;
+        z["trend"] = static_cast<int>(all[p].trend);
+        z["run_count"] = static_cast<int>(runs[p]);
+        z["open"] = p >= closed;
+        zones.append(z);
+    }
+    return zones;
+}
+
+// Stroke or segment ends as columns: bar, direction (1 top, -1 bottom), price.
+py::dict marksDict(const std::vector<vlmstruct::Mark>& marks) {
+    std::vector<std::int64_t> bars, directions;
+    std::vector<float> prices;
+    for (const vlmstruct::Mark& m : marks) {
+        bars.push_back(m.bar);
+        directions.push_back(m.direction);
+        prices.push_back(m.price);
+    }
+    return py::dict(py::arg("bar") = owning(std::move(bars)), py::arg("direction") = owning(std::move(directions)),
+                    py::arg("price") = owning(std::move(prices)));
+}
+
+// What analyze(df) shows of one series: the nine outputs (the analysis's own
+// buffers), each bar's trading-point label, the zones, the stroke and
+// segment ends and the points.
+py::dict analysisDict(vlmstruct::Analysis&& a, bool includeOpen) {
+    const std::size_t n = a.outputs[0].size();
+    py::dict columns;
+    for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
+        columns[std::string(vlm::kSeriesFunctions[f].name).c_str()] = owning(std::move(a.outputs[f]));
+    }
+    // A handful of labels (a side and its classes): each bar holds the one
+    // Python string of its label, '' where no point is.
+    std::vector<std::uint8_t> labelCodes(n, 0);
+    std::vector<std::string> labels{""};
+    for (const vlm::TradingPoint& p : a.points) {
+        const std::string label = vlm::PointLabel(p);
+        const auto known = std::find(labels.begin(), labels.end(), label);
+        labelCodes.at(static_cast<std::size_t>(p.bar)) = static_cast<std::uint8_t>(known - labels.begin());
+        if (known == labels.end()) labels.push_back(label);
+    }
+    vlm::ZhongShuList all = a.pivots;
+    if (includeOpen && a.openPivot) all.push_back(*a.openPivot);
+    py::list points;
+    for (const vlm::TradingPoint& p : a.points) points.append(pointDict(p));
+    return py::dict(py::arg("columns") = columns, py::arg("trading_point") = namesColumn(labelCodes, labels),
+                    py::arg("zones") = zoneDicts(all, a.pivots.size()), py::arg("strokes") = marksDict(a.strokes),
+                    py::arg("segments") = marksDict(a.segments), py::arg("points") = points);
+}
+
+// A level's bars as resample returns them: time in seconds of civil time,
+// the series as float32 (None where absent), the base bars each holds.
+py::dict levelBarsDict(vlm::levels::LevelBars&& bars) {
+    const auto series = [](std::vector<float>& v) -> py::object {
+        if (v.empty()) return py::none();
+        return owning(std::move(v));
+    };
+    py::dict d;
+    d["time"] = owning(std::move(bars.time));
+    d["open"] = series(bars.open);
+    d["high"] = series(bars.high);
+    d["low"] = series(bars.low);
+    d["close"] = series(bars.close);
+    d["volume"] = series(bars.volume);
+    d["first_base"] = owning(std::move(bars.firstBase));
+    d["last_base"] = owning(std::move(bars.lastBase));
+    d["last_unfinished"] = bars.lastUnfinished;
+    return d;
+}
+
+// One row per higher-level structure: the base bars it covers, and the
+// lower level's structures inside it as (first, count) of their lists.
+py::dict structureLinksDict(const std::vector<vlm::levels::StructureLink>& links) {
+    using Range = vlm::levels::IndexRange vlm::levels::Inside::*;
+    constexpr std::pair<const char*, Range> kInside[] = {{"strokes", &vlm::levels::Inside::strokes},
+                                                         {"segments", &vlm::levels::Inside::segments},
+                                                         {"pivots", &vlm::levels::Inside::pivots},
+                                                         {"points", &vlm::levels::Inside::points}};
+    std::vector<std::int64_t> first, last;
+    for (const auto& l : links) {
+        first.push_back(l.base.first);
+        last.push_back(l.base.last);
+    }
+    py::dict d;
+    d["base_first"] = owning(std::move(first));
+    d["base_last"] = owning(std::move(last));
+    for (const auto& [name, range] : kInside) {
+        std::vector<std::int64_t> at, count;
+        for (const auto& l : links) {
+            at.push_back((l.inside.*range).first);
+            count.push_back((l.inside.*range).count);
+        }
+        d[(std::string(name) + "_first").c_str()] = owning(std::move(at));
+        d[(std::string(name) + "_count").c_str()] = owning(std::move(count));
+    }
+    return d;
+}
+
+py::dict linksDict(const vlm::levels::LevelLinks& links) {
+    std::vector<std::int64_t> baseBars, lower;
+    for (const auto& m : links.strokeEnds) {
+        baseBars.push_back(m.baseBar);
+        lower.push_back(m.lower ? *m.lower : -1);
+    }
+    py::list confirmations;
+    for (const auto& c : links.confirmations) confirmations.append(py::cast(c));
+    return py::dict(py::arg("strokes") = structureLinksDict(links.strokes),
+                    py::arg("segments") = structureLinksDict(links.segments),
+                    py::arg("pivots") = structureLinksDict(links.pivots),
+                    py::arg("points") = structureLinksDict(links.points),
+                    py::arg("stroke_ends") = py::dict(py::arg("base_bar") = owning(std::move(baseBars)),
+                                                      py::arg("lower") = owning(std::move(lower))),
+                    py::arg("confirmations") = confirmations);
+}
+
+// Dated base bars as the module hands them over: seconds of civil time and
+// float32 series, open, close and volume optional.
+struct BaseInput {
+    using Times = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
+    Series open, high, low, close, volume;
+    Times times;
+
+    BaseInput(const py::object& time, const py::object& o, const py::object& h, const py::object& l,
+              const py::object& c, const py::object& v)
+        : high(series(h, "high", -1)) {
+        const auto n = static_cast<py::ssize_t>(high.span.size());
+        low = series(l, "low", n);
+        open = optionalSeries(o, "open", n);
+        close = optionalSeries(c, "close", n);
+        volume = optionalSeries(v, "volume", n);
+        times = Times::ensure(time);
+        if (!times || times.ndim() != 1 || times.shape(0) != n) {
+            throw py::value_error("time must hold one whole number of seconds per bar");
+        }
+    }
+    [[nodiscard]] std::span<const vlm::levels::Seconds> time() const {
+        return {times.data(), high.span.size()};
+    }
+};
+
+vlm::levels::ResampleOptions resampleOptions(const std::string& bins, long sessionGapMinutes) {
+    if (bins != "session" && bins != "clock") throw py::value_error("bins must be 'session' or 'clock'");
+    return {bins == "clock" ? vlm::levels::Bins::Clock : vlm::levels::Bins::Session,
+            static_cast<vlm::levels::Seconds>(sessionGapMinutes) * 60};
+}
+
 py::array_t<float> floats(const std::vector<float>& v) {
     py::array_t<float> out(static_cast<py::ssize_t>(v.size()));
     std::copy(v.begin(), v.end(), out.mutable_data());
@@ -480,20 +638,7 @@ PYBIND11_MODULE(_core, m) {
             closed = vlm::CalcPivotList(s, h, l);
             all = includeOpen ? vlm::CalcPivotList(s, h, l, {.includeOpenPivot = true}) : closed;
         }
-        const std::vector<float> runs = vlm::PivotRunCounts(all);
-        py::list zones;
-        for (std::size_t p = 0; p < all.size(); ++p) {
-            py::dict z;
-            z["start"] = all[p].start;
-            z["end"] = all[p].end;
-            z["upper"] = all[p].upper;
-            z["lower"] = all[p].lower;
-            z["trend"] = static_cast<int>(all[p].trend);
-            z["run_count"] = static_cast<int>(runs[p]);
-            z["open"] = p >= closed.size();
-            zones.append(z);
-        }
-        return zones;
+        return zoneDicts(all, closed.size());
     }, py::arg("signal"), py::arg("high"), py::arg("low"), py::arg("include_open") = false,
        "Pivot zones as dicts: start, end, upper, lower, trend, run_count, open.");
     m.def("resample", [](const py::object& time, const py::object& open, const py::object& high,
@@ -504,45 +649,21 @@ PYBIND11_MODULE(_core, m) {
             throw py::value_error("'" + level + "' is not a level (N min with N dividing 60 or whole hours "
                                   "dividing a day, day, week, month)");
         }
-        if (bins != "session" && bins != "clock") throw py::value_error("bins must be 'session' or 'clock'");
-        const Series hs = series(high, "high", -1);
-        const auto n = static_cast<py::ssize_t>(hs.span.size());
-        const Series ls = series(low, "low", n);
-        const auto optional = [n](const py::object& o, const char* what) {
-            return o.is_none() ? Series{} : series(o, what, n);
-        };
-        const Series os = optional(open, "open"), cs = optional(close, "close"), vs = optional(volume, "volume");
-        using Times = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
-        const Times times = Times::ensure(time);
-        if (!times || times.ndim() != 1 || times.shape(0) != n) {
-            throw py::value_error("time must hold one whole number of seconds per bar");
-        }
+        const vlm::levels::ResampleOptions options = resampleOptions(bins, sessionGapMinutes);
+        const BaseInput in(time, open, high, low, close, volume);
         vlm::levels::LevelBars out;
         {
             py::gil_scoped_release unlocked;
             out = vlm::levels::Resample(
-                {{times.data(), static_cast<std::size_t>(n)}, os.span, hs.span, ls.span, cs.span, vs.span}, *period,
-                {bins == "clock" ? vlm::levels::Bins::Clock : vlm::levels::Bins::Session,
-                 static_cast<vlm::levels::Seconds>(sessionGapMinutes) * 60});
+                {in.time(), in.open.span, in.high.span, in.low.span, in.close.span, in.volume.span}, *period, options);
         }
-        const auto floats = [](const std::vector<float>& v) -> py::object {
-            if (v.empty()) return py::none();
-            return py::array_t<float>(static_cast<py::ssize_t>(v.size()), v.data());
-        };
-        py::dict d;
-        d["time"] = py::array_t<std::int64_t>(static_cast<py::ssize_t>(out.time.size()), out.time.data());
-        d["open"] = floats(out.open);
-        d["high"] = floats(out.high);
-        d["low"] = floats(out.low);
-        d["close"] = floats(out.close);
-        d["volume"] = floats(out.volume);
-        d["first_base"] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(out.firstBase.size()), out.firstBase.data());
-        d["last_base"] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(out.lastBase.size()), out.lastBase.data());
-        d["last_unfinished"] = out.lastUnfinished;
+        py::dict d = levelBarsDict(std::move(out));
+        d["intraday"] = period->unit == vlm::levels::Period::Unit::Minute;
         return d;
     }, py::arg("time"), py::arg("open"), py::arg("high"), py::arg("low"), py::arg("close"), py::arg("volume"),
        py::arg("level"), py::arg("bins") = "session", py::arg("session_gap_minutes") = 0,
-       "Higher-level bars: time in seconds of civil time, series as float32 (None where absent).");
+       "Higher-level bars: time in seconds of civil time, series as float32 (None where absent), intraday "
+       "(bars dated by time, not by day).");
     m.def("trading_points", [](const py::object& high, const py::object& low, const py::object& close,
                                const std::vector<int>& macd, const std::string& force, int class1MinRun,
                                double divergenceRatio) {
@@ -562,6 +683,72 @@ PYBIND11_MODULE(_core, m) {
        py::arg("force") = "area", py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
        "Trading points in bar order as dicts (side, label, classes, bar, price, pivot_*, forces, follows_bar); "
        "without closes (None) the mid-price (high + low) / 2.");
+    m.def("analyze", [](const py::object& high, const py::object& low, const py::object& close, bool includeOpen,
+                        const std::vector<int>& macd, const std::string& force, int class1MinRun,
+                        double divergenceRatio) {
+        const vlm::TradingPointOptions options = pointOptions(macd, force, class1MinRun, divergenceRatio);
+        const Series hs = series(high, "high", -1);
+        const auto n = static_cast<py::ssize_t>(hs.span.size());
+        const Series ls = series(low, "low", n), cs = optionalSeries(close, "close", n);
+        vlmstruct::Analysis a;
+        {
+            py::gil_scoped_release unlocked;
+            a = vlmstruct::analyse(hs.span, ls.span, cs.span, options);
+        }
+        return analysisDict(std::move(a), includeOpen);
+    }, py::arg("high"), py::arg("low"), py::arg("close") = py::none(), py::arg("include_open") = false,
+       py::arg("macd") = std::vector<int>{12, 26, 9}, py::arg("force") = "area", py::arg("class1_min_run") = 2,
+       py::arg("divergence_ratio") = 1.0,
+       "The nine outputs and the structures behind them: {columns, trading_point, zones, strokes, segments, "
+       "points}.");
+    m.def("analyze_levels", [](const py::object& time, const py::object& open, const py::object& high,
+                               const py::object& low, const py::object& close, const py::object& volume,
+                               const std::string& levels, const std::string& bins, long sessionGapMinutes,
+                               bool includeOpen, const std::vector<int>& macd, const std::string& force,
+                               int class1MinRun, double divergenceRatio) {
+        const vlm::TradingPointOptions options = pointOptions(macd, force, class1MinRun, divergenceRatio);
+        std::vector<vlm::levels::Period> periods;
+        try {
+            periods = vlmstruct::parseLevels(levels);
+        } catch (const vlmstruct::UsageError& e) {
+            const std::string message = e.what();
+            throw py::value_error(message.substr(message.find(' ') + 1));  // without the option's name
+        }
+        const vlm::levels::ResampleOptions resample = resampleOptions(bins, sessionGapMinutes);
+        const BaseInput in(time, open, high, low, close, volume);
+        const auto vector = [](const Series& s) { return std::vector<float>(s.span.begin(), s.span.end()); };
+        vlmstruct::BarSeries base;
+        base.open = vector(in.open);
+        base.high = vector(in.high);
+        base.low = vector(in.low);
+        base.close = vector(in.close);
+        base.volume = vector(in.volume);
+        vlmstruct::Levels all;
+        {
+            py::gil_scoped_release unlocked;
+            all = vlmstruct::analyseLevels(base, in.time(), periods, resample, options, includeOpen);
+        }
+        py::list out;
+        for (std::size_t k = 0; k < all.levels.size(); ++k) {
+            vlmstruct::Level& level = all.levels[k];
+            const bool intraday = k == 0 || level.period.unit == vlm::levels::Period::Unit::Minute;
+            py::dict bars = levelBarsDict(std::move(level.resampled));
+            bars["intraday"] = intraday;
+            py::dict d;
+            d["name"] = k == 0 ? std::string("base") : vlm::levels::PeriodName(level.period);
+            d["bars"] = bars;
+            d["analysis"] = analysisDict(std::move(level.analysis), includeOpen);
+            out.append(d);
+        }
+        py::list links;
+        for (const vlm::levels::LevelLinks& l : all.links) links.append(linksDict(l));
+        return py::make_tuple(out, links);
+    }, py::arg("time"), py::arg("open"), py::arg("high"), py::arg("low"), py::arg("close"), py::arg("volume"),
+       py::arg("levels"), py::arg("bins") = "session", py::arg("session_gap_minutes") = 0,
+       py::arg("include_open") = false, py::arg("macd") = std::vector<int>{12, 26, 9}, py::arg("force") = "area",
+       py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
+       "Every level analysed as analyze analyses its bars, finest (the base) first, and the links of each "
+       "level to the one below: ([{name, bars, analysis}], [links of level k + 1 over level k]).");
     m.def("replay", [](const py::object& high, const py::object& low, const py::object& close,
                        const std::vector<int>& macd, const std::string& force, int class1MinRun,
                        double divergenceRatio) {

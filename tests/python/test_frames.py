@@ -135,3 +135,76 @@ def test_replays_in_threads_equal_replays_one_after_another():
         assert len(events) > 2 ** 16
         pd.testing.assert_frame_equal(asof_t, asof)
         pd.testing.assert_frame_equal(events_t, events)
+
+
+INTRADAY = SOURCE / "data" / "synthetic_intraday_bars.csv"
+# name -> (bar file maker, levels, bins, session gap in minutes or None, with the pivot under way)
+LEVEL_CASES = {
+    "intraday_sessions": (lambda tmp: INTRADAY, ["30min", "60min", "day"], "session", None, False),
+    "intraday_clock_open_pivot": (lambda tmp: INTRADAY, ["day", "30min"], "clock", None, True),
+    "intraday_wide_gap": (lambda tmp: INTRADAY, ["2h", "week"], "session", 200, False),
+    "daily_sample": (lambda tmp: SOURCE / "data" / "synthetic_daily_bars.csv", ["week", "month"], "session", None,
+                     True),
+    "walk": (lambda tmp: walk_file(tmp / "walk.csv", 20000, 14), ["5min", "30min", "day"], "session", None, False),
+}
+
+
+def links_as_json(links):
+    def rows(frame):
+        kinds = ("strokes", "segments", "pivots", "points")
+        return [{"base": [r.base_first, r.base_last],
+                 "inside": {k: [getattr(r, f"{k}_first"), getattr(r, f"{k}_count")] for k in kinds}}
+                for r in frame.itertuples()]
+
+    ends = [{"base_bar": int(b), "lower": None if pd.isna(lower) else int(lower)}
+            for b, lower in zip(links.stroke_ends["base_bar"], links.stroke_ends["lower"])]
+    return {"strokes": rows(links.strokes), "segments": rows(links.segments), "pivots": rows(links.pivots),
+            "points": rows(links.points), "stroke_ends": ends, "confirmations": links.confirmations}
+
+
+@pytest.mark.parametrize("case", sorted(LEVEL_CASES))
+def test_levels_are_each_levels_analysis_and_link_as_the_tool_links_them(vlmstruct_bin, tmp_path, case):
+    make, levels, bins, gap, open_pivot = LEVEL_CASES[case]
+    bars = make(tmp_path)
+    args = ["--levels", ",".join(levels), "--bins", bins] + (["--session-gap", gap] if gap else [])
+    run(vlmstruct_bin, "analyze", bars, *args, "--json", tmp_path / "levels.json",
+        *(["--open-pivot"] if open_pivot else []))
+    doc = json.loads((tmp_path / "levels.json").read_text())
+    df = vlmstruct.read_bars(bars)
+    found = vlmstruct.analyze(df, include_open_pivot=open_pivot, levels=levels, bins=bins, session_gap=gap)
+
+    assert list(found.levels) == [level["level"] for level in doc["levels"]]
+    for name, level in found.levels.items():
+        level_bars = df if name == "base" else vlmstruct.resample(df, name, bins=bins, session_gap=gap)
+        if name != "base":
+            pd.testing.assert_frame_equal(level.bars, level_bars)
+            assert level.bars.attrs == level_bars.attrs
+        outputs, zones = vlmstruct.analyze(level_bars, include_open_pivot=open_pivot)
+        pd.testing.assert_frame_equal(level.outputs, outputs)
+        assert level.zones == zones
+        pd.testing.assert_frame_equal(level.points, vlmstruct.points(level_bars))
+        for kind, column in (("strokes", "stroke"), ("segments", "segment")):
+            ends = np.flatnonzero(outputs[column].to_numpy())
+            assert level.__getattribute__(kind)["bar"].tolist() == ends.tolist(), (name, kind)
+            assert level.__getattribute__(kind)["date"].tolist() == list(outputs.index[ends]), (name, kind)
+
+    names = list(found.levels)
+    assert list(found.links) == list(zip(names[1:], names))
+    for (higher, lower), level in zip(found.links, doc["levels"][1:]):
+        assert (higher, lower) == (level["level"], level["lower"])
+        assert links_as_json(found.links[(higher, lower)]) == level["links"], higher
+
+
+@pytest.mark.parametrize("levels,frame,message", [
+    (["45min"], "dated", "'45min' is not a level"),
+    (["day", "d"], "dated", "day is given twice"),
+    ([], "dated", "'' is not a level"),
+    (["day"], "undated", "needs dates"),
+    (["30min"], "daily", "minutes apart"),
+])
+def test_levels_that_cannot_be_made_are_refused(levels, frame, message):
+    df = vlmstruct.read_bars(SOURCE / "data" / "synthetic_daily_bars.csv" if frame == "daily" else INTRADAY)
+    if frame == "undated":
+        df = df.reset_index(drop=True)
+    with pytest.raises(ValueError, match=message):
+        vlmstruct.analyze(df, levels=levels)
