@@ -35,6 +35,21 @@ def start_peak():
     return status_bytes("VmRSS")
 
 
+def frame_bytes(frame):
+    """The columns' arrays, and each Python object they hold counted once (memory_usage(deep=True)
+    counts a string shared by many rows once per row)."""
+    total, seen = 0, set()
+    for name in frame.columns:
+        values = frame[name].to_numpy()
+        total += values.nbytes
+        if values.dtype == object:
+            for o in values:
+                if id(o) not in seen:
+                    seen.add(id(o))
+                    total += sys.getsizeof(o)
+    return total
+
+
 def main(path, face="replay", build=ROOT / "build" / "default"):
     sys.path.insert(0, str(Path(build).resolve() / "python"))
     import vlmstruct
@@ -53,7 +68,7 @@ def main(path, face="replay", build=ROOT / "build" / "default"):
     seconds = time.perf_counter() - start
     peak = status_bytes("VmHWM")
     frames = [r for r in result if hasattr(r, "memory_usage")]
-    own = sum(int(f.memory_usage(deep=True, index=False).sum()) for f in frames)
+    own = sum(frame_bytes(f) for f in frames)
     print(f"{face:<20} {seconds:.2f} s")
     print(f"peak resident        {peak / 2**20:.0f} MiB during the call, {(peak - after_read) / n:.0f} bytes per bar "
           "beyond what was resident before it (interpreter, modules, the read frame)")

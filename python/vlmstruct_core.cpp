@@ -5,8 +5,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
-#include <array>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -202,6 +202,7 @@ struct ReplayColumns {
     NumberColumns asOf, events;
     std::vector<std::uint8_t> subjects, kinds;
     TextColumn texts;
+    std::vector<double> values;  // one row, either kind
 
     static std::vector<vlm::Column> joined(std::span<const vlm::Column> a, std::span<const vlm::Column> b) {
         std::vector<vlm::Column> out(a.begin(), a.end());
@@ -240,10 +241,10 @@ struct ReplayColumns {
           eventColumns(joined(vlm::EventColumns(), vlm::PointEventColumns())),
           asOf(asOfColumns, bars),
           // About two changes a bar on random walks; more only costs a reallocation.
-          events(eventColumns, 2 * bars + 16) {}
+          events(eventColumns, 2 * bars + 16),
+          values(std::max(asOfColumns.size(), eventColumns.size())) {}
 
     void add(const vlm::ReplayedBar& bar) {
-        std::array<double, 64> values{};
         const std::size_t structureColumns = vlm::AsOfColumns().size();
         const std::span<double> row(values.data(), asOfColumns.size());
         vlm::AsOfValues(bar.row, row.first(structureColumns));

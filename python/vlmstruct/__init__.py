@@ -11,9 +11,21 @@ returns a float32 array with one value per bar, bit for bit what the plug-in wri
                                         functions 5 to 9
 
 analyze(df) runs all nine on a DataFrame with 'high' and 'low' columns.
+analyze(df, levels=["30min", "day"]) analyses df's bars and every level resampled from them, and
+links each level to the one below; it returns a Levels:
+    .levels  {'base': LevelResult, '30min': LevelResult, 'day': LevelResult}, finest first; each
+             with .bars (resample(df, name)), .outputs and .zones (analyze(.bars)), .points
+             (points(.bars)), .strokes and .segments (the ends the links count)
+    .links   {('30min', 'base'): LevelLinks, ('day', '30min'): LevelLinks}; each with .strokes,
+             .segments, .pivots, .points (per higher structure: its base bars, and the first and
+             count of each kind of lower structure inside it), .stroke_ends, .confirmations
 points(df) lists the trading points (first, second and third class; docs/trading-points.md).
 replay(df) says, for every bar, what the functions and the points showed when that bar was the last one.
 read_bars(path) reads a bar file exactly as the command-line tool does.
+resample(df, level) makes the bars of a higher level.
+
+The engine runs without the GIL, so threads analyse frames side by side; the results are numpy
+arrays filled by the engine, which the DataFrames hold as they are.
 
 analyze and replay check the bars as the tool checks a file, with the same routines: column
 names in any case (and the same English and Chinese names), dates from a DatetimeIndex, an index
