@@ -5,13 +5,17 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "analysis.h"
 #include "bar_file.h"
+#include "levels.h"
 #include "output_files.h"
 #include "replay_files.h"
 #include "scan.h"
@@ -75,38 +79,214 @@ FloatArray run(const vlm::SeriesFunction& f, const py::object* signal, const py:
     return out;
 }
 
-const char* kindText(vlm::ColumnKind kind) {
-    switch (kind) {
-        case vlm::ColumnKind::Bar: return "bar";
-        case vlm::ColumnKind::Code: return "code";
-        case vlm::ColumnKind::Price: return "price";
-    }
-    return "";
+// A vector's buffer handed to numpy as it is: the array owns the vector.
+template <typename T>
+py::array_t<T> owning(std::vector<T>&& values) {
+    if (values.empty()) return py::array_t<T>(0);
+    auto owner = std::make_unique<std::vector<T>>(std::move(values));
+    const auto size = static_cast<py::ssize_t>(owner->size());
+    T* data = owner->data();
+    const py::capsule keep(owner.get(), [](void* p) { std::unique_ptr<std::vector<T>>(static_cast<std::vector<T>*>(p)); });
+    owner.release();
+    return py::array_t<T>(size, data, keep);
 }
 
-// Columns as float64 arrays (NaN where nothing is shown), with their kinds.
-template <typename Row, typename Fill>
-py::dict columnsOf(std::span<const vlm::Column> columns, const std::vector<Row>& rows, Fill fill) {
-    std::vector<py::array_t<double>> arrays;
-    std::vector<double*> data;
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-        arrays.emplace_back(static_cast<py::ssize_t>(rows.size()));
-        data.push_back(arrays.back().mutable_data());
+// Rows of numbers gathered column by column, as the data frames hold them:
+// prices as the float32 they are, bars, counts and codes as float64 so that
+// a missing value is NaN, which compares false in a backtest's conditions.
+class NumberColumns {
+public:
+    NumberColumns(std::span<const vlm::Column> columns, std::size_t rows)
+        : columns_(columns), wide_(columns.size()), narrow_(columns.size()) {
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            if (isPrice(k)) narrow_[k].reserve(rows);
+            else wide_[k].reserve(rows);
+        }
     }
-    std::vector<double> values(columns.size());
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        fill(rows[r], std::span<double>(values));
-        for (std::size_t k = 0; k < columns.size(); ++k) data[k][r] = values[k];
+
+    void push(std::span<const double> values) {
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            if (isPrice(k)) narrow_[k].push_back(static_cast<float>(values[k]));
+            else wide_[k].push_back(values[k]);
+        }
     }
-    py::dict out;
-    py::dict kinds;
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-        const std::string name(columns[k].name);
-        out[name.c_str()] = arrays[k];
-        kinds[name.c_str()] = kindText(columns[k].kind);
+
+    // Adds each column to `out` under its name, in column order.
+    void moveInto(py::dict& out) {
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            const std::string name(columns_[k].name);
+            if (isPrice(k)) out[name.c_str()] = owning(std::move(narrow_[k]));
+            else out[name.c_str()] = owning(std::move(wide_[k]));
+        }
     }
-    return py::dict(py::arg("columns") = out, py::arg("kinds") = kinds);
+
+private:
+    [[nodiscard]] bool isPrice(std::size_t k) const { return columns_[k].kind == vlm::ColumnKind::Price; }
+
+    std::span<const vlm::Column> columns_;
+    std::vector<std::vector<double>> wide_;
+    std::vector<std::vector<float>> narrow_;
+};
+
+// Texts gathered without the GIL into a buffer that is made Python strings,
+// with the GIL, every so often: the buffer stays small.
+class TextColumn {
+public:
+    void push(const std::string& text) {
+        chars_ += text;
+        ends_.push_back(chars_.size());
+    }
+
+    [[nodiscard]] std::size_t pending() const { return ends_.size(); }
+
+    // With the GIL held.
+    void flush() {
+        std::size_t begin = 0;
+        for (const std::size_t end : ends_) {
+            auto text = py::reinterpret_steal<py::str>(
+                PyUnicode_FromStringAndSize(chars_.data() + begin, static_cast<py::ssize_t>(end - begin)));
+            if (!text) throw py::error_already_set();
+            made_.append(text);
+            begin = end;
+        }
+        chars_.clear();
+        ends_.clear();
+    }
+
+    // With the GIL held: every text as a numpy object array.
+    [[nodiscard]] py::array take() {
+        flush();
+        py::array out = objectArray(made_.size());
+        auto** slots = static_cast<PyObject**>(out.mutable_data());
+        for (std::size_t k = 0; k < made_.size(); ++k) {
+            PyObject* text = PyList_GET_ITEM(made_.ptr(), static_cast<py::ssize_t>(k));
+            Py_INCREF(text);
+            Py_DECREF(slots[k]);
+            slots[k] = text;
+        }
+        made_ = py::list();
+        return out;
+    }
+
+    // A numpy object array of `n` Nones.
+    static py::array objectArray(std::size_t n) {
+        return py::module_::import("numpy").attr("empty")(n, py::arg("dtype") = "object");
+    }
+
+private:
+    std::string chars_;
+    std::vector<std::size_t> ends_;
+    py::list made_;
+};
+
+// A column of a few names, one code per row: every row holds the one Python
+// string of its name.
+py::array namesColumn(const std::vector<std::uint8_t>& codes, const std::vector<std::string>& names) {
+    std::vector<py::str> shown(names.begin(), names.end());
+    py::array out = TextColumn::objectArray(codes.size());
+    auto** slots = static_cast<PyObject**>(out.mutable_data());
+    for (std::size_t k = 0; k < codes.size(); ++k) {
+        PyObject* name = shown.at(codes[k]).inc_ref().ptr();
+        Py_DECREF(slots[k]);
+        slots[k] = name;
+    }
+    return out;
 }
+
+// The replay written straight into the data frames' columns, bar by bar,
+// with no log kept: the as-of columns (the structures', then the points'),
+// and the events, structures' first within a bar, as the tool's files list
+// them.
+struct ReplayColumns {
+    std::vector<vlm::Column> asOfColumns, eventColumns;
+    NumberColumns asOf, events;
+    std::vector<std::uint8_t> subjects, kinds;
+    TextColumn texts;
+    std::vector<double> values;  // one row, either kind
+
+    static std::vector<vlm::Column> joined(std::span<const vlm::Column> a, std::span<const vlm::Column> b) {
+        std::vector<vlm::Column> out(a.begin(), a.end());
+        out.insert(out.end(), b.begin(), b.end());
+        return out;
+    }
+
+    // Texts kept as C++ strings at most: a few megabytes.
+    static constexpr std::size_t kTextsPerFlush = 1 << 16;
+
+    // The subject codes: the structures' subjects, then the points'.
+    static constexpr auto kPointSubjectCode = static_cast<std::uint8_t>(vlm::EventSubject::PivotUnderWay) + 1;
+
+    static std::vector<std::string> subjectNames() {
+        std::vector<std::string> names;
+        for (std::uint8_t s = 0; s < kPointSubjectCode; ++s) {
+            names.emplace_back(vlm::subjectName(static_cast<vlm::EventSubject>(s)));
+        }
+        names.emplace_back(vlm::kPointSubject);
+        return names;
+    }
+
+    static std::vector<std::string> kindNames() {
+        std::vector<std::string> names;
+        for (int k = 0; k <= static_cast<int>(vlm::EventKind::Extended); ++k) {
+            names.emplace_back(vlm::kindName(static_cast<vlm::EventKind>(k)));
+        }
+        return names;
+    }
+
+    ReplayColumns(const ReplayColumns&) = delete;  // the columns view the names above
+    ReplayColumns& operator=(const ReplayColumns&) = delete;
+
+    explicit ReplayColumns(std::size_t bars)
+        : asOfColumns(joined(vlm::AsOfColumns(), vlm::PointAsOfColumns())),
+          eventColumns(joined(vlm::EventColumns(), vlm::PointEventColumns())),
+          asOf(asOfColumns, bars),
+          // About two changes a bar on random walks; more only costs a reallocation.
+          events(eventColumns, 2 * bars + 16),
+          values(std::max(asOfColumns.size(), eventColumns.size())) {}
+
+    void add(const vlm::ReplayedBar& bar) {
+        const std::size_t structureColumns = vlm::AsOfColumns().size();
+        const std::span<double> row(values.data(), asOfColumns.size());
+        vlm::AsOfValues(bar.row, row.first(structureColumns));
+        vlm::PointAsOfValues(bar.point, row.subspan(structureColumns));
+        asOf.push(row);
+        const std::span<double> event(values.data(), eventColumns.size());
+        for (const vlm::ReplayEvent& e : bar.events) {
+            vlm::StructureEventValues(e, event);
+            events.push(event);
+            subjects.push_back(static_cast<std::uint8_t>(e.subject));
+            kinds.push_back(static_cast<std::uint8_t>(e.kind));
+            texts.push(vlm::describe(e));
+        }
+        for (const vlm::PointReplayEvent& e : bar.pointEvents) {
+            vlm::PointEventValues(e, event);
+            events.push(event);
+            subjects.push_back(kPointSubjectCode);
+            kinds.push_back(static_cast<std::uint8_t>(e.kind));
+            texts.push(vlm::describe(e));
+        }
+        if (texts.pending() >= kTextsPerFlush) {
+            py::gil_scoped_acquire held;
+            texts.flush();
+        }
+    }
+
+    // ({as-of column: array}, {event column: array}): the events' bar first,
+    // then subject and event, the other numbers, and the text last.
+    py::tuple take() {
+        py::dict asOfOut, eventsOut, numbers;
+        asOf.moveInto(asOfOut);
+        events.moveInto(numbers);
+        eventsOut["bar"] = numbers["bar"];
+        eventsOut["subject"] = namesColumn(subjects, subjectNames());
+        eventsOut["event"] = namesColumn(kinds, kindNames());
+        for (const auto& [name, column] : numbers) {
+            if (name.cast<std::string>() != "bar") eventsOut[name] = column;
+        }
+        eventsOut["text"] = texts.take();
+        return py::make_tuple(asOfOut, eventsOut);
+    }
+};
 
 // An absent column (None) is an empty span.
 Series optionalSeries(const py::object& given, const char* what, py::ssize_t length) {
@@ -217,6 +397,162 @@ py::dict pointDict(const vlm::TradingPoint& p) {
     return d;
 }
 
+// Pivot zones as dicts (start, end, upper, lower, trend, run_count, open):
+// the closed ones, then those under way.
+py::list zoneDicts(const vlm::ZhongShuList& all, std::size_t closed) {
+    const std::vector<float> runs = vlm::PivotRunCounts(all);
+    py::list zones;
+    for (std::size_t p = 0; p < all.size(); ++p) {
+        py::dict z;
+        z["start"] = all[p].start;
+        z["end"] = all[p].end;
+        z["upper"] = all[p].upper;
+        z["lower"] = all[p].lower;
+        z["trend"] = static_cast<int>(all[p].trend);
+        z["run_count"] = static_cast<int>(runs[p]);
+        z["open"] = p >= closed;
+        zones.append(z);
+    }
+    return zones;
+}
+
+// Stroke or segment ends as columns: bar, direction (1 top, -1 bottom), price.
+py::dict marksDict(const std::vector<vlmstruct::Mark>& marks) {
+    std::vector<std::int64_t> bars, directions;
+    std::vector<float> prices;
+    for (const vlmstruct::Mark& m : marks) {
+        bars.push_back(m.bar);
+        directions.push_back(m.direction);
+        prices.push_back(m.price);
+    }
+    return py::dict(py::arg("bar") = owning(std::move(bars)), py::arg("direction") = owning(std::move(directions)),
+                    py::arg("price") = owning(std::move(prices)));
+}
+
+// What analyze(df) shows of one series: the nine outputs (the analysis's own
+// buffers), each bar's trading-point label, the zones, the stroke and
+// segment ends and the points.
+py::dict analysisDict(vlmstruct::Analysis&& a, bool includeOpen) {
+    const std::size_t n = a.outputs[0].size();
+    py::dict columns;
+    for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
+        columns[std::string(vlm::kSeriesFunctions[f].name).c_str()] = owning(std::move(a.outputs[f]));
+    }
+    // A handful of labels (a side and its classes): each bar holds the one
+    // Python string of its label, '' where no point is.
+    std::vector<std::uint8_t> labelCodes(n, 0);
+    std::vector<std::string> labels{""};
+    for (const vlm::TradingPoint& p : a.points) {
+        const std::string label = vlm::PointLabel(p);
+        const auto known = std::find(labels.begin(), labels.end(), label);
+        labelCodes.at(static_cast<std::size_t>(p.bar)) = static_cast<std::uint8_t>(known - labels.begin());
+        if (known == labels.end()) labels.push_back(label);
+    }
+    vlm::ZhongShuList all = a.pivots;
+    if (includeOpen && a.openPivot) all.push_back(*a.openPivot);
+    py::list points;
+    for (const vlm::TradingPoint& p : a.points) points.append(pointDict(p));
+    return py::dict(py::arg("columns") = columns, py::arg("trading_point") = namesColumn(labelCodes, labels),
+                    py::arg("zones") = zoneDicts(all, a.pivots.size()), py::arg("strokes") = marksDict(a.strokes),
+                    py::arg("segments") = marksDict(a.segments), py::arg("points") = points);
+}
+
+// A level's bars as resample returns them: time in seconds of civil time,
+// the series as float32 (None where absent), the base bars each holds.
+py::dict levelBarsDict(vlm::levels::LevelBars&& bars) {
+    const auto series = [](std::vector<float>& v) -> py::object {
+        if (v.empty()) return py::none();
+        return owning(std::move(v));
+    };
+    py::dict d;
+    d["time"] = owning(std::move(bars.time));
+    d["open"] = series(bars.open);
+    d["high"] = series(bars.high);
+    d["low"] = series(bars.low);
+    d["close"] = series(bars.close);
+    d["volume"] = series(bars.volume);
+    d["first_base"] = owning(std::move(bars.firstBase));
+    d["last_base"] = owning(std::move(bars.lastBase));
+    d["last_unfinished"] = bars.lastUnfinished;
+    return d;
+}
+
+// One row per higher-level structure: the base bars it covers, and the
+// lower level's structures inside it as (first, count) of their lists.
+py::dict structureLinksDict(const std::vector<vlm::levels::StructureLink>& links) {
+    using Range = vlm::levels::IndexRange vlm::levels::Inside::*;
+    constexpr std::pair<const char*, Range> kInside[] = {{"strokes", &vlm::levels::Inside::strokes},
+                                                         {"segments", &vlm::levels::Inside::segments},
+                                                         {"pivots", &vlm::levels::Inside::pivots},
+                                                         {"points", &vlm::levels::Inside::points}};
+    std::vector<std::int64_t> first, last;
+    for (const auto& l : links) {
+        first.push_back(l.base.first);
+        last.push_back(l.base.last);
+    }
+    py::dict d;
+    d["base_first"] = owning(std::move(first));
+    d["base_last"] = owning(std::move(last));
+    for (const auto& [name, range] : kInside) {
+        std::vector<std::int64_t> at, count;
+        for (const auto& l : links) {
+            at.push_back((l.inside.*range).first);
+            count.push_back((l.inside.*range).count);
+        }
+        d[(std::string(name) + "_first").c_str()] = owning(std::move(at));
+        d[(std::string(name) + "_count").c_str()] = owning(std::move(count));
+    }
+    return d;
+}
+
+py::dict linksDict(const vlm::levels::LevelLinks& links) {
+    std::vector<std::int64_t> baseBars, lower;
+    for (const auto& m : links.strokeEnds) {
+        baseBars.push_back(m.baseBar);
+        lower.push_back(m.lower ? *m.lower : -1);
+    }
+    py::list confirmations;
+    for (const auto& c : links.confirmations) confirmations.append(py::cast(c));
+    return py::dict(py::arg("strokes") = structureLinksDict(links.strokes),
+                    py::arg("segments") = structureLinksDict(links.segments),
+                    py::arg("pivots") = structureLinksDict(links.pivots),
+                    py::arg("points") = structureLinksDict(links.points),
+                    py::arg("stroke_ends") = py::dict(py::arg("base_bar") = owning(std::move(baseBars)),
+                                                      py::arg("lower") = owning(std::move(lower))),
+                    py::arg("confirmations") = confirmations);
+}
+
+// Dated base bars as the module hands them over: seconds of civil time and
+// float32 series, open, close and volume optional.
+struct BaseInput {
+    using Times = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
+    Series open, high, low, close, volume;
+    Times times;
+
+    BaseInput(const py::object& time, const py::object& o, const py::object& h, const py::object& l,
+              const py::object& c, const py::object& v)
+        : high(series(h, "high", -1)) {
+        const auto n = static_cast<py::ssize_t>(high.span.size());
+        low = series(l, "low", n);
+        open = optionalSeries(o, "open", n);
+        close = optionalSeries(c, "close", n);
+        volume = optionalSeries(v, "volume", n);
+        times = Times::ensure(time);
+        if (!times || times.ndim() != 1 || times.shape(0) != n) {
+            throw py::value_error("time must hold one whole number of seconds per bar");
+        }
+    }
+    [[nodiscard]] std::span<const vlm::levels::Seconds> time() const {
+        return {times.data(), high.span.size()};
+    }
+};
+
+vlm::levels::ResampleOptions resampleOptions(const std::string& bins, long sessionGapMinutes) {
+    if (bins != "session" && bins != "clock") throw py::value_error("bins must be 'session' or 'clock'");
+    return {bins == "clock" ? vlm::levels::Bins::Clock : vlm::levels::Bins::Session,
+            static_cast<vlm::levels::Seconds>(sessionGapMinutes) * 60};
+}
+
 py::array_t<float> floats(const std::vector<float>& v) {
     py::array_t<float> out(static_cast<py::ssize_t>(v.size()));
     std::copy(v.begin(), v.end(), out.mutable_data());
@@ -303,20 +639,7 @@ PYBIND11_MODULE(_core, m) {
             closed = vlm::CalcPivotList(s, h, l);
             all = includeOpen ? vlm::CalcPivotList(s, h, l, {.includeOpenPivot = true}) : closed;
         }
-        const std::vector<float> runs = vlm::PivotRunCounts(all);
-        py::list zones;
-        for (std::size_t p = 0; p < all.size(); ++p) {
-            py::dict z;
-            z["start"] = all[p].start;
-            z["end"] = all[p].end;
-            z["upper"] = all[p].upper;
-            z["lower"] = all[p].lower;
-            z["trend"] = static_cast<int>(all[p].trend);
-            z["run_count"] = static_cast<int>(runs[p]);
-            z["open"] = p >= closed.size();
-            zones.append(z);
-        }
-        return zones;
+        return zoneDicts(all, closed.size());
     }, py::arg("signal"), py::arg("high"), py::arg("low"), py::arg("include_open") = false,
        "Pivot zones as dicts: start, end, upper, lower, trend, run_count, open.");
     m.def("resample", [](const py::object& time, const py::object& open, const py::object& high,
@@ -327,45 +650,21 @@ PYBIND11_MODULE(_core, m) {
             throw py::value_error("'" + level + "' is not a level (N min with N dividing 60 or whole hours "
                                   "dividing a day, day, week, month)");
         }
-        if (bins != "session" && bins != "clock") throw py::value_error("bins must be 'session' or 'clock'");
-        const Series hs = series(high, "high", -1);
-        const auto n = static_cast<py::ssize_t>(hs.span.size());
-        const Series ls = series(low, "low", n);
-        const auto optional = [n](const py::object& o, const char* what) {
-            return o.is_none() ? Series{} : series(o, what, n);
-        };
-        const Series os = optional(open, "open"), cs = optional(close, "close"), vs = optional(volume, "volume");
-        using Times = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
-        const Times times = Times::ensure(time);
-        if (!times || times.ndim() != 1 || times.shape(0) != n) {
-            throw py::value_error("time must hold one whole number of seconds per bar");
-        }
+        const vlm::levels::ResampleOptions options = resampleOptions(bins, sessionGapMinutes);
+        const BaseInput in(time, open, high, low, close, volume);
         vlm::levels::LevelBars out;
         {
             py::gil_scoped_release unlocked;
             out = vlm::levels::Resample(
-                {{times.data(), static_cast<std::size_t>(n)}, os.span, hs.span, ls.span, cs.span, vs.span}, *period,
-                {bins == "clock" ? vlm::levels::Bins::Clock : vlm::levels::Bins::Session,
-                 static_cast<vlm::levels::Seconds>(sessionGapMinutes) * 60});
+                {in.time(), in.open.span, in.high.span, in.low.span, in.close.span, in.volume.span}, *period, options);
         }
-        const auto floats = [](const std::vector<float>& v) -> py::object {
-            if (v.empty()) return py::none();
-            return py::array_t<float>(static_cast<py::ssize_t>(v.size()), v.data());
-        };
-        py::dict d;
-        d["time"] = py::array_t<std::int64_t>(static_cast<py::ssize_t>(out.time.size()), out.time.data());
-        d["open"] = floats(out.open);
-        d["high"] = floats(out.high);
-        d["low"] = floats(out.low);
-        d["close"] = floats(out.close);
-        d["volume"] = floats(out.volume);
-        d["first_base"] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(out.firstBase.size()), out.firstBase.data());
-        d["last_base"] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(out.lastBase.size()), out.lastBase.data());
-        d["last_unfinished"] = out.lastUnfinished;
+        py::dict d = levelBarsDict(std::move(out));
+        d["intraday"] = period->unit == vlm::levels::Period::Unit::Minute;
         return d;
     }, py::arg("time"), py::arg("open"), py::arg("high"), py::arg("low"), py::arg("close"), py::arg("volume"),
        py::arg("level"), py::arg("bins") = "session", py::arg("session_gap_minutes") = 0,
-       "Higher-level bars: time in seconds of civil time, series as float32 (None where absent).");
+       "Higher-level bars: time in seconds of civil time, series as float32 (None where absent), intraday "
+       "(bars dated by time, not by day).");
     m.def("trading_points", [](const py::object& high, const py::object& low, const py::object& close,
                                const std::vector<int>& macd, const std::string& force, int class1MinRun,
                                double divergenceRatio) {
@@ -385,6 +684,72 @@ PYBIND11_MODULE(_core, m) {
        py::arg("force") = "area", py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
        "Trading points in bar order as dicts (side, label, classes, bar, price, pivot_*, forces, follows_bar); "
        "without closes (None) the mid-price (high + low) / 2.");
+    m.def("analyze", [](const py::object& high, const py::object& low, const py::object& close, bool includeOpen,
+                        const std::vector<int>& macd, const std::string& force, int class1MinRun,
+                        double divergenceRatio) {
+        const vlm::TradingPointOptions options = pointOptions(macd, force, class1MinRun, divergenceRatio);
+        const Series hs = series(high, "high", -1);
+        const auto n = static_cast<py::ssize_t>(hs.span.size());
+        const Series ls = series(low, "low", n), cs = optionalSeries(close, "close", n);
+        vlmstruct::Analysis a;
+        {
+            py::gil_scoped_release unlocked;
+            a = vlmstruct::analyse(hs.span, ls.span, cs.span, options);
+        }
+        return analysisDict(std::move(a), includeOpen);
+    }, py::arg("high"), py::arg("low"), py::arg("close") = py::none(), py::arg("include_open") = false,
+       py::arg("macd") = std::vector<int>{12, 26, 9}, py::arg("force") = "area", py::arg("class1_min_run") = 2,
+       py::arg("divergence_ratio") = 1.0,
+       "The nine outputs and the structures behind them: {columns, trading_point, zones, strokes, segments, "
+       "points}.");
+    m.def("analyze_levels", [](const py::object& time, const py::object& open, const py::object& high,
+                               const py::object& low, const py::object& close, const py::object& volume,
+                               const std::string& levels, const std::string& bins, long sessionGapMinutes,
+                               bool includeOpen, const std::vector<int>& macd, const std::string& force,
+                               int class1MinRun, double divergenceRatio) {
+        const vlm::TradingPointOptions options = pointOptions(macd, force, class1MinRun, divergenceRatio);
+        std::vector<vlm::levels::Period> periods;
+        try {
+            periods = vlmstruct::parseLevels(levels);
+        } catch (const vlmstruct::UsageError& e) {
+            const std::string message = e.what();
+            throw py::value_error(message.substr(message.find(' ') + 1));  // without the option's name
+        }
+        const vlm::levels::ResampleOptions resample = resampleOptions(bins, sessionGapMinutes);
+        const BaseInput in(time, open, high, low, close, volume);
+        const auto vector = [](const Series& s) { return std::vector<float>(s.span.begin(), s.span.end()); };
+        vlmstruct::BarSeries base;
+        base.open = vector(in.open);
+        base.high = vector(in.high);
+        base.low = vector(in.low);
+        base.close = vector(in.close);
+        base.volume = vector(in.volume);
+        vlmstruct::Levels all;
+        {
+            py::gil_scoped_release unlocked;
+            all = vlmstruct::analyseLevels(base, in.time(), periods, resample, options, includeOpen);
+        }
+        py::list out;
+        for (std::size_t k = 0; k < all.levels.size(); ++k) {
+            vlmstruct::Level& level = all.levels[k];
+            const bool intraday = k == 0 || level.period.unit == vlm::levels::Period::Unit::Minute;
+            py::dict bars = levelBarsDict(std::move(level.resampled));
+            bars["intraday"] = intraday;
+            py::dict d;
+            d["name"] = k == 0 ? std::string("base") : vlm::levels::PeriodName(level.period);
+            d["bars"] = bars;
+            d["analysis"] = analysisDict(std::move(level.analysis), includeOpen);
+            out.append(d);
+        }
+        py::list links;
+        for (const vlm::levels::LevelLinks& l : all.links) links.append(linksDict(l));
+        return py::make_tuple(out, links);
+    }, py::arg("time"), py::arg("open"), py::arg("high"), py::arg("low"), py::arg("close"), py::arg("volume"),
+       py::arg("levels"), py::arg("bins") = "session", py::arg("session_gap_minutes") = 0,
+       py::arg("include_open") = false, py::arg("macd") = std::vector<int>{12, 26, 9}, py::arg("force") = "area",
+       py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
+       "Every level analysed as analyze analyses its bars, finest (the base) first, and the links of each "
+       "level to the one below: ([{name, bars, analysis}], [links of level k + 1 over level k]).");
     m.def("replay", [](const py::object& high, const py::object& low, const py::object& close,
                        const std::vector<int>& macd, const std::string& force, int class1MinRun,
                        double divergenceRatio) {
@@ -395,50 +760,15 @@ PYBIND11_MODULE(_core, m) {
         const auto l = ls.span;
         const Series cs = series(close, "close", static_cast<py::ssize_t>(h.size()));
         const auto c = cs.span;
-        vlm::PointReplayLog log;
-        std::vector<vlm::ReplayEntry> entries;
+        ReplayColumns columns(h.size());
         {
             py::gil_scoped_release unlocked;
-            log = vlm::ReplayWithPoints(h, l, c, options);
-            entries = vlm::MergedEvents(log);
+            vlm::ReplayWithPoints(h, l, c, options, [&columns](const vlm::ReplayedBar& bar) { columns.add(bar); });
         }
-        // The same columns as the tool's files: the structures', then the points'.
-        std::vector<vlm::Column> eventColumns(vlm::EventColumns().begin(), vlm::EventColumns().end());
-        eventColumns.insert(eventColumns.end(), vlm::PointEventColumns().begin(), vlm::PointEventColumns().end());
-        py::dict events = columnsOf(std::span<const vlm::Column>(eventColumns), entries,
-                                    [](const vlm::ReplayEntry& e, std::span<double> out) {
-                                        if (e.structure != nullptr) vlm::StructureEventValues(*e.structure, out);
-                                        else vlm::PointEventValues(*e.point, out);
-                                    });
-        py::list subjects, kinds, texts;
-        for (const vlm::ReplayEntry& e : entries) {
-            if (e.structure != nullptr) {
-                subjects.append(vlm::subjectName(e.structure->subject));
-                kinds.append(vlm::kindName(e.structure->kind));
-                texts.append(vlm::describe(*e.structure));
-            } else {
-                subjects.append(vlm::kPointSubject);
-                kinds.append(vlm::kindName(e.point->kind));
-                texts.append(vlm::describe(*e.point));
-            }
-        }
-        events["subject"] = subjects;
-        events["event"] = kinds;
-        events["text"] = texts;
-        std::vector<vlm::Column> asOfColumns(vlm::AsOfColumns().begin(), vlm::AsOfColumns().end());
-        asOfColumns.insert(asOfColumns.end(), vlm::PointAsOfColumns().begin(), vlm::PointAsOfColumns().end());
-        std::vector<std::size_t> rows(log.rows.size());
-        for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = r;
-        const std::size_t structureColumns = vlm::AsOfColumns().size();
-        py::dict asOf = columnsOf(std::span<const vlm::Column>(asOfColumns), rows,
-                                  [&](std::size_t r, std::span<double> out) {
-                                      vlm::AsOfValues(log.rows[r], out.first(structureColumns));
-                                      vlm::PointAsOfValues(log.points[r], out.subspan(structureColumns));
-                                  });
-        return py::make_tuple(asOf, events);
+        return columns.take();
     }, py::arg("high"), py::arg("low"), py::arg("close"), py::arg("macd") = std::vector<int>{12, 26, 9},
        py::arg("force") = "area", py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
-       "Bar by bar replay with trading points: (as-of columns, events), each a dict of columns and their kinds.");
+       "Bar by bar replay with trading points: (as-of columns, event columns), each a dict of arrays in frame order.");
 
     // The tool's scan and replay, file by file, for the distributed helpers:
     // the same routines and writers, so their outputs equal the tool's.

@@ -11,9 +11,21 @@ returns a float32 array with one value per bar, bit for bit what the plug-in wri
                                         functions 5 to 9
 
 analyze(df) runs all nine on a DataFrame with 'high' and 'low' columns.
+analyze(df, levels=["30min", "day"]) analyses df's bars and every level resampled from them, and
+links each level to the one below; it returns a Levels:
+    .levels  {'base': LevelResult, '30min': LevelResult, 'day': LevelResult}, finest first; each
+             with .bars (resample(df, name)), .outputs and .zones (analyze(.bars)), .points
+             (points(.bars)), .strokes and .segments (the ends the links count)
+    .links   {('30min', 'base'): LevelLinks, ('day', '30min'): LevelLinks}; each with .strokes,
+             .segments, .pivots, .points (per higher structure: its base bars, and the first and
+             count of each kind of lower structure inside it), .stroke_ends, .confirmations
 points(df) lists the trading points (first, second and third class; docs/trading-points.md).
 replay(df) says, for every bar, what the functions and the points showed when that bar was the last one.
 read_bars(path) reads a bar file exactly as the command-line tool does.
+resample(df, level) makes the bars of a higher level.
+
+The engine runs without the GIL, so threads analyse frames side by side; the results are numpy
+arrays filled by the engine, which the DataFrames hold as they are.
 
 analyze and replay check the bars as the tool checks a file, with the same routines: column
 names in any case (and the same English and Chinese names), dates from a DatetimeIndex, an index
@@ -22,6 +34,8 @@ a duplicate date, or a price that is NaN, infinite or None, or a low above its h
 ValueError naming the row label and the column.
 """
 from ._core import __version__, BarFileError
+from ._core import analyze as _analyze
+from ._core import analyze_levels as _analyze_levels
 from ._core import check_prices as _check_prices
 from ._core import column_roles as _column_roles
 from ._core import date_order as _date_order
@@ -32,7 +46,8 @@ from ._core import resample as _resample
 from ._core import (function_names, pivot_zones, pivot_end_marks, pivot_lower, pivot_run_count,
                     pivot_trend, pivot_upper, segment, segment_no_pullback, stroke, turning_point)
 
-__all__ = ["analyze", "points", "replay", "resample", "read_bars", "BarFileError", "function_names", "pivot_zones",
+__all__ = ["analyze", "points", "replay", "resample", "read_bars", "Levels", "LevelResult", "LevelLinks",
+           "BarFileError", "function_names", "pivot_zones",
            "turning_point", "stroke", "segment", "segment_no_pullback", "pivot_upper", "pivot_lower",
            "pivot_end_marks", "pivot_trend", "pivot_run_count", "__version__"]
 
@@ -80,20 +95,33 @@ def resample(df, level, bins="session", session_gap=None):
     import pandas as pd
 
     bars = _Bars(df, "resample")
-    if bars.times is None:
-        raise ValueError("resample needs dates: a DatetimeIndex or a date column")
-    seconds = (bars.times.asi8 // 1_000_000_000).astype(np.int64)
+    seconds = _seconds(bars, "resample")
     out = _resample(seconds, bars.open, bars.high, bars.low, bars.close, bars.volume, str(level), str(bins),
                     int(session_gap or 0))
+    return _level_frame(out)
+
+
+def _level_frame(out, index=None):
+    import pandas as pd
+
     columns = {name: out[name] for name in ("open", "high", "low", "close", "volume") if out[name] is not None}
     columns["first_base"] = out["first_base"]
     columns["last_base"] = out["last_base"]
-    index = pd.DatetimeIndex(pd.to_datetime(out["time"], unit="s"), name="date")
-    if not str(level).endswith(("min", "h")):
-        index = index.normalize()  # daily and longer bars are dated by their last day, as in the tool's file
-    frame = pd.DataFrame(columns, index=index)
+    if index is None:
+        index = pd.DatetimeIndex(pd.to_datetime(out["time"], unit="s"), name="date")
+        if not out["intraday"]:
+            index = index.normalize()  # daily and longer bars are dated by their last day, as in the tool's file
+    frame = pd.DataFrame(columns, index=index, copy=False)
     frame.attrs["last_unfinished"] = bool(out["last_unfinished"])
     return frame
+
+
+def _seconds(bars, caller):
+    import numpy as np
+
+    if bars.times is None:
+        raise ValueError(f"{caller} needs dates: a DatetimeIndex or a date column")
+    return (bars.times.asi8 // 1_000_000_000).astype(np.int64)
 
 
 class _Bars:
@@ -188,7 +216,7 @@ def _options(macd, force, class1_min_run, divergence_ratio):
     return dict(macd=list(macd), force=force, class1_min_run=class1_min_run, divergence_ratio=divergence_ratio)
 
 
-def _point_frame(found, bars):
+def _point_frame(found, labels):
     import pandas as pd
 
     columns = ["side", "label", "classes", "bar", "price", "pivot_start", "pivot_end", "pivot_upper",
@@ -201,10 +229,10 @@ def _point_frame(found, bars):
     for name in ("leaving_force", "entering_force", "force_ratio"):
         frame[name] = frame[name].astype("float64")
     frame["follows_bar"] = frame["follows_bar"].astype("Int64")
-    if bars.labels is not None:
-        frame.index = pd.Index(bars.labels[frame["bar"].to_numpy(dtype="int64")], name=bars.labels.name)
+    if labels is not None:
+        frame.index = pd.Index(labels[frame["bar"].to_numpy(dtype="int64")], name=labels.name)
         follows = frame["follows_bar"]
-        frame["follows_date"] = [bars.labels[int(b)] if not pd.isna(b) else None for b in follows]
+        frame["follows_date"] = [labels[int(b)] if not pd.isna(b) else None for b in follows]
     return frame
 
 
@@ -219,50 +247,136 @@ def points(df, macd=(12, 26, 9), force="area", class1_min_run=2, divergence_rati
     bars = _Bars(df, "points")
     found = _trading_points(bars.high, bars.low, bars.close,
                             **_options(macd, force, class1_min_run, divergence_ratio))
-    return _point_frame(found, bars)
+    return _point_frame(found, bars.labels)
 
 
 points.__doc__ += "\n    " + _POINT_OPTIONS + "\n"
 
 
 def analyze(df, include_open_pivot=False, macd=(12, 26, 9), force="area", class1_min_run=2,
-            divergence_ratio=1.0):
+            divergence_ratio=1.0, levels=None, bins="session", session_gap=None):
     """Runs the nine functions in the host's order on df['high'] and df['low'].
 
     Returns (outputs, zones): a DataFrame with one column per function on df's index (in date
     order) and a column trading_point ('B1', 'S3', 'B2+B3', '' elsewhere; points(df) has the
     details), and the pivot zones as dicts (start and end as bar positions, plus start_date and
     end_date when df has an index that is not a plain range, or a date column).
+
+    With levels (e.g. ["30min", "day"] or "30min,day"), returns a Levels instead: df's bars and
+    every level resampled from them (bins and session_gap as for resample) analysed alike, and the
+    links of each level to the one below, as `vlmstruct analyze --levels ... --json` writes them.
     """
+    bars = _Bars(df, "analyze")
+    options = _options(macd, force, class1_min_run, divergence_ratio)
+    if levels is None:
+        found = _analyze(bars.high, bars.low, bars.close, include_open_pivot, **options)
+        return _analysis_frames(found, bars.index, bars.labels)
+    names = levels if isinstance(levels, str) else ",".join(str(level) for level in levels)
+    found, links = _analyze_levels(_seconds(bars, "analyze with levels"), bars.open, bars.high, bars.low,
+                                   bars.close, bars.volume, names, str(bins), int(session_gap or 0),
+                                   include_open_pivot, **options)
+    results = {}
+    for level in found:
+        if level["name"] == "base":  # df's own bars, on df's index as analyze(df) gives them
+            frame = _level_frame(level["bars"], index=bars.index)
+            labels = bars.labels
+        else:
+            frame = _level_frame(level["bars"])
+            labels = frame.index
+        results[level["name"]] = LevelResult(level["name"], frame, level["analysis"], frame.index, labels)
+    names = list(results)
+    return Levels(results, {(higher, lower): LevelLinks(found_links)
+                            for higher, lower, found_links in zip(names[1:], names, links)})
+
+
+def _analysis_frames(found, index, labels):
     import pandas as pd
 
-    bars = _Bars(df, "analyze")
-    high, low = bars.high, bars.low
-    signal = stroke(high, low)
-    columns = {"turning_point": turning_point(high, low), "stroke": signal}
-    for name in function_names()[2:]:
-        columns[name] = globals()[name](signal, high, low)
-    labels = [""] * len(high)
-    for p in _trading_points(high, low, bars.close, **_options(macd, force, class1_min_run, divergence_ratio)):
-        labels[p["bar"]] = p["label"]
-    columns["trading_point"] = labels
-    outputs = pd.DataFrame(columns, index=bars.index)
-    zones = pivot_zones(signal, high, low, include_open_pivot)
-    if bars.labels is not None:
+    outputs = pd.DataFrame({**found["columns"], "trading_point": found["trading_point"]}, index=index, copy=False)
+    zones = found["zones"]
+    if labels is not None:
         for z in zones:
-            z["start_date"] = bars.labels[z["start"]]
-            z["end_date"] = bars.labels[z["end"]]
+            z["start_date"] = labels[z["start"]]
+            z["end_date"] = labels[z["end"]]
     return outputs, zones
 
 
-def _frame(table, index=None):
+def _marks_frame(marks, labels):
     import pandas as pd
 
-    # Prices as the float32 they are; bars, counts and codes as float64 so that a missing value is
-    # NaN, which compares false in a backtest's conditions.
-    data = {name: values.astype("float32") if table["kinds"][name] == "price" else values
-            for name, values in table["columns"].items()}
-    return pd.DataFrame(data, index=index)
+    frame = pd.DataFrame(marks, copy=False)
+    if labels is not None:
+        frame["date"] = labels[marks["bar"]]
+    return frame
+
+
+class LevelResult:
+    """One level of analyze(df, levels=...), each part as its own face gives it for this level's bars:
+
+    - name: 'base' (df's bars) or the level, e.g. '30min', 'day'
+    - bars: the level's bars as resample(df, name) gives them (for 'base', df's bars on its index)
+    - outputs, zones: what analyze(bars) returns
+    - points: what points(bars) returns
+    - strokes, segments: the stroke and segment ends (bar, direction 1 top / -1 bottom, price,
+      date), in the order the links count them
+    """
+
+    __slots__ = ("name", "bars", "outputs", "zones", "points", "strokes", "segments")
+
+    def __init__(self, name, bars, found, index, labels):
+        self.name, self.bars = name, bars
+        self.outputs, self.zones = _analysis_frames(found, index, labels)
+        self.points = _point_frame(found["points"], labels)
+        self.strokes = _marks_frame(found["strokes"], labels)
+        self.segments = _marks_frame(found["segments"], labels)
+
+    def __repr__(self):
+        return (f"<LevelResult {self.name}: {len(self.bars)} bars, {len(self.strokes)} strokes, "
+                f"{len(self.zones)} pivot zones, {len(self.points)} trading points>")
+
+
+class LevelLinks:
+    """How a level's structures sit on the level below (both of one analyze(df, levels=...)):
+
+    - strokes, segments, pivots, points: one row per structure of the higher level, in the order
+      of its strokes, segments, zones and points: base_first and base_last (the base bars it
+      covers; stroke k runs from end k - 1, the first bar for k = 0, to end k) and, for each kind
+      of the lower level's structures, the run of them inside it (strokes_first, strokes_count,
+      segments_first, ..., points_count)
+    - stroke_ends: per higher stroke end, base_bar (where its high or low was made) and lower (the
+      lower level's stroke end there, <NA> where none is)
+    - confirmations: per higher point, the lower level's points of its side inside the higher
+      stroke that ends at it
+    """
+
+    __slots__ = ("strokes", "segments", "pivots", "points", "stroke_ends", "confirmations")
+
+    def __init__(self, found):
+        import pandas as pd
+
+        for kind in ("strokes", "segments", "pivots", "points"):
+            setattr(self, kind, pd.DataFrame(found[kind], copy=False))
+        ends = found["stroke_ends"]
+        lower = pd.arrays.IntegerArray(ends["lower"].clip(min=0), ends["lower"] < 0)
+        self.stroke_ends = pd.DataFrame({"base_bar": ends["base_bar"], "lower": lower})
+        self.confirmations = found["confirmations"]
+
+    def __repr__(self):
+        return (f"<LevelLinks: {len(self.strokes)} strokes, {len(self.segments)} segments, {len(self.pivots)} "
+                f"pivots, {len(self.points)} points>")
+
+
+class Levels:
+    """analyze(df, levels=...): levels maps each name ('base' first, then finest to coarsest) to
+    its LevelResult; links maps (higher, lower), for each two neighbouring levels, to LevelLinks."""
+
+    __slots__ = ("levels", "links")
+
+    def __init__(self, levels, links):
+        self.levels, self.links = levels, links
+
+    def __repr__(self):
+        return "<Levels " + ", ".join(self.levels) + ">"
 
 
 def replay(df, macd=(12, 26, 9), force="area", class1_min_run=2, divergence_ratio=1.0):
@@ -283,19 +397,19 @@ def replay(df, macd=(12, 26, 9), force="area", class1_min_run=2, divergence_rati
     Uses df['high'] and df['low'], and df['close'] when present (any case).
     """
     import numpy as np
+    import pandas as pd
 
     bars = _Bars(df, "replay")
     high, low = bars.high, bars.low
     close = bars.close if bars.close is not None else np.full(len(high), np.nan, dtype=np.float32)
-    asof_table, event_table = _replay(high, low, close, **_options(macd, force, class1_min_run, divergence_ratio))
-    asof = _frame(asof_table, index=bars.index)
-    events = _frame(event_table)
-    for name in ("subject", "event", "text"):
-        events[name] = event_table[name]
-    events = events[["bar", "subject", "event"] + [c for c in events.columns
-                                                   if c not in ("bar", "subject", "event")]]
-    if bars.labels is not None and len(events):
-        events.insert(1, "date", bars.labels[events["bar"].to_numpy(dtype=np.int64)])
+    asof_columns, event_columns = _replay(high, low, close, **_options(macd, force, class1_min_run,
+                                                                       divergence_ratio))
+    # The arrays are the frames' columns as they are (copy=False): nothing is copied row by row.
+    asof = pd.DataFrame(asof_columns, index=bars.index, copy=False)
+    if bars.labels is not None and len(event_columns["bar"]):
+        dates = bars.labels[event_columns["bar"].astype(np.int64)]
+        event_columns = {"bar": event_columns.pop("bar"), "date": dates, **event_columns}
+    events = pd.DataFrame(event_columns, copy=False)
     return asof, events
 
 

@@ -141,24 +141,30 @@ PointAsOf LatestPoint(const TradingPointStream& points) {
     return {};
 }
 
-PointReplayLog ReplayWithPoints(std::span<const float> high, std::span<const float> low,
-                                std::span<const float> close, const TradingPointOptions& options) {
+void ReplayWithPoints(std::span<const float> high, std::span<const float> low, std::span<const float> close,
+                      const TradingPointOptions& options, const std::function<void(const ReplayedBar&)>& each) {
     if (low.size() < high.size() || (!close.empty() && close.size() < high.size())) {
         throw std::invalid_argument("the lows and closes must cover every bar");
     }
-    PointReplayLog log;
-    log.rows.reserve(high.size());
-    log.points.reserve(high.size());
     PointReplay replay(options);
     for (std::size_t i = 0; i < high.size(); ++i) {
         replay.push(high[i], low[i], close.empty() ? std::numeric_limits<float>::quiet_NaN() : close[i]);
-        log.rows.push_back(replay.structures().asOf());
-        log.points.push_back(replay.pointAsOf());
-        const auto events = replay.structures().events();
-        log.events.insert(log.events.end(), events.begin(), events.end());
-        const auto pointEvents = replay.pointEvents();
-        log.pointEvents.insert(log.pointEvents.end(), pointEvents.begin(), pointEvents.end());
+        const PointAsOf point = replay.pointAsOf();
+        each({replay.structures().asOf(), point, replay.structures().events(), replay.pointEvents()});
     }
+}
+
+PointReplayLog ReplayWithPoints(std::span<const float> high, std::span<const float> low,
+                                std::span<const float> close, const TradingPointOptions& options) {
+    PointReplayLog log;
+    log.rows.reserve(high.size());
+    log.points.reserve(high.size());
+    ReplayWithPoints(high, low, close, options, [&log](const ReplayedBar& bar) {
+        log.rows.push_back(bar.row);
+        log.points.push_back(bar.point);
+        log.events.insert(log.events.end(), bar.events.begin(), bar.events.end());
+        log.pointEvents.insert(log.pointEvents.end(), bar.pointEvents.begin(), bar.pointEvents.end());
+    });
     return log;
 }
 

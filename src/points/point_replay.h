@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -100,13 +101,28 @@ private:
     std::vector<PointReplayEvent> events_;
 };
 
-// `close` may be empty: the structures then place no close and the points
-// read the mid-price.
+// What one bar of a replay made: its as-of rows and its events, the
+// structures' before the points'. The references hold until the next bar.
+struct ReplayedBar {
+    const AsOfRow& row;
+    const PointAsOf& point;
+    std::span<const ReplayEvent> events;
+    std::span<const PointReplayEvent> pointEvents;
+};
+
+// The replay handed over bar by bar, for a face that writes each bar where
+// it belongs and keeps no log. `close` may be empty: the structures then
+// place no close and the points read the mid-price.
+void ReplayWithPoints(std::span<const float> high, std::span<const float> low, std::span<const float> close,
+                      const TradingPointOptions& options, const std::function<void(const ReplayedBar&)>& each);
+
+// The same replay kept whole.
 PointReplayLog ReplayWithPoints(std::span<const float> high, std::span<const float> low,
                                 std::span<const float> close, const TradingPointOptions& options = {});
 
 // The structures' events and the points' in one sequence: by bar, the
-// structures' first within a bar. Either pointer is set.
+// structures' first within a bar (the order ReplayedBar hands them in).
+// Either pointer is set.
 struct ReplayEntry {
     const ReplayEvent* structure = nullptr;
     const PointReplayEvent* point = nullptr;

@@ -83,7 +83,7 @@ def test_bad_levels_are_usage_errors(vlmstruct_bin, sample_csv, tmp_path, args):
 
 
 @pytest.mark.parametrize("level,bins", [("60min", "session"), ("30min", "clock"), ("day", "session"),
-                                        ("week", "session")])
+                                        ("week", "session"), ("month", "session"), ("2h", "clock")])
 def test_the_module_resamples_as_the_tool_does(vlmstruct_bin, tmp_path, level, bins):
     import numpy as np
     import vlmstruct

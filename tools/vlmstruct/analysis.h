@@ -4,6 +4,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "bar_file.h"
@@ -32,7 +33,10 @@ struct Analysis {
 };
 
 Analysis analyse(const BarSeries& bars, const vlm::TradingPointOptions& pointOptions = {});
+// The same from the series themselves; `close` may be empty (the mid-price).
+Analysis analyse(std::span<const float> high, std::span<const float> low, std::span<const float> close,
+                 const vlm::TradingPointOptions& pointOptions = {});
 
-std::vector<Mark> marksOf(const std::vector<float>& signal, const BarSeries& bars);
+std::vector<Mark> marksOf(std::span<const float> signal, std::span<const float> high, std::span<const float> low);
 
 }  // namespace vlmstruct

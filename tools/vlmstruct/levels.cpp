@@ -71,10 +71,10 @@ struct LinkInput {
 };
 
 // The base bars as a level of their own: each holds itself.
-vlm::levels::LevelBars identity(const BarSeries& base) {
+vlm::levels::LevelBars identity(const BarSeries& base, std::span<const Seconds> time) {
     vlm::levels::LevelBars bars;
+    bars.time.assign(time.begin(), time.end());
     for (std::size_t i = 0; i < base.size(); ++i) {
-        bars.time.push_back(base.dates.empty() ? 0 : barTime(base.dates[i]));
         bars.firstBase.push_back(static_cast<std::int32_t>(i));
         bars.lastBase.push_back(static_cast<std::int32_t>(i));
     }
@@ -230,8 +230,15 @@ Levels analyseLevels(const BarSeries& base, const std::vector<Period>& periods,
     std::vector<Seconds> time;
     time.reserve(base.size());
     for (const std::string& d : base.dates) time.push_back(barTime(d));
+    return analyseLevels(base, time, periods, resample, points, withOpenPivot);
+}
+
+Levels analyseLevels(const BarSeries& base, std::span<const Seconds> time, const std::vector<Period>& periods,
+                     const vlm::levels::ResampleOptions& resample,
+                     const vlm::TradingPointOptions& points, bool withOpenPivot) {
+    if (time.size() != base.size()) throw std::invalid_argument("levels need one time per bar");
     Levels all;
-    all.levels.push_back(Level{Period{Period::Unit::Minute, 0}, identity(base), base, analyse(base, points)});
+    all.levels.push_back(Level{Period{Period::Unit::Minute, 0}, identity(base, time), base, analyse(base, points)});
     for (const Period& period : periods) {
         Level level;
         level.period = period;

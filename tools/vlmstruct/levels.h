@@ -3,6 +3,7 @@
 // bars and analysed exactly as `analyze` analyses a file, and the links
 // between consecutive levels.
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,11 @@ BarSeries levelSeries(const vlm::levels::LevelBars& level, bool intraday);
 // for an intraday level.
 Levels analyseLevels(const BarSeries& base, const std::vector<vlm::levels::Period>& periods,
                      const vlm::levels::ResampleOptions& resample,
+                     const vlm::TradingPointOptions& points, bool withOpenPivot);
+// The same with the bars' times given (seconds of civil time, ascending);
+// the base's dates are not read.
+Levels analyseLevels(const BarSeries& base, std::span<const vlm::levels::Seconds> time,
+                     const std::vector<vlm::levels::Period>& periods, const vlm::levels::ResampleOptions& resample,
                      const vlm::TradingPointOptions& points, bool withOpenPivot);
 
 // A level's bars as a bar file (date,open,high,low,close,volume): read back,
