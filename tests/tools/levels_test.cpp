@@ -125,7 +125,7 @@ TEST(Levels, ReplayRowsAreTheAnalysisOfTheFileCutThere) {
             };
             expectMark(row.structures.inProgress[0], a.strokes, "stroke");
             expectMark(row.structures.inProgress[1], a.segments, "segment");
-            expectMark(row.structures.inProgress[2], marksOf(a.outputs[3], all.levels[k].bars), "no pullback");
+            expectMark(row.structures.inProgress[2], marksOf(a.outputs[3], all.levels[k].bars.high, all.levels[k].bars.low), "no pullback");
             ASSERT_EQ(row.structures.lastPivot.present, !a.pivots.empty()) << where;
             if (!a.pivots.empty()) {
                 EXPECT_EQ(row.structures.lastPivot.pivot, a.pivots.back()) << where;
