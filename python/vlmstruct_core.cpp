@@ -294,6 +294,18 @@ Series optionalSeries(const py::object& given, const char* what, py::ssize_t len
     return series(given, what, length);
 }
 
+// Highs and lows of one length, and closes of that length or none (None).
+struct Prices {
+    Series high, low, close;
+};
+
+Prices pricesOf(const py::object& high, const py::object& low, const py::object& close) {
+    Series hs = series(high, "high", -1);
+    const auto n = static_cast<py::ssize_t>(hs.span.size());
+    Series ls = series(low, "low", n);
+    return {std::move(hs), std::move(ls), optionalSeries(close, "close", n)};
+}
+
 py::object orNone(const std::optional<std::size_t>& v) { return v ? py::object(py::int_(*v)) : py::none(); }
 
 // Dates as datetime64[ns] integers (NaT, the smallest integer, is no date)
@@ -669,13 +681,11 @@ PYBIND11_MODULE(_core, m) {
                                const std::vector<int>& macd, const std::string& force, int class1MinRun,
                                double divergenceRatio) {
         const vlm::TradingPointOptions options = pointOptions(macd, force, class1MinRun, divergenceRatio);
-        const Series hs = series(high, "high", -1);
-        const auto n = static_cast<py::ssize_t>(hs.span.size());
-        const Series ls = series(low, "low", n), cs = optionalSeries(close, "close", n);
+        const Prices prices = pricesOf(high, low, close);
         std::vector<vlm::TradingPoint> points;
         {
             py::gil_scoped_release unlocked;
-            points = vlm::CalcTradingPoints(hs.span, ls.span, cs.span, options);
+            points = vlm::CalcTradingPoints(prices.high.span, prices.low.span, prices.close.span, options);
         }
         py::list out;
         for (const vlm::TradingPoint& p : points) out.append(pointDict(p));
@@ -688,13 +698,11 @@ PYBIND11_MODULE(_core, m) {
                         const std::vector<int>& macd, const std::string& force, int class1MinRun,
                         double divergenceRatio) {
         const vlm::TradingPointOptions options = pointOptions(macd, force, class1MinRun, divergenceRatio);
-        const Series hs = series(high, "high", -1);
-        const auto n = static_cast<py::ssize_t>(hs.span.size());
-        const Series ls = series(low, "low", n), cs = optionalSeries(close, "close", n);
+        const Prices prices = pricesOf(high, low, close);
         vlmstruct::Analysis a;
         {
             py::gil_scoped_release unlocked;
-            a = vlmstruct::analyse(hs.span, ls.span, cs.span, options);
+            a = vlmstruct::analyse(prices.high.span, prices.low.span, prices.close.span, options);
         }
         return analysisDict(std::move(a), includeOpen);
     }, py::arg("high"), py::arg("low"), py::arg("close") = py::none(), py::arg("include_open") = false,
