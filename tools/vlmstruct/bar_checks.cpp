@@ -1,7 +1,6 @@
 #include "bar_checks.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "float_text.h"
 
@@ -40,28 +39,78 @@ bool part(std::string_view s, std::size_t& at, char separator, int& value) {
     return true;
 }
 
-std::string twoDigits(int v) {
+void putDigits(std::string& out, int v, int width) {
     char buffer[4];
-    std::snprintf(buffer, sizeof buffer, "%02d", v);
-    return buffer;
+    for (int k = width - 1; k >= 0; --k) {
+        buffer[k] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    out.append(buffer, static_cast<std::size_t>(width));
 }
 
 }  // namespace
 
+void appendDateText(std::string& out, const DateTime& d, bool withSeconds) {
+    putDigits(out, d.year, 4);
+    out += '-';
+    putDigits(out, d.month, 2);
+    out += '-';
+    putDigits(out, d.day, 2);
+    if (!d.hasTime) return;
+    out += ' ';
+    putDigits(out, d.hour, 2);
+    out += ':';
+    putDigits(out, d.minute, 2);
+    if (!withSeconds) return;
+    out += ':';
+    putDigits(out, d.second, 2);
+}
+
 std::string DateTime::dayText() const {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", year, month, day);
-    return buffer;
+    DateTime day = *this;
+    day.hasTime = false;
+    std::string out;
+    appendDateText(out, day, false);
+    return out;
 }
 
 std::string DateTime::key() const {
-    return dayText() + " " + twoDigits(hour) + ":" + twoDigits(minute) + ":" + twoDigits(second);
+    DateTime full = *this;
+    full.hasTime = true;
+    std::string out;
+    appendDateText(out, full, true);
+    return out;
 }
 
 std::string DateTime::text(bool withSeconds) const {
-    if (!hasTime) return dayText();
-    return dayText() + " " + twoDigits(hour) + ":" + twoDigits(minute) +
-           (withSeconds ? ":" + twoDigits(second) : std::string());
+    std::string out;
+    appendDateText(out, *this, withSeconds);
+    return out;
+}
+
+DateStamp::DateStamp(const DateTime& d) {
+    const auto key = ((((static_cast<std::uint64_t>(d.year) * 100 + static_cast<std::uint64_t>(d.month)) * 100 +
+                        static_cast<std::uint64_t>(d.day)) * 100 + static_cast<std::uint64_t>(d.hour)) * 100 +
+                      static_cast<std::uint64_t>(d.minute)) * 100 + static_cast<std::uint64_t>(d.second);
+    bits_ = key << 2 | (d.hasTime ? 2u : 0u) | (d.hasSeconds ? 1u : 0u);
+}
+
+DateTime DateStamp::dateTime() const {
+    DateTime d;
+    std::uint64_t key = bits_ >> 2;
+    auto take = [&key](int& part) {
+        part = static_cast<int>(key % 100);
+        key /= 100;
+    };
+    take(d.second);
+    take(d.minute);
+    take(d.hour);
+    take(d.day);
+    take(d.month);
+    d.year = static_cast<int>(key);
+    d.hasTime = (bits_ & 2) != 0;
+    d.hasSeconds = (bits_ & 1) != 0;
+    return d;
 }
 
 bool parseTimeOfDay(std::string_view text, DateTime& into) {

@@ -33,6 +33,26 @@ struct DateTime {
     [[nodiscard]] std::string text(bool withSeconds) const;
 };
 
+// Appends YYYY-MM-DD, or with " HH:MM" / " HH:MM:SS" when it has a time:
+// DateTime::text without a string of its own, for writers of many dates.
+void appendDateText(std::string& out, const DateTime& d, bool withSeconds);
+
+// A DateTime in 64 bits, for series of many bars: its key as the number
+// YYYYMMDDhhmmss, and whether it had a time and seconds. Stamps compare as
+// their keys do, so equal stamps are the same bar.
+class DateStamp {
+public:
+    DateStamp() = default;
+    explicit DateStamp(const DateTime& d);
+    [[nodiscard]] DateTime dateTime() const;
+    [[nodiscard]] bool hasSeconds() const { return (bits_ & 1) != 0; }
+    friend bool operator<(DateStamp a, DateStamp b) { return a.bits_ >> 2 < b.bits_ >> 2; }
+    friend bool operator==(DateStamp a, DateStamp b) { return a.bits_ >> 2 == b.bits_ >> 2; }
+
+private:
+    std::uint64_t bits_ = 0;  // key << 2 | hasTime << 1 | hasSeconds
+};
+
 // YYYY-MM-DD, YYYY/MM/DD, YYYY.MM.DD (one-digit month and day allowed) or
 // YYYYMMDD, then optionally " " or "T" and HH:MM or HH:MM:SS. nullopt for
 // anything else, and for dates and times that do not exist (2024-02-31,
