@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -9,7 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <random>
-#include <sstream>
+#include <utility>
 
 #include "pivot/pivot_outputs.h"
 #include "points/point_replay.h"
@@ -58,10 +59,30 @@ void checkOutputPaths(const std::vector<std::pair<std::string, std::string>>& ou
     }
 }
 
+void TextSink::putInt(long long v) {
+    char buffer[24];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+    (void)ec;  // 24 characters hold any long long
+    text_->append(buffer, end);
+}
+
+void TextSink::flush() {
+    if (file_ == nullptr || own_.empty()) return;
+    if (std::fwrite(own_.data(), 1, own_.size(), file_) != own_.size()) {
+        const int error = errno;
+        throw std::runtime_error(name_ + ": cannot write the file: " + reason(error));
+    }
+    own_.clear();
+}
+
 OutputFiles::~OutputFiles() { removeTemporaries(); }
 
 void OutputFiles::removeTemporaries() noexcept {
     for (Pending& p : pending_) {
+        if (p.file != nullptr) {
+            std::fclose(p.file);
+            p.file = nullptr;
+        }
         if (p.temp.empty()) continue;
         std::error_code ignored;
         fs::remove(p.temp, ignored);
@@ -70,59 +91,87 @@ void OutputFiles::removeTemporaries() noexcept {
 }
 
 void OutputFiles::add(std::string path, std::string content) {
+    TextSink& sink = open(std::move(path));
+    sink.put(content);
+    sink.written();
+}
+
+TextSink& OutputFiles::open(std::string path) {
     if (isStandardOutput(path)) {
-        toStandardOutput_ = true;
-        standardOutput_ += content;
-        return;
+        for (Pending& p : pending_) {
+            if (p.path.empty()) return *p.sink;
+        }
+        // Kept aside in a file of its own, so that standard output gets it
+        // only once every file is written, without holding it in memory.
+        Pending p;
+        p.file = std::tmpfile();
+        if (p.file == nullptr) throw std::runtime_error("cannot keep standard output's part: " + reason(errno));
+        p.sink = std::make_unique<TextSink>(p.file, "standard output");
+        pending_.push_back(std::move(p));
+        return *pending_.back().sink;
     }
-    pending_.push_back({fs::path(path), {}, std::move(content)});
+    Pending p;
+    p.path = fs::path(path);
+    const fs::path folder = p.path.has_parent_path() ? p.path.parent_path() : fs::path(".");
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        throw std::runtime_error(p.path.string() + ": the folder " + folder.string() +
+                                 (fs::exists(folder, ec) ? " is not a folder" : " does not exist"));
+    }
+    if (fs::is_directory(p.path, ec)) throw std::runtime_error(p.path.string() + ": is a folder");
+    // Hidden, and with no bar-file extension, so that a scan never reads it.
+    std::random_device random;
+    p.temp = folder / ("." + p.path.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(random()));
+    p.file = std::fopen(p.temp.c_str(), "wbx");
+    if (p.file == nullptr) {
+        const int error = errno;
+        throw std::runtime_error(p.path.string() + ": cannot write the file: " + reason(error));
+    }
+    p.sink = std::make_unique<TextSink>(p.file, p.path.string());
+    pending_.push_back(std::move(p));
+    return *pending_.back().sink;
 }
 
 void OutputFiles::commit() {
-    std::random_device random;
-    for (Pending& p : pending_) {
-        const fs::path folder = p.path.has_parent_path() ? p.path.parent_path() : fs::path(".");
-        std::error_code ec;
-        if (!fs::is_directory(folder, ec)) {
-            throw std::runtime_error(p.path.string() + ": the folder " + folder.string() +
-                                     (fs::exists(folder, ec) ? " is not a folder" : " does not exist"));
+    try {
+        for (Pending& p : pending_) {
+            if (p.path.empty()) continue;
+            p.sink->flush();
+            std::FILE* file = std::exchange(p.file, nullptr);
+            if (std::fclose(file) != 0) {
+                throw std::runtime_error(p.path.string() + ": cannot write the file: " + reason(errno));
+            }
         }
-        if (fs::is_directory(p.path, ec)) throw std::runtime_error(p.path.string() + ": is a folder");
-        // Hidden, and with no bar-file extension, so that a scan never reads it.
-        p.temp = folder / ("." + p.path.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(random()));
-        std::FILE* out = std::fopen(p.temp.c_str(), "wbx");
-        if (out == nullptr) {
-            const int error = errno;
-            p.temp.clear();
-            removeTemporaries();
-            throw std::runtime_error(p.path.string() + ": cannot write the file: " + reason(error));
+        for (Pending& p : pending_) {
+            if (!p.path.empty()) continue;
+            p.sink->flush();
+            std::rewind(p.file);
+            std::vector<char> block(std::size_t{1} << 20);
+            std::size_t got = 0;
+            while ((got = std::fread(block.data(), 1, block.size(), p.file)) > 0) {
+                std::cout.write(block.data(), static_cast<std::streamsize>(got));
+            }
+            const bool kept = std::ferror(p.file) == 0;
+            std::fclose(std::exchange(p.file, nullptr));
+            std::cout.flush();
+            if (!std::cout || !kept) throw std::runtime_error("cannot write to standard output");
         }
-        const bool written = std::fwrite(p.content.data(), 1, p.content.size(), out) == p.content.size();
-        const int writeError = errno;
-        const bool closed = std::fclose(out) == 0;
-        if (!written || !closed) {
-            const int error = !written ? writeError : errno;
-            removeTemporaries();
-            throw std::runtime_error(p.path.string() + ": cannot write the file: " + reason(error));
-        }
-    }
-    if (toStandardOutput_) {
-        std::cout << standardOutput_;
-        std::cout.flush();
-        if (!std::cout) {
-            removeTemporaries();
-            throw std::runtime_error("cannot write to standard output");
-        }
+    } catch (...) {
+        removeTemporaries();
+        throw;
     }
     for (std::size_t k = 0; k < pending_.size(); ++k) {
         Pending& p = pending_[k];
+        if (p.path.empty()) continue;
         std::error_code ec;
         fs::rename(p.temp, p.path, ec);
         if (ec) {
             removeTemporaries();
             std::string replaced;
-            for (std::size_t d = 0; d < k; ++d) replaced += " " + pending_[d].path.string();
+            for (std::size_t d = 0; d < k; ++d) {
+                if (!pending_[d].path.empty()) replaced += " " + pending_[d].path.string();
+            }
             throw std::runtime_error(p.path.string() + ": cannot replace the file: " + ec.message() +
                                      (replaced.empty() ? "" : " (already replaced:" + replaced + ")"));
         }
@@ -136,8 +185,8 @@ void writeFileAtomically(const fs::path& path, const std::string& content) {
     files.commit();
 }
 
-std::string jsonString(const std::string& s) {
-    std::string out = "\"";
+void appendJsonString(std::string& out, std::string_view s) {
+    out += '"';
     for (char c : s) {
         switch (c) {
             case '"': out += "\\\""; break;
@@ -148,141 +197,295 @@ std::string jsonString(const std::string& s) {
             case '<': out += "\\u003c"; break;  // never closes a script element it sits in
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\u%04x", c);
-                    out += hex;
+                    static constexpr char kHex[] = "0123456789abcdef";
+                    out += "\\u00";
+                    out += kHex[(c >> 4) & 0xF];
+                    out += kHex[c & 0xF];
                 } else {
                     out += c;
                 }
         }
     }
-    return out + "\"";
+    out += '"';
 }
 
-std::string jsonNumber(float v) { return std::isfinite(v) ? formatFloat(v) : "null"; }
+std::string jsonString(const std::string& s) {
+    std::string out;
+    appendJsonString(out, s);
+    return out;
+}
 
-std::string jsonNumber(double v) {
-    if (!std::isfinite(v)) return "null";
+void appendJsonNumber(std::string& out, float v) {
+    if (std::isfinite(v)) {
+        appendFloat(out, v);
+    } else {
+        out += "null";
+    }
+}
+
+void appendJsonNumber(std::string& out, double v) {
     char buffer[32];
     const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    return ec == std::errc() ? std::string(buffer, end) : "null";
+    if (std::isfinite(v) && ec == std::errc()) {
+        out.append(buffer, end);
+    } else {
+        out += "null";
+    }
 }
 
-static std::vector<std::string> pointLabels(const Analysis& a, std::size_t bars) {
-    std::vector<std::string> labels(bars);
-    for (const vlm::TradingPoint& p : a.points) labels[static_cast<std::size_t>(p.bar)] = vlm::PointLabel(p);
-    return labels;
+std::string jsonNumber(float v) {
+    std::string out;
+    appendJsonNumber(out, v);
+    return out;
+}
+
+std::string jsonNumber(double v) {
+    std::string out;
+    appendJsonNumber(out, v);
+    return out;
 }
 
 namespace {
 
-std::string dateOf(const BarSeries& bars, int bar) {
-    return bars.dates.empty() ? std::string() : bars.dates[static_cast<std::size_t>(bar)];
+void putInt(std::string& out, long long v) {
+    char buffer[24];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+    (void)ec;
+    out.append(buffer, end);
 }
 
-std::string marksJson(const std::vector<Mark>& marks, const BarSeries& bars, bool lastMoves) {
-    std::ostringstream out;
-    out << "[";
+// The bar's date as a JSON string ("" without dates).
+void putDate(std::string& out, const BarSeries& bars, int bar, std::string& scratch) {
+    scratch.clear();
+    if (bars.hasDates()) bars.appendDate(scratch, static_cast<std::size_t>(bar));
+    appendJsonString(out, scratch);
+}
+
+void putMarks(TextSink& sink, const std::vector<Mark>& marks, const BarSeries& bars, bool lastMoves) {
+    std::string& out = sink.text();
+    std::string scratch;
+    out += '[';
     for (std::size_t k = 0; k < marks.size(); ++k) {
         const Mark& m = marks[k];
         const int startBar = k == 0 ? 0 : marks[k - 1].bar;
         const float startPrice = k == 0 ? (m.direction == 1 ? bars.low[0] : bars.high[0])
                                         : marks[k - 1].price;
-        out << (k ? ",\n    " : "\n    ") << "{\"direction\": " << m.direction
-            << ", \"start_bar\": " << startBar << ", \"start_date\": "
-            << jsonString(dateOf(bars, startBar)) << ", \"start_price\": " << jsonNumber(startPrice)
-            << ", \"end_bar\": " << m.bar << ", \"end_date\": " << jsonString(dateOf(bars, m.bar))
-            << ", \"end_price\": " << jsonNumber(m.price)
-            << ", \"in_progress\": " << (lastMoves && k + 1 == marks.size() ? "true" : "false")
-            << "}";
+        out += k ? ",\n    " : "\n    ";
+        out += "{\"direction\": ";
+        putInt(out, m.direction);
+        out += ", \"start_bar\": ";
+        putInt(out, startBar);
+        out += ", \"start_date\": ";
+        putDate(out, bars, startBar, scratch);
+        out += ", \"start_price\": ";
+        appendJsonNumber(out, startPrice);
+        out += ", \"end_bar\": ";
+        putInt(out, m.bar);
+        out += ", \"end_date\": ";
+        putDate(out, bars, m.bar, scratch);
+        out += ", \"end_price\": ";
+        appendJsonNumber(out, m.price);
+        out += ", \"in_progress\": ";
+        out += lastMoves && k + 1 == marks.size() ? "true}" : "false}";
+        sink.written();
     }
-    out << (marks.empty() ? "]" : "\n  ]");
-    return out.str();
+    out += marks.empty() ? "]" : "\n  ]";
 }
 
-std::string pivotJson(const vlm::Pivot& p, float runCount, bool open, const BarSeries& bars) {
-    std::ostringstream out;
-    out << "{\"start_bar\": " << p.start << ", \"start_date\": " << jsonString(dateOf(bars, p.start))
-        << ", \"end_bar\": " << p.end << ", \"end_date\": " << jsonString(dateOf(bars, p.end))
-        << ", \"upper\": " << jsonNumber(p.upper) << ", \"lower\": " << jsonNumber(p.lower)
-        << ", \"trend\": " << static_cast<int>(p.trend) << ", \"run_count\": "
-        << static_cast<int>(runCount) << ", \"open\": " << (open ? "true" : "false") << "}";
-    return out.str();
+void putPivot(std::string& out, const vlm::Pivot& p, float runCount, bool open, const BarSeries& bars) {
+    std::string scratch;
+    out += "{\"start_bar\": ";
+    putInt(out, p.start);
+    out += ", \"start_date\": ";
+    putDate(out, bars, p.start, scratch);
+    out += ", \"end_bar\": ";
+    putInt(out, p.end);
+    out += ", \"end_date\": ";
+    putDate(out, bars, p.end, scratch);
+    out += ", \"upper\": ";
+    appendJsonNumber(out, p.upper);
+    out += ", \"lower\": ";
+    appendJsonNumber(out, p.lower);
+    out += ", \"trend\": ";
+    putInt(out, static_cast<int>(p.trend));
+    out += ", \"run_count\": ";
+    putInt(out, static_cast<int>(runCount));
+    out += open ? ", \"open\": true}" : ", \"open\": false}";
 }
 
-std::string optionalBar(bool present, int bar, const BarSeries& bars, const char* name) {
-    std::ostringstream out;
-    out << "\"" << name << "_bar\": ";
-    if (present) out << bar << ", \"" << name << "_date\": " << jsonString(dateOf(bars, bar));
-    else out << "null, \"" << name << "_date\": null";
-    return out.str();
+void putPoint(std::string& out, const vlm::TradingPoint& p, const BarSeries& bars) {
+    const vlm::PointPivot& z = vlm::PointPivotOf(p);
+    std::string scratch;
+    out += p.side == vlm::PointSide::Buy ? "{\"side\": \"buy\"" : "{\"side\": \"sell\"";
+    out += ", \"label\": ";
+    appendJsonString(out, vlm::PointLabel(p));
+    out += ", \"classes\": [";
+    bool first = true;
+    for (int c = 1; c <= 3; ++c) {
+        if (!p.has(c)) continue;
+        if (!first) out += ", ";
+        putInt(out, c);
+        first = false;
+    }
+    out += "], \"bar\": ";
+    putInt(out, p.bar);
+    out += ", \"date\": ";
+    putDate(out, bars, p.bar, scratch);
+    out += ", \"price\": ";
+    appendJsonNumber(out, p.price);
+    out += ", \"pivot\": {\"start_bar\": ";
+    putInt(out, z.pivot.start);
+    out += ", \"start_date\": ";
+    putDate(out, bars, z.pivot.start, scratch);
+    out += ", \"end_bar\": ";
+    putInt(out, z.pivot.end);
+    out += ", \"end_date\": ";
+    putDate(out, bars, z.pivot.end, scratch);
+    out += ", \"upper\": ";
+    appendJsonNumber(out, z.pivot.upper);
+    out += ", \"lower\": ";
+    appendJsonNumber(out, z.pivot.lower);
+    out += ", \"trend\": ";
+    putInt(out, static_cast<int>(z.pivot.trend));
+    out += ", \"run_count\": ";
+    putInt(out, static_cast<int>(z.runCount));
+    out += "}";
+    const bool one = p.has(1);
+    out += ", \"leaving_force\": ";
+    one ? appendJsonNumber(out, p.leavingForce) : void(out += "null");
+    out += ", \"entering_force\": ";
+    one ? appendJsonNumber(out, p.enteringForce) : void(out += "null");
+    out += ", \"force_ratio\": ";
+    one ? appendJsonNumber(out, p.forceRatio) : void(out += "null");
+    out += ", \"follows_bar\": ";
+    if (p.has(2)) {
+        putInt(out, p.follows);
+        out += ", \"follows_date\": ";
+        putDate(out, bars, p.follows, scratch);
+    } else {
+        out += "null, \"follows_date\": null";
+    }
+    out += "}";
+}
+
+void putPoints(TextSink& sink, const std::vector<vlm::TradingPoint>& points, const BarSeries& bars) {
+    std::string& out = sink.text();
+    out += '[';
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        out += k ? ",\n    " : "\n    ";
+        putPoint(out, points[k], bars);
+        sink.written();
+    }
+    out += points.empty() ? "]" : "\n  ]";
 }
 
 }  // namespace
 
 std::string pointJson(const vlm::TradingPoint& p, const BarSeries& bars) {
-    const vlm::PointPivot& z = vlm::PointPivotOf(p);
-    std::ostringstream out;
-    out << "{\"side\": " << (p.side == vlm::PointSide::Buy ? "\"buy\"" : "\"sell\"")
-        << ", \"label\": " << jsonString(vlm::PointLabel(p)) << ", \"classes\": [";
-    bool first = true;
-    for (int c = 1; c <= 3; ++c) {
-        if (!p.has(c)) continue;
-        out << (first ? "" : ", ") << c;
-        first = false;
-    }
-    out << "], \"bar\": " << p.bar << ", \"date\": " << jsonString(dateOf(bars, p.bar))
-        << ", \"price\": " << jsonNumber(p.price) << ", \"pivot\": {\"start_bar\": " << z.pivot.start
-        << ", \"start_date\": " << jsonString(dateOf(bars, z.pivot.start)) << ", \"end_bar\": " << z.pivot.end
-        << ", \"end_date\": " << jsonString(dateOf(bars, z.pivot.end)) << ", \"upper\": " << jsonNumber(z.pivot.upper)
-        << ", \"lower\": " << jsonNumber(z.pivot.lower) << ", \"trend\": " << static_cast<int>(z.pivot.trend)
-        << ", \"run_count\": " << static_cast<int>(z.runCount) << "}";
-    const bool one = p.has(1);
-    out << ", \"leaving_force\": " << (one ? jsonNumber(p.leavingForce) : "null")
-        << ", \"entering_force\": " << (one ? jsonNumber(p.enteringForce) : "null")
-        << ", \"force_ratio\": " << (one ? jsonNumber(p.forceRatio) : "null") << ", "
-        << optionalBar(p.has(2), p.follows, bars, "follows") << "}";
-    return out.str();
-}
-
-std::string pointsJson(const std::vector<vlm::TradingPoint>& points, const BarSeries& bars) {
-    std::string out = "[";
-    for (std::size_t k = 0; k < points.size(); ++k) out += (k ? ",\n    " : "\n    ") + pointJson(points[k], bars);
-    return out + (points.empty() ? "]" : "\n  ]");
-}
-
-std::string analysisCsv(const BarSeries& bars, const Analysis& a) {
-    std::string out = "date,high,low";
-    for (const auto& f : vlm::kSeriesFunctions) out += "," + std::string(f.name);
-    out += ",trading_point\n";
-    const std::vector<std::string> labels = pointLabels(a, bars.size());
-    for (std::size_t i = 0; i < bars.size(); ++i) {
-        out += bars.dates.empty() ? std::to_string(i) : bars.dates[i];
-        out += "," + formatFloat(bars.high[i]) + "," + formatFloat(bars.low[i]);
-        for (const auto& series : a.outputs) out += "," + formatFloat(series[i]);
-        out += "," + labels[i] + "\n";
-    }
+    std::string out;
+    putPoint(out, p, bars);
     return out;
 }
 
-std::string structuresJson(const std::string& source, const BarSeries& bars, const Analysis& a,
-                           bool withOpenPivot) {
-    std::ostringstream out;
-    out << "{\n  \"source\": " << jsonString(source) << ",\n  \"bars\": " << bars.size()
-        << ",\n  \"strokes\": " << marksJson(a.strokes, bars, true)
-        << ",\n  \"segments\": " << marksJson(a.segments, bars, true) << ",\n  \"pivots\": [";
+std::string pointsJson(const std::vector<vlm::TradingPoint>& points, const BarSeries& bars) {
+    std::string out;
+    TextSink sink(out);
+    putPoints(sink, points, bars);
+    return out;
+}
+
+void writeAnalysisCsv(TextSink& sink, const BarSeries& bars, const Analysis& a) {
+    std::string& out = sink.text();
+    out += "date,high,low";
+    for (const auto& f : vlm::kSeriesFunctions) {
+        out += ',';
+        out += f.name;
+    }
+    out += ",trading_point\n";
+    // The points come in bar order; where two share a bar the later is shown.
+    const std::vector<vlm::TradingPoint>& points = a.points;
+    const bool inOrder = std::is_sorted(points.begin(), points.end(), [](const auto& x, const auto& y) { return x.bar < y.bar; });
+    std::vector<std::string> labels;
+    if (!inOrder) {
+        labels.resize(bars.size());
+        for (const vlm::TradingPoint& p : points) labels[static_cast<std::size_t>(p.bar)] = vlm::PointLabel(p);
+    }
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        if (bars.hasDates()) {
+            bars.appendDate(out, i);
+        } else {
+            putInt(out, static_cast<long long>(i));
+        }
+        out += ',';
+        appendFloat(out, bars.high[i]);
+        out += ',';
+        appendFloat(out, bars.low[i]);
+        for (const auto& series : a.outputs) {
+            out += ',';
+            appendFloat(out, series[i]);
+        }
+        out += ',';
+        if (!inOrder) {
+            out += labels[i];
+        } else {
+            const vlm::TradingPoint* shown = nullptr;
+            while (next < points.size() && static_cast<std::size_t>(points[next].bar) <= i) {
+                if (static_cast<std::size_t>(points[next].bar) == i) shown = &points[next];
+                ++next;
+            }
+            if (shown != nullptr) out += vlm::PointLabel(*shown);
+        }
+        out += '\n';
+        sink.written();
+    }
+}
+
+std::string analysisCsv(const BarSeries& bars, const Analysis& a) {
+    std::string out;
+    TextSink sink(out);
+    writeAnalysisCsv(sink, bars, a);
+    return out;
+}
+
+void writeStructuresJson(TextSink& sink, const std::string& source, const BarSeries& bars, const Analysis& a,
+                         bool withOpenPivot) {
+    std::string& out = sink.text();
+    out += "{\n  \"source\": ";
+    appendJsonString(out, source);
+    out += ",\n  \"bars\": ";
+    putInt(out, static_cast<long long>(bars.size()));
+    out += ",\n  \"strokes\": ";
+    putMarks(sink, a.strokes, bars, true);
+    out += ",\n  \"segments\": ";
+    putMarks(sink, a.segments, bars, true);
+    out += ",\n  \"pivots\": [";
     std::size_t written = 0;
     for (std::size_t p = 0; p < a.pivots.size(); ++p, ++written) {
-        out << (written ? ",\n    " : "\n    ") << pivotJson(a.pivots[p], a.runCounts[p], false, bars);
+        out += written ? ",\n    " : "\n    ";
+        putPivot(out, a.pivots[p], a.runCounts[p], false, bars);
+        sink.written();
     }
     if (withOpenPivot && a.openPivot) {
         const float run = vlm::ContinueRunCount(a.pivots.empty() ? nullptr : &a.pivots.back(),
                                                 a.runCounts.empty() ? 0.0f : a.runCounts.back(), *a.openPivot);
-        out << (written ? ",\n    " : "\n    ") << pivotJson(*a.openPivot, run, true, bars);
+        out += written ? ",\n    " : "\n    ";
+        putPivot(out, *a.openPivot, run, true, bars);
         ++written;
     }
-    out << (written ? "\n  ]" : "]") << ",\n  \"points\": " << pointsJson(a.points, bars) << "\n}\n";
-    return out.str();
+    out += written ? "\n  ]" : "]";
+    out += ",\n  \"points\": ";
+    putPoints(sink, a.points, bars);
+    out += "\n}\n";
+    sink.written();
+}
+
+std::string structuresJson(const std::string& source, const BarSeries& bars, const Analysis& a,
+                           bool withOpenPivot) {
+    std::string out;
+    TextSink sink(out);
+    writeStructuresJson(sink, source, bars, a, withOpenPivot);
+    return out;
 }
 
 }  // namespace vlmstruct

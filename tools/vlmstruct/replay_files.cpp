@@ -1,9 +1,9 @@
 #include "replay_files.h"
 
+#include <charconv>
 #include <cmath>
+#include <limits>
 #include <vector>
-
-#include "output_files.h"
 
 namespace vlmstruct {
 
@@ -11,34 +11,110 @@ namespace {
 
 // Empty where there is nothing; bars and codes as integers, prices as the
 // float they are.
-std::string cell(double v, vlm::ColumnKind kind) {
-    if (std::isnan(v)) return "";
-    if (kind == vlm::ColumnKind::Price) return formatFloat(static_cast<float>(v));
-    return std::to_string(static_cast<long long>(v));
+void putCell(std::string& out, double v, vlm::ColumnKind kind) {
+    if (std::isnan(v)) return;
+    if (kind == vlm::ColumnKind::Price) {
+        appendFloat(out, static_cast<float>(v));
+        return;
+    }
+    char buffer[24];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(v));
+    (void)ec;
+    out.append(buffer, end);
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
+void putQuoted(std::string& out, const std::string& text) {
+    out += '"';
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
 }
 
-std::string names(std::span<const vlm::Column> columns) {
-    std::string out;
-    for (const vlm::Column& c : columns) out += "," + std::string(c.name);
-    return out;
+void putNames(std::string& out, std::span<const vlm::Column> columns) {
+    for (const vlm::Column& c : columns) {
+        out += ',';
+        out += c.name;
+    }
 }
 
-std::string cells(std::span<const double> values, std::span<const vlm::Column> columns) {
-    std::string out;
-    for (std::size_t k = 0; k < columns.size(); ++k) out += "," + cell(values[k], columns[k].kind);
-    return out;
+void putCells(std::string& out, std::span<const double> values, std::span<const vlm::Column> columns) {
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        out += ',';
+        putCell(out, values[k], columns[k].kind);
+    }
 }
 
-std::string dateOf(const BarSeries& bars, double bar) {
-    if (bars.dates.empty() || std::isnan(bar)) return "";
-    return bars.dates[static_cast<std::size_t>(bar)];
+void putDate(std::string& out, const BarSeries& bars, double bar) {
+    if (!bars.hasDates() || std::isnan(bar)) return;
+    bars.appendDate(out, static_cast<std::size_t>(bar));
 }
+
+std::vector<vlm::Column> eventColumns() {
+    std::vector<vlm::Column> columns(vlm::EventColumns().begin(), vlm::EventColumns().end());
+    columns.insert(columns.end(), vlm::PointEventColumns().begin(), vlm::PointEventColumns().end());
+    return columns;
+}
+
+// The rows of both files, however the replay is held: one place writes them.
+class ReplayWriter {
+public:
+    explicit ReplayWriter(const BarSeries& bars)
+        : bars_(bars), asOfColumns_(vlm::AsOfColumns()), pointColumns_(vlm::PointAsOfColumns()),
+          eventColumns_(eventColumns()), asOfValues_(asOfColumns_.size()), pointValues_(pointColumns_.size()),
+          eventValues_(eventColumns_.size()) {}
+
+    void asOfHeader(std::string& out) const {
+        out += "date";
+        putNames(out, asOfColumns_);
+        putNames(out, pointColumns_);
+        out += '\n';
+    }
+    void eventsHeader(std::string& out) const {
+        out += "date,subject,event";
+        putNames(out, eventColumns_);
+        out += ",text\n";
+    }
+    void asOfRow(std::string& out, const vlm::AsOfRow& row, const vlm::PointAsOf& point) {
+        vlm::AsOfValues(row, asOfValues_);
+        vlm::PointAsOfValues(point, pointValues_);
+        putDate(out, bars_, row.bar);
+        putCells(out, asOfValues_, asOfColumns_);
+        putCells(out, pointValues_, pointColumns_);
+        out += '\n';
+    }
+    void event(std::string& out, const vlm::ReplayEvent& e) {
+        vlm::StructureEventValues(e, eventValues_);
+        putDate(out, bars_, e.bar);
+        out += ',';
+        out += vlm::subjectName(e.subject);
+        out += ',';
+        out += vlm::kindName(e.kind);
+        putCells(out, eventValues_, eventColumns_);
+        out += ',';
+        putQuoted(out, vlm::describe(e));
+        out += '\n';
+    }
+    void event(std::string& out, const vlm::PointReplayEvent& p) {
+        vlm::PointEventValues(p, eventValues_);
+        putDate(out, bars_, p.bar);
+        out += ',';
+        out += vlm::kPointSubject;
+        out += ',';
+        out += vlm::kindName(p.kind);
+        putCells(out, eventValues_, eventColumns_);
+        out += ',';
+        putQuoted(out, vlm::describe(p));
+        out += '\n';
+    }
+
+private:
+    const BarSeries& bars_;
+    std::span<const vlm::Column> asOfColumns_, pointColumns_;
+    std::vector<vlm::Column> eventColumns_;
+    std::vector<double> asOfValues_, pointValues_, eventValues_;
+};
 
 }  // namespace
 
@@ -47,36 +123,52 @@ vlm::PointReplayLog replayBars(const BarSeries& bars, const vlm::TradingPointOpt
 }
 
 std::string asOfCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
-    const auto columns = vlm::AsOfColumns();
-    const auto pointColumns = vlm::PointAsOfColumns();
-    std::string out = "date" + names(columns) + names(pointColumns) + "\n";
-    std::vector<double> values(columns.size()), pointValues(pointColumns.size());
-    for (std::size_t r = 0; r < log.rows.size(); ++r) {
-        vlm::AsOfValues(log.rows[r], values);
-        vlm::PointAsOfValues(log.points[r], pointValues);
-        out += dateOf(bars, log.rows[r].bar) + cells(values, columns) + cells(pointValues, pointColumns) + "\n";
-    }
+    ReplayWriter writer(bars);
+    std::string out;
+    writer.asOfHeader(out);
+    for (std::size_t r = 0; r < log.rows.size(); ++r) writer.asOfRow(out, log.rows[r], log.points[r]);
     return out;
 }
 
 std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
-    std::vector<vlm::Column> columns(vlm::EventColumns().begin(), vlm::EventColumns().end());
-    columns.insert(columns.end(), vlm::PointEventColumns().begin(), vlm::PointEventColumns().end());
-    std::string out = "date,subject,event" + names(columns) + ",text\n";
-    std::vector<double> values(columns.size());
+    ReplayWriter writer(bars);
+    std::string out;
+    writer.eventsHeader(out);
     for (const vlm::ReplayEntry& entry : vlm::MergedEvents(log)) {
-        if (const vlm::ReplayEvent* e = entry.structure) {
-            vlm::StructureEventValues(*e, values);
-            out += dateOf(bars, e->bar) + "," + vlm::subjectName(e->subject) + "," + vlm::kindName(e->kind) +
-                   cells(values, columns) + "," + quoted(vlm::describe(*e)) + "\n";
+        if (entry.structure != nullptr) {
+            writer.event(out, *entry.structure);
         } else {
-            const vlm::PointReplayEvent& p = *entry.point;
-            vlm::PointEventValues(p, values);
-            out += dateOf(bars, p.bar) + "," + vlm::kPointSubject + "," + vlm::kindName(p.kind) +
-                   cells(values, columns) + "," + quoted(vlm::describe(p)) + "\n";
+            writer.event(out, *entry.point);
         }
     }
     return out;
+}
+
+std::size_t writeReplay(const BarSeries& bars, const vlm::TradingPointOptions& points, TextSink& asOf,
+                        TextSink* events) {
+    if (bars.low.size() < bars.size() || (!bars.close.empty() && bars.close.size() < bars.size())) {
+        throw std::invalid_argument("the lows and closes must cover every bar");
+    }
+    ReplayWriter writer(bars);
+    writer.asOfHeader(asOf.text());
+    if (events != nullptr) writer.eventsHeader(events->text());
+    vlm::PointReplay replay(points);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        replay.push(bars.high[i], bars.low[i],
+                    bars.close.empty() ? std::numeric_limits<float>::quiet_NaN() : bars.close[i]);
+        writer.asOfRow(asOf.text(), replay.structures().asOf(), replay.pointAsOf());
+        asOf.written();
+        // A bar's structure events, then its points' (as MergedEvents orders them).
+        const auto structureEvents = replay.structures().events();
+        const auto pointEvents = replay.pointEvents();
+        count += structureEvents.size() + pointEvents.size();
+        if (events == nullptr) continue;
+        for (const vlm::ReplayEvent& e : structureEvents) writer.event(events->text(), e);
+        for (const vlm::PointReplayEvent& p : pointEvents) writer.event(events->text(), p);
+        events->written();
+    }
+    return count;
 }
 
 }  // namespace vlmstruct
