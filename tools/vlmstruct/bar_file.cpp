@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 namespace vlmstruct {
@@ -30,12 +31,6 @@ std::string BarSeries::date(std::size_t bar) const {
 
 namespace {
 
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
 // 1,234,567 or 1,234.5: groups of three digits after the first.
 bool thousandsGrouped(std::string_view s) {
     if (!s.empty() && s[0] == '-') s.remove_prefix(1);
@@ -52,11 +47,41 @@ bool thousandsGrouped(std::string_view s) {
 
 enum class Number { Ok, Empty, NotANumber, OutOfRange };
 
+// Prices as files mostly write them, -?DIGITS[.DIGITS] with at most seven
+// significant digits: the digits as a whole number below 2^24 and a power of
+// ten up to 10^10 are both exact floats, so one division rounds the decimal
+// once to the nearest float, as from_chars does. False for anything else.
+bool readShortDecimal(std::string_view text, float& value) {
+    static constexpr float kPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative) ++i;
+    std::uint32_t digits = 0;
+    std::size_t count = 0, decimals = 0;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digits = digits * 10 + static_cast<std::uint32_t>(c - '0');
+            if (point) ++decimals;
+            if (digits > 0 && ++count > 7) return false;
+        } else if (c == '.' && !point && i > (negative ? 1u : 0u)) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (i == (negative ? 1u : 0u) || (point && decimals == 0) || decimals > 10) return false;
+    const float magnitude = static_cast<float>(digits) / kPowers[decimals];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 // Any number from_chars reads in the general format, rounded once to the
 // nearest float; one too small for a float is 0, one too large is infinite
 // (and refused as such by the price rules).
 Number parseNumber(std::string_view text, bool thousands, float& value) {
-    text = trimmed(text);
+    text = trimBlanks(text);
     if (text.empty()) return Number::Empty;
     std::string plain;
     if (thousands && text.find(',') != std::string_view::npos && thousandsGrouped(text)) {
@@ -65,6 +90,7 @@ Number parseNumber(std::string_view text, bool thousands, float& value) {
         }
         text = plain;
     }
+    if (readShortDecimal(text, value)) return Number::Ok;
     const char* last = text.data() + text.size();
     const auto [end, ec] = std::from_chars(text.data(), last, value);
     if (end != last || ec == std::errc::invalid_argument) return Number::NotANumber;
@@ -229,7 +255,7 @@ private:
             pos = next;
             ++line;
         }
-        const std::string_view content = trimmed(first);
+        const std::string_view content = trimBlanks(first);
         if (content.size() == 5 && (content.substr(0, 4) == "sep=" || content.substr(0, 4) == "SEP=")) {
             delimiter_ = content[4] == ' ' ? kWhiteSpace : content[4];
             if (delimiter_ == '"') throw BarFileError(at(line) + ": a quote cannot be the delimiter");
@@ -243,7 +269,7 @@ private:
     void readHeader(const RecordView& header) {
         headerLine_ = header.line;
         lastLine_ = header.line;
-        for (const FieldView& f : header.fields) names_.emplace_back(trimmed(f.text));
+        for (const FieldView& f : header.fields) names_.emplace_back(trimBlanks(f.text));
         // A trailing delimiter gives an unnamed last column.
         while (names_.size() > 1 && names_.back().empty()) names_.pop_back();
         columns_.fill(-1);
@@ -278,7 +304,7 @@ private:
         const std::vector<FieldView>& fields = record.fields;
         // Trailing delimiters add empty fields; they carry nothing.
         std::size_t count = fields.size();
-        while (count > names_.size() && trimmed(fields[count - 1].text).empty()) --count;
+        while (count > names_.size() && trimBlanks(fields[count - 1].text).empty()) --count;
         if (count != names_.size()) {
             std::string hint;
             if (count == 1 && fields[0].quoted && delimiter_ != kWhiteSpace &&
@@ -330,7 +356,7 @@ private:
         if (!date) throw BarFileError(at(line, dc) + ": not a valid date: '" + excerpt(text) + "'");
         if (tc < 0) return *date;
         const std::string_view timeText = fields[static_cast<std::size_t>(tc)].text;
-        if (trimmed(timeText).empty()) return *date;
+        if (trimBlanks(timeText).empty()) return *date;
         // A time column may hold the whole timestamp; its day must then agree.
         if (const auto full = parseDateTime(timeText); full) {
             if (full->dayText() != date->dayText()) {

@@ -111,7 +111,10 @@ void refuseNul(const std::string& name, std::size_t offset, const std::string& e
 
 bool RecordView::blank() const {
     return std::all_of(fields.begin(), fields.end(), [](const FieldView& f) {
-        return f.text.find_first_not_of(" \t") == std::string_view::npos;
+        for (char c : f.text) {
+            if (c != ' ' && c != '\t') return false;
+        }
+        return true;
     });
 }
 
@@ -200,7 +203,8 @@ RecordSplitter::Result RecordSplitter::next(std::string_view text, std::size_t& 
                 }
             } else {
                 const std::size_t start = pos;
-                while (!lineEnd(pos) && !isDelimiter(text[pos])) ++pos;
+                while (pos < n && !stops_[static_cast<unsigned char>(text[pos])]) ++pos;
+                beyond(pos);
                 std::size_t stop = pos;
                 while (stop > start && blank(text[stop - 1])) --stop;
                 field.text = text.substr(start, stop - start);

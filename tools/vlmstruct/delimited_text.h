@@ -4,6 +4,7 @@
 // them (quotes, doubled quotes, delimiters and line breaks inside quotes),
 // with CR, LF or CRLF line ends.
 
+#include <array>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -69,7 +70,10 @@ struct RecordView {
 // asks for more (the record is split again from its start once there is).
 class RecordSplitter {
 public:
-    RecordSplitter(char delimiter, const std::string& name) : delimiter_(delimiter), name_(name) {}
+    RecordSplitter(char delimiter, const std::string& name) : delimiter_(delimiter), name_(name) {
+        for (const char c : {'\r', '\n', delimiter}) stops_[static_cast<unsigned char>(c)] = true;
+        if (delimiter == kWhiteSpace) stops_['\t'] = true;
+    }
 
     enum class Result { Record, NeedMore, End };
     // The record at text[pos, ...) starting on line `line`; `last` when text
@@ -79,6 +83,7 @@ public:
 
 private:
     char delimiter_;
+    std::array<bool, 256> stops_{};  // the characters that end an unquoted field
     const std::string& name_;
     std::string unquoted_;  // quoted fields with doubled quotes, undone
 };

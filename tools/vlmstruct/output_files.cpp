@@ -59,20 +59,105 @@ void checkOutputPaths(const std::vector<std::pair<std::string, std::string>>& ou
     }
 }
 
-void TextSink::putInt(long long v) {
-    char buffer[24];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    (void)ec;  // 24 characters hold any long long
-    text_->append(buffer, end);
+TextSink::TextSink(std::string& into) : string_(&into) { grow(0); }
+
+TextSink::TextSink(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) { grow(0); }
+
+void TextSink::grow(std::size_t n) {
+    const std::size_t used = buffer_ ? static_cast<std::size_t>(end_ - buffer_.get()) : 0;
+    const std::size_t capacity = std::max(2 * kFlushAt, 2 * (used + n));
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+    if (used > 0) std::memcpy(bigger.get(), buffer_.get(), used);
+    buffer_ = std::move(bigger);
+    end_ = buffer_.get() + used;
+    limit_ = buffer_.get() + capacity;
 }
 
-void TextSink::flush() {
-    if (file_ == nullptr || own_.empty()) return;
-    if (std::fwrite(own_.data(), 1, own_.size(), file_) != own_.size()) {
+void TextSink::putFloat(float v) {
+    room(kFloatTextSize);
+    end_ = writeFloat(end_, v);
+}
+
+void TextSink::putInt(long long v) {
+    room(24);
+    end_ = std::to_chars(end_, end_ + 24, v).ptr;  // 24 characters hold any long long
+}
+
+void TextSink::putJsonNumber(float v) {
+    if (std::isfinite(v)) {
+        putFloat(v);
+    } else {
+        put("null");
+    }
+}
+
+void TextSink::putJsonNumber(double v) {
+    room(32);
+    const auto [end, ec] = std::to_chars(end_, end_ + 32, v);
+    if (std::isfinite(v) && ec == std::errc()) {
+        end_ = end;
+    } else {
+        put("null");
+    }
+}
+
+void TextSink::putJsonString(std::string_view s) {
+    // Each character takes at most six.
+    room(6 * s.size() + 2);
+    *end_++ = '"';
+    for (char c : s) {
+        switch (c) {
+            case '"': *end_++ = '\\'; *end_++ = '"'; break;
+            case '\\': *end_++ = '\\'; *end_++ = '\\'; break;
+            case '\n': *end_++ = '\\'; *end_++ = 'n'; break;
+            case '\r': *end_++ = '\\'; *end_++ = 'r'; break;
+            case '\t': *end_++ = '\\'; *end_++ = 't'; break;
+            case '<':  // never closes a script element it sits in
+                for (char e : std::string_view("\\u003c")) *end_++ = e;
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    static constexpr char kHex[] = "0123456789abcdef";
+                    for (char e : std::string_view("\\u00")) *end_++ = e;
+                    *end_++ = kHex[(c >> 4) & 0xF];
+                    *end_++ = kHex[c & 0xF];
+                } else {
+                    *end_++ = c;
+                }
+        }
+    }
+    *end_++ = '"';
+}
+
+void TextSink::putDate(const BarSeries& bars, std::size_t bar) {
+    if (!bars.dates.empty()) {
+        put(bars.dates[bar]);
+    } else if (!bars.stamps.empty()) {
+        room(DateStamp::kTextSize);
+        end_ = bars.stamps[bar].write(end_, bars.stampSeconds);
+    }
+}
+
+void TextSink::putBlock(std::string_view s) {
+    flush();
+    if (string_ != nullptr) {
+        string_->append(s);
+    } else if (std::fwrite(s.data(), 1, s.size(), file_) != s.size()) {
         const int error = errno;
         throw std::runtime_error(name_ + ": cannot write the file: " + reason(error));
     }
-    own_.clear();
+}
+
+void TextSink::flush() {
+    const auto used = static_cast<std::size_t>(end_ - buffer_.get());
+    if (used == 0) return;
+    if (string_ != nullptr) {
+        string_->append(buffer_.get(), used);
+    } else if (std::fwrite(buffer_.get(), 1, used, file_) != used) {
+        const int error = errno;
+        throw std::runtime_error(name_ + ": cannot write the file: " + reason(error));
+    }
+    end_ = buffer_.get();
 }
 
 OutputFiles::~OutputFiles() { removeTemporaries(); }
@@ -91,9 +176,7 @@ void OutputFiles::removeTemporaries() noexcept {
 }
 
 void OutputFiles::add(std::string path, std::string content) {
-    TextSink& sink = open(std::move(path));
-    sink.put(content);
-    sink.written();
+    open(std::move(path)).putBlock(content);
 }
 
 TextSink& OutputFiles::open(std::string path) {
@@ -185,205 +268,173 @@ void writeFileAtomically(const fs::path& path, const std::string& content) {
     files.commit();
 }
 
-void appendJsonString(std::string& out, std::string_view s) {
-    out += '"';
-    for (char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '<': out += "\\u003c"; break;  // never closes a script element it sits in
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    static constexpr char kHex[] = "0123456789abcdef";
-                    out += "\\u00";
-                    out += kHex[(c >> 4) & 0xF];
-                    out += kHex[c & 0xF];
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
-
 std::string jsonString(const std::string& s) {
     std::string out;
-    appendJsonString(out, s);
+    TextSink sink(out);
+    sink.putJsonString(s);
+    sink.flush();
     return out;
-}
-
-void appendJsonNumber(std::string& out, float v) {
-    if (std::isfinite(v)) {
-        appendFloat(out, v);
-    } else {
-        out += "null";
-    }
-}
-
-void appendJsonNumber(std::string& out, double v) {
-    char buffer[32];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    if (std::isfinite(v) && ec == std::errc()) {
-        out.append(buffer, end);
-    } else {
-        out += "null";
-    }
 }
 
 std::string jsonNumber(float v) {
     std::string out;
-    appendJsonNumber(out, v);
+    TextSink sink(out);
+    sink.putJsonNumber(v);
+    sink.flush();
     return out;
 }
 
 std::string jsonNumber(double v) {
     std::string out;
-    appendJsonNumber(out, v);
+    TextSink sink(out);
+    sink.putJsonNumber(v);
+    sink.flush();
     return out;
 }
 
 namespace {
 
-void putInt(std::string& out, long long v) {
-    char buffer[24];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    (void)ec;
-    out.append(buffer, end);
-}
-
 // The bar's date as a JSON string ("" without dates).
-void putDate(std::string& out, const BarSeries& bars, int bar, std::string& scratch) {
-    scratch.clear();
-    if (bars.hasDates()) bars.appendDate(scratch, static_cast<std::size_t>(bar));
-    appendJsonString(out, scratch);
+void putDate(TextSink& out, const BarSeries& bars, int bar) {
+    if (!bars.hasDates()) {
+        out.put("\"\"");
+        return;
+    }
+    if (!bars.dates.empty()) {
+        out.putJsonString(bars.dates[static_cast<std::size_t>(bar)]);
+        return;
+    }
+    // Packed dates are digits, '-', ' ' and ':': nothing to escape.
+    out.put('"');
+    out.putDate(bars, static_cast<std::size_t>(bar));
+    out.put('"');
 }
 
-void putMarks(TextSink& sink, const std::vector<Mark>& marks, const BarSeries& bars, bool lastMoves) {
-    std::string& out = sink.text();
-    std::string scratch;
-    out += '[';
+void putMarks(TextSink& out, const std::vector<Mark>& marks, const BarSeries& bars, bool lastMoves) {
+    out.put('[');
     for (std::size_t k = 0; k < marks.size(); ++k) {
         const Mark& m = marks[k];
         const int startBar = k == 0 ? 0 : marks[k - 1].bar;
         const float startPrice = k == 0 ? (m.direction == 1 ? bars.low[0] : bars.high[0])
                                         : marks[k - 1].price;
-        out += k ? ",\n    " : "\n    ";
-        out += "{\"direction\": ";
-        putInt(out, m.direction);
-        out += ", \"start_bar\": ";
-        putInt(out, startBar);
-        out += ", \"start_date\": ";
-        putDate(out, bars, startBar, scratch);
-        out += ", \"start_price\": ";
-        appendJsonNumber(out, startPrice);
-        out += ", \"end_bar\": ";
-        putInt(out, m.bar);
-        out += ", \"end_date\": ";
-        putDate(out, bars, m.bar, scratch);
-        out += ", \"end_price\": ";
-        appendJsonNumber(out, m.price);
-        out += ", \"in_progress\": ";
-        out += lastMoves && k + 1 == marks.size() ? "true}" : "false}";
-        sink.written();
+        out.put(k ? ",\n    " : "\n    ");
+        out.put("{\"direction\": ");
+        out.putInt(m.direction);
+        out.put(", \"start_bar\": ");
+        out.putInt(startBar);
+        out.put(", \"start_date\": ");
+        putDate(out, bars, startBar);
+        out.put(", \"start_price\": ");
+        out.putJsonNumber(startPrice);
+        out.put(", \"end_bar\": ");
+        out.putInt(m.bar);
+        out.put(", \"end_date\": ");
+        putDate(out, bars, m.bar);
+        out.put(", \"end_price\": ");
+        out.putJsonNumber(m.price);
+        out.put(", \"in_progress\": ");
+        out.put(lastMoves && k + 1 == marks.size() ? "true}" : "false}");
+        out.written();
     }
-    out += marks.empty() ? "]" : "\n  ]";
+    out.put(marks.empty() ? "]" : "\n  ]");
 }
 
-void putPivot(std::string& out, const vlm::Pivot& p, float runCount, bool open, const BarSeries& bars) {
-    std::string scratch;
-    out += "{\"start_bar\": ";
-    putInt(out, p.start);
-    out += ", \"start_date\": ";
-    putDate(out, bars, p.start, scratch);
-    out += ", \"end_bar\": ";
-    putInt(out, p.end);
-    out += ", \"end_date\": ";
-    putDate(out, bars, p.end, scratch);
-    out += ", \"upper\": ";
-    appendJsonNumber(out, p.upper);
-    out += ", \"lower\": ";
-    appendJsonNumber(out, p.lower);
-    out += ", \"trend\": ";
-    putInt(out, static_cast<int>(p.trend));
-    out += ", \"run_count\": ";
-    putInt(out, static_cast<int>(runCount));
-    out += open ? ", \"open\": true}" : ", \"open\": false}";
+void putPivot(TextSink& out, const vlm::Pivot& p, float runCount, bool open, const BarSeries& bars) {
+    out.put("{\"start_bar\": ");
+    out.putInt(p.start);
+    out.put(", \"start_date\": ");
+    putDate(out, bars, p.start);
+    out.put(", \"end_bar\": ");
+    out.putInt(p.end);
+    out.put(", \"end_date\": ");
+    putDate(out, bars, p.end);
+    out.put(", \"upper\": ");
+    out.putJsonNumber(p.upper);
+    out.put(", \"lower\": ");
+    out.putJsonNumber(p.lower);
+    out.put(", \"trend\": ");
+    out.putInt(static_cast<int>(p.trend));
+    out.put(", \"run_count\": ");
+    out.putInt(static_cast<int>(runCount));
+    out.put(open ? ", \"open\": true}" : ", \"open\": false}");
 }
 
-void putPoint(std::string& out, const vlm::TradingPoint& p, const BarSeries& bars) {
+void putPoint(TextSink& out, const vlm::TradingPoint& p, const BarSeries& bars) {
     const vlm::PointPivot& z = vlm::PointPivotOf(p);
-    std::string scratch;
-    out += p.side == vlm::PointSide::Buy ? "{\"side\": \"buy\"" : "{\"side\": \"sell\"";
-    out += ", \"label\": ";
-    appendJsonString(out, vlm::PointLabel(p));
-    out += ", \"classes\": [";
+    out.put(p.side == vlm::PointSide::Buy ? "{\"side\": \"buy\"" : "{\"side\": \"sell\"");
+    out.put(", \"label\": ");
+    out.putJsonString(vlm::PointLabel(p));
+    out.put(", \"classes\": [");
     bool first = true;
     for (int c = 1; c <= 3; ++c) {
         if (!p.has(c)) continue;
-        if (!first) out += ", ";
-        putInt(out, c);
+        if (!first) out.put(", ");
+        out.putInt(c);
         first = false;
     }
-    out += "], \"bar\": ";
-    putInt(out, p.bar);
-    out += ", \"date\": ";
-    putDate(out, bars, p.bar, scratch);
-    out += ", \"price\": ";
-    appendJsonNumber(out, p.price);
-    out += ", \"pivot\": {\"start_bar\": ";
-    putInt(out, z.pivot.start);
-    out += ", \"start_date\": ";
-    putDate(out, bars, z.pivot.start, scratch);
-    out += ", \"end_bar\": ";
-    putInt(out, z.pivot.end);
-    out += ", \"end_date\": ";
-    putDate(out, bars, z.pivot.end, scratch);
-    out += ", \"upper\": ";
-    appendJsonNumber(out, z.pivot.upper);
-    out += ", \"lower\": ";
-    appendJsonNumber(out, z.pivot.lower);
-    out += ", \"trend\": ";
-    putInt(out, static_cast<int>(z.pivot.trend));
-    out += ", \"run_count\": ";
-    putInt(out, static_cast<int>(z.runCount));
-    out += "}";
+    out.put("], \"bar\": ");
+    out.putInt(p.bar);
+    out.put(", \"date\": ");
+    putDate(out, bars, p.bar);
+    out.put(", \"price\": ");
+    out.putJsonNumber(p.price);
+    out.put(", \"pivot\": {\"start_bar\": ");
+    out.putInt(z.pivot.start);
+    out.put(", \"start_date\": ");
+    putDate(out, bars, z.pivot.start);
+    out.put(", \"end_bar\": ");
+    out.putInt(z.pivot.end);
+    out.put(", \"end_date\": ");
+    putDate(out, bars, z.pivot.end);
+    out.put(", \"upper\": ");
+    out.putJsonNumber(z.pivot.upper);
+    out.put(", \"lower\": ");
+    out.putJsonNumber(z.pivot.lower);
+    out.put(", \"trend\": ");
+    out.putInt(static_cast<int>(z.pivot.trend));
+    out.put(", \"run_count\": ");
+    out.putInt(static_cast<int>(z.runCount));
+    out.put('}');
     const bool one = p.has(1);
-    out += ", \"leaving_force\": ";
-    one ? appendJsonNumber(out, p.leavingForce) : void(out += "null");
-    out += ", \"entering_force\": ";
-    one ? appendJsonNumber(out, p.enteringForce) : void(out += "null");
-    out += ", \"force_ratio\": ";
-    one ? appendJsonNumber(out, p.forceRatio) : void(out += "null");
-    out += ", \"follows_bar\": ";
-    if (p.has(2)) {
-        putInt(out, p.follows);
-        out += ", \"follows_date\": ";
-        putDate(out, bars, p.follows, scratch);
-    } else {
-        out += "null, \"follows_date\": null";
+    const std::pair<const char*, double> forces[] = {
+        {", \"leaving_force\": ", p.leavingForce}, {", \"entering_force\": ", p.enteringForce},
+        {", \"force_ratio\": ", p.forceRatio}};
+    for (const auto& [name, value] : forces) {
+        out.put(name);
+        if (one) {
+            out.putJsonNumber(value);
+        } else {
+            out.put("null");
+        }
     }
-    out += "}";
+    out.put(", \"follows_bar\": ");
+    if (p.has(2)) {
+        out.putInt(p.follows);
+        out.put(", \"follows_date\": ");
+        putDate(out, bars, p.follows);
+    } else {
+        out.put("null, \"follows_date\": null");
+    }
+    out.put('}');
 }
 
-void putPoints(TextSink& sink, const std::vector<vlm::TradingPoint>& points, const BarSeries& bars) {
-    std::string& out = sink.text();
-    out += '[';
+void putPoints(TextSink& out, const std::vector<vlm::TradingPoint>& points, const BarSeries& bars) {
+    out.put('[');
     for (std::size_t k = 0; k < points.size(); ++k) {
-        out += k ? ",\n    " : "\n    ";
+        out.put(k ? ",\n    " : "\n    ");
         putPoint(out, points[k], bars);
-        sink.written();
+        out.written();
     }
-    out += points.empty() ? "]" : "\n  ]";
+    out.put(points.empty() ? "]" : "\n  ]");
 }
 
 }  // namespace
 
 std::string pointJson(const vlm::TradingPoint& p, const BarSeries& bars) {
     std::string out;
-    putPoint(out, p, bars);
+    TextSink sink(out);
+    putPoint(sink, p, bars);
+    sink.flush();
     return out;
 }
 
@@ -391,53 +442,60 @@ std::string pointsJson(const std::vector<vlm::TradingPoint>& points, const BarSe
     std::string out;
     TextSink sink(out);
     putPoints(sink, points, bars);
+    sink.flush();
     return out;
 }
 
-void writeAnalysisCsv(TextSink& sink, const BarSeries& bars, const Analysis& a) {
-    std::string& out = sink.text();
-    out += "date,high,low";
+void writeAnalysisCsv(TextSink& out, const BarSeries& bars, const Analysis& a) {
+    out.put("date,high,low");
     for (const auto& f : vlm::kSeriesFunctions) {
-        out += ',';
-        out += f.name;
+        out.put(',');
+        out.put(f.name);
     }
-    out += ",trading_point\n";
+    out.put(",trading_point\n");
     // The points come in bar order; where two share a bar the later is shown.
     const std::vector<vlm::TradingPoint>& points = a.points;
-    const bool inOrder = std::is_sorted(points.begin(), points.end(), [](const auto& x, const auto& y) { return x.bar < y.bar; });
+    const bool inOrder =
+        std::is_sorted(points.begin(), points.end(), [](const auto& x, const auto& y) { return x.bar < y.bar; });
     std::vector<std::string> labels;
     if (!inOrder) {
         labels.resize(bars.size());
         for (const vlm::TradingPoint& p : points) labels[static_cast<std::size_t>(p.bar)] = vlm::PointLabel(p);
     }
+    const bool dated = bars.hasDates();
     std::size_t next = 0;
     for (std::size_t i = 0; i < bars.size(); ++i) {
-        if (bars.hasDates()) {
-            bars.appendDate(out, i);
+        if (dated) {
+            out.putDate(bars, i);
         } else {
-            putInt(out, static_cast<long long>(i));
+            out.putInt(static_cast<long long>(i));
         }
-        out += ',';
-        appendFloat(out, bars.high[i]);
-        out += ',';
-        appendFloat(out, bars.low[i]);
+        out.put(',');
+        out.putFloat(bars.high[i]);
+        out.put(',');
+        out.putFloat(bars.low[i]);
         for (const auto& series : a.outputs) {
-            out += ',';
-            appendFloat(out, series[i]);
+            out.put(',');
+            // Most outputs are 0 at most bars.
+            if (series[i] == 0.0f && !std::signbit(series[i])) {
+                out.put('0');
+            } else {
+                out.putFloat(series[i]);
+            }
         }
-        out += ',';
+        out.put(',');
         if (!inOrder) {
-            out += labels[i];
+            out.put(labels[i]);
         } else {
             const vlm::TradingPoint* shown = nullptr;
             while (next < points.size() && static_cast<std::size_t>(points[next].bar) <= i) {
                 if (static_cast<std::size_t>(points[next].bar) == i) shown = &points[next];
                 ++next;
             }
-            if (shown != nullptr) out += vlm::PointLabel(*shown);
+            if (shown != nullptr) out.put(vlm::PointLabel(*shown));
         }
-        out += '\n';
-        sink.written();
+        out.put('\n');
+        out.written();
     }
 }
 
@@ -445,39 +503,39 @@ std::string analysisCsv(const BarSeries& bars, const Analysis& a) {
     std::string out;
     TextSink sink(out);
     writeAnalysisCsv(sink, bars, a);
+    sink.flush();
     return out;
 }
 
-void writeStructuresJson(TextSink& sink, const std::string& source, const BarSeries& bars, const Analysis& a,
+void writeStructuresJson(TextSink& out, const std::string& source, const BarSeries& bars, const Analysis& a,
                          bool withOpenPivot) {
-    std::string& out = sink.text();
-    out += "{\n  \"source\": ";
-    appendJsonString(out, source);
-    out += ",\n  \"bars\": ";
-    putInt(out, static_cast<long long>(bars.size()));
-    out += ",\n  \"strokes\": ";
-    putMarks(sink, a.strokes, bars, true);
-    out += ",\n  \"segments\": ";
-    putMarks(sink, a.segments, bars, true);
-    out += ",\n  \"pivots\": [";
+    out.put("{\n  \"source\": ");
+    out.putJsonString(source);
+    out.put(",\n  \"bars\": ");
+    out.putInt(static_cast<long long>(bars.size()));
+    out.put(",\n  \"strokes\": ");
+    putMarks(out, a.strokes, bars, true);
+    out.put(",\n  \"segments\": ");
+    putMarks(out, a.segments, bars, true);
+    out.put(",\n  \"pivots\": [");
     std::size_t written = 0;
     for (std::size_t p = 0; p < a.pivots.size(); ++p, ++written) {
-        out += written ? ",\n    " : "\n    ";
+        out.put(written ? ",\n    " : "\n    ");
         putPivot(out, a.pivots[p], a.runCounts[p], false, bars);
-        sink.written();
+        out.written();
     }
     if (withOpenPivot && a.openPivot) {
         const float run = vlm::ContinueRunCount(a.pivots.empty() ? nullptr : &a.pivots.back(),
                                                 a.runCounts.empty() ? 0.0f : a.runCounts.back(), *a.openPivot);
-        out += written ? ",\n    " : "\n    ";
+        out.put(written ? ",\n    " : "\n    ");
         putPivot(out, *a.openPivot, run, true, bars);
         ++written;
     }
-    out += written ? "\n  ]" : "]";
-    out += ",\n  \"points\": ";
-    putPoints(sink, a.points, bars);
-    out += "\n}\n";
-    sink.written();
+    out.put(written ? "\n  ]" : "]");
+    out.put(",\n  \"points\": ");
+    putPoints(out, a.points, bars);
+    out.put("\n}\n");
+    out.written();
 }
 
 std::string structuresJson(const std::string& source, const BarSeries& bars, const Analysis& a,
@@ -485,6 +543,7 @@ std::string structuresJson(const std::string& source, const BarSeries& bars, con
     std::string out;
     TextSink sink(out);
     writeStructuresJson(sink, source, bars, a, withOpenPivot);
+    sink.flush();
     return out;
 }
 

@@ -30,35 +30,57 @@ inline bool isStandardOutput(const std::string& path) { return path == "-"; }
 void checkOutputPaths(const std::vector<std::pair<std::string, std::string>>& outputs,
                       const std::vector<std::filesystem::path>& inputs);
 
-// Text made in large pieces: appended to a string, or written to a file
-// each time a megabyte has gathered, so that a long output is never held
-// whole in memory. Writers append to text() and call written() after each
-// row or object.
+// Text made in large pieces: gathered in a buffer of its own, with numbers
+// formatted straight into it, and handed on each time a megabyte has
+// gathered (to a file, or to a string), so that a long output is never held
+// whole in memory. Writers call written() after each row or object, and
+// flush() at the end.
 class TextSink {
 public:
-    explicit TextSink(std::string& into) : text_(&into) {}
+    explicit TextSink(std::string& into);
     // `name` is the destination that messages name.
-    TextSink(std::FILE* file, std::string name) : text_(&own_), file_(file), name_(std::move(name)) {
-        own_.reserve(2 * kFlushAt);
-    }
+    TextSink(std::FILE* file, std::string name);
     TextSink(const TextSink&) = delete;
     TextSink& operator=(const TextSink&) = delete;
 
-    std::string& text() { return *text_; }
-    void put(std::string_view s) { text_->append(s); }
-    void put(char c) { text_->push_back(c); }
-    void putFloat(float v) { appendFloat(*text_, v); }
-    void putInt(long long v);
-    void written() {
-        if (file_ != nullptr && text_->size() >= kFlushAt) flush();
+    void put(char c) {
+        room(1);
+        *end_++ = c;
     }
-    // Throws, naming the destination, when the file cannot take it.
+    void put(std::string_view s) {
+        room(s.size());
+        for (char c : s) *end_++ = c;  // short pieces: no call out
+    }
+    // Text already made, however long, handed on as it is.
+    void putBlock(std::string_view s);
+    void putFloat(float v);  // formatFloat's text
+    void putInt(long long v);
+    // A JSON number (null for NaN and infinities) and string, as jsonNumber
+    // and jsonString write them.
+    void putJsonNumber(float v);
+    void putJsonNumber(double v);
+    void putJsonString(std::string_view s);
+    // The bar's date, "" without dates.
+    void putDate(const BarSeries& bars, std::size_t bar);
+
+    void written() {
+        if (static_cast<std::size_t>(end_ - buffer_.get()) >= kFlushAt) flush();
+    }
+    // Hands on what has gathered. Throws, naming the destination, when a file
+    // cannot take it.
     void flush();
 
 private:
     static constexpr std::size_t kFlushAt = std::size_t{1} << 20;
-    std::string own_;
-    std::string* text_;
+    void room(std::size_t n) {
+        if (static_cast<std::size_t>(limit_ - end_) < n) grow(n);
+    }
+    void grow(std::size_t n);
+
+    std::unique_ptr<char[]> buffer_;
+    char* end_ = nullptr;
+    char* limit_ = nullptr;
+    std::string* string_ = nullptr;
     std::FILE* file_ = nullptr;
     std::string name_;
 };
@@ -96,13 +118,10 @@ void writeFileAtomically(const std::filesystem::path& path, const std::string& c
 
 // A JSON string literal (also safe inside an HTML script element).
 std::string jsonString(const std::string& s);
-void appendJsonString(std::string& out, std::string_view s);
 // A JSON number; JSON has no NaN or infinity, so those are written as null.
 std::string jsonNumber(float v);
 // Doubles (forces, ratios) in the shortest text that reads back the same.
 std::string jsonNumber(double v);
-void appendJsonNumber(std::string& out, float v);
-void appendJsonNumber(std::string& out, double v);
 
 // One trading point as the JSON `points` list writes it, and the list.
 std::string pointJson(const vlm::TradingPoint& point, const BarSeries& bars);
@@ -111,6 +130,7 @@ std::string pointsJson(const std::vector<vlm::TradingPoint>& points, const BarSe
 void writeAnalysisCsv(TextSink& out, const BarSeries& bars, const Analysis& a);
 void writeStructuresJson(TextSink& out, const std::string& source, const BarSeries& bars, const Analysis& a,
                          bool withOpenPivot);
+// Into a string, for callers that want it whole.
 std::string analysisCsv(const BarSeries& bars, const Analysis& a);
 std::string structuresJson(const std::string& source, const BarSeries& bars, const Analysis& a,
                            bool withOpenPivot);

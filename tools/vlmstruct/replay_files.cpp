@@ -1,6 +1,5 @@
 #include "replay_files.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -11,44 +10,43 @@ namespace {
 
 // Empty where there is nothing; bars and codes as integers, prices as the
 // float they are.
-void putCell(std::string& out, double v, vlm::ColumnKind kind) {
+void putCell(TextSink& out, double v, vlm::ColumnKind kind) {
     if (std::isnan(v)) return;
     if (kind == vlm::ColumnKind::Price) {
-        appendFloat(out, static_cast<float>(v));
-        return;
+        out.putFloat(static_cast<float>(v));
+    } else {
+        out.putInt(static_cast<long long>(v));
     }
-    char buffer[24];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(v));
-    (void)ec;
-    out.append(buffer, end);
 }
 
-void putQuoted(std::string& out, const std::string& text) {
-    out += '"';
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
+void putQuoted(TextSink& out, std::string_view text) {
+    out.put('"');
+    for (std::size_t quote = text.find('"'); quote != std::string_view::npos; quote = text.find('"')) {
+        out.put(text.substr(0, quote + 1));
+        out.put('"');
+        text.remove_prefix(quote + 1);
     }
-    out += '"';
+    out.put(text);
+    out.put('"');
 }
 
-void putNames(std::string& out, std::span<const vlm::Column> columns) {
+void putNames(TextSink& out, std::span<const vlm::Column> columns) {
     for (const vlm::Column& c : columns) {
-        out += ',';
-        out += c.name;
+        out.put(',');
+        out.put(c.name);
     }
 }
 
-void putCells(std::string& out, std::span<const double> values, std::span<const vlm::Column> columns) {
+void putCells(TextSink& out, std::span<const double> values, std::span<const vlm::Column> columns) {
     for (std::size_t k = 0; k < columns.size(); ++k) {
-        out += ',';
+        out.put(',');
         putCell(out, values[k], columns[k].kind);
     }
 }
 
-void putDate(std::string& out, const BarSeries& bars, double bar) {
+void putDate(TextSink& out, const BarSeries& bars, double bar) {
     if (!bars.hasDates() || std::isnan(bar)) return;
-    bars.appendDate(out, static_cast<std::size_t>(bar));
+    out.putDate(bars, static_cast<std::size_t>(bar));
 }
 
 std::vector<vlm::Column> eventColumns() {
@@ -65,48 +63,48 @@ public:
           eventColumns_(eventColumns()), asOfValues_(asOfColumns_.size()), pointValues_(pointColumns_.size()),
           eventValues_(eventColumns_.size()) {}
 
-    void asOfHeader(std::string& out) const {
-        out += "date";
+    void asOfHeader(TextSink& out) const {
+        out.put("date");
         putNames(out, asOfColumns_);
         putNames(out, pointColumns_);
-        out += '\n';
+        out.put('\n');
     }
-    void eventsHeader(std::string& out) const {
-        out += "date,subject,event";
+    void eventsHeader(TextSink& out) const {
+        out.put("date,subject,event");
         putNames(out, eventColumns_);
-        out += ",text\n";
+        out.put(",text\n");
     }
-    void asOfRow(std::string& out, const vlm::AsOfRow& row, const vlm::PointAsOf& point) {
+    void asOfRow(TextSink& out, const vlm::AsOfRow& row, const vlm::PointAsOf& point) {
         vlm::AsOfValues(row, asOfValues_);
         vlm::PointAsOfValues(point, pointValues_);
         putDate(out, bars_, row.bar);
         putCells(out, asOfValues_, asOfColumns_);
         putCells(out, pointValues_, pointColumns_);
-        out += '\n';
+        out.put('\n');
     }
-    void event(std::string& out, const vlm::ReplayEvent& e) {
+    void event(TextSink& out, const vlm::ReplayEvent& e) {
         vlm::StructureEventValues(e, eventValues_);
         putDate(out, bars_, e.bar);
-        out += ',';
-        out += vlm::subjectName(e.subject);
-        out += ',';
-        out += vlm::kindName(e.kind);
+        out.put(',');
+        out.put(vlm::subjectName(e.subject));
+        out.put(',');
+        out.put(vlm::kindName(e.kind));
         putCells(out, eventValues_, eventColumns_);
-        out += ',';
+        out.put(',');
         putQuoted(out, vlm::describe(e));
-        out += '\n';
+        out.put('\n');
     }
-    void event(std::string& out, const vlm::PointReplayEvent& p) {
+    void event(TextSink& out, const vlm::PointReplayEvent& p) {
         vlm::PointEventValues(p, eventValues_);
         putDate(out, bars_, p.bar);
-        out += ',';
-        out += vlm::kPointSubject;
-        out += ',';
-        out += vlm::kindName(p.kind);
+        out.put(',');
+        out.put(vlm::kPointSubject);
+        out.put(',');
+        out.put(vlm::kindName(p.kind));
         putCells(out, eventValues_, eventColumns_);
-        out += ',';
+        out.put(',');
         putQuoted(out, vlm::describe(p));
-        out += '\n';
+        out.put('\n');
     }
 
 private:
@@ -124,15 +122,21 @@ vlm::PointReplayLog replayBars(const BarSeries& bars, const vlm::TradingPointOpt
 
 std::string asOfCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
     ReplayWriter writer(bars);
-    std::string out;
+    std::string text;
+    TextSink out(text);
     writer.asOfHeader(out);
-    for (std::size_t r = 0; r < log.rows.size(); ++r) writer.asOfRow(out, log.rows[r], log.points[r]);
-    return out;
+    for (std::size_t r = 0; r < log.rows.size(); ++r) {
+        writer.asOfRow(out, log.rows[r], log.points[r]);
+        out.written();
+    }
+    out.flush();
+    return text;
 }
 
 std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
     ReplayWriter writer(bars);
-    std::string out;
+    std::string text;
+    TextSink out(text);
     writer.eventsHeader(out);
     for (const vlm::ReplayEntry& entry : vlm::MergedEvents(log)) {
         if (entry.structure != nullptr) {
@@ -140,8 +144,10 @@ std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
         } else {
             writer.event(out, *entry.point);
         }
+        out.written();
     }
-    return out;
+    out.flush();
+    return text;
 }
 
 std::size_t writeReplay(const BarSeries& bars, const vlm::TradingPointOptions& points, TextSink& asOf,
@@ -150,22 +156,22 @@ std::size_t writeReplay(const BarSeries& bars, const vlm::TradingPointOptions& p
         throw std::invalid_argument("the lows and closes must cover every bar");
     }
     ReplayWriter writer(bars);
-    writer.asOfHeader(asOf.text());
-    if (events != nullptr) writer.eventsHeader(events->text());
+    writer.asOfHeader(asOf);
+    if (events != nullptr) writer.eventsHeader(*events);
     vlm::PointReplay replay(points);
     std::size_t count = 0;
     for (std::size_t i = 0; i < bars.size(); ++i) {
         replay.push(bars.high[i], bars.low[i],
                     bars.close.empty() ? std::numeric_limits<float>::quiet_NaN() : bars.close[i]);
-        writer.asOfRow(asOf.text(), replay.structures().asOf(), replay.pointAsOf());
+        writer.asOfRow(asOf, replay.structures().asOf(), replay.pointAsOf());
         asOf.written();
         // A bar's structure events, then its points' (as MergedEvents orders them).
         const auto structureEvents = replay.structures().events();
         const auto pointEvents = replay.pointEvents();
         count += structureEvents.size() + pointEvents.size();
         if (events == nullptr) continue;
-        for (const vlm::ReplayEvent& e : structureEvents) writer.event(events->text(), e);
-        for (const vlm::PointReplayEvent& p : pointEvents) writer.event(events->text(), p);
+        for (const vlm::ReplayEvent& e : structureEvents) writer.event(*events, e);
+        for (const vlm::PointReplayEvent& p : pointEvents) writer.event(*events, p);
         events->written();
     }
     return count;
