@@ -102,6 +102,9 @@ const std::vector<GoodCase> kGoodCases = {
                  {2, 3}, {0.5f, 1}},
         GoodCase{"SepLineNamesTheDelimiter", "sep=;\ndate;high;low;note,with,commas\n2024-01-31;2;1;a,b,c\n",
                  {"2024-01-31"}, {2}, {1}},
+        // The byte-order mark before a quoted header is the file's, not the first name's.
+        GoodCase{"BomBeforeQuotedHeader", "\xEF\xBB\xBF\"date\",\"high\",\"low\"\n\"2024-01-30\",\"2\",\"0.5\"\n",
+                 {"2024-01-30"}, {2}, {0.5f}},
         GoodCase{"Utf16LittleEndian", utf16(true), {"2024-01-31"}, {2}, {1}},
         GoodCase{"Utf16BigEndian", utf16(false), {"2024-01-31"}, {2}, {1}}};
 
