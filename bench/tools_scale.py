@@ -10,8 +10,8 @@ other work, processor seconds are the steadier measure; the ratios use them.
 - engine: bench/tool_stages (the nine functions as a host calls them, the streaming engine, the
   replay with trading points, reading the file), best of three, in processor seconds;
 - read floor: `cat FILE > /dev/null` with the file in the page cache;
-- commands: `vlmstruct analyze -o --json`, `analyze --html`, `replay -o --events`, each a process
-  of its own (peak memory is its maximum resident set), writing into a fresh folder;
+- commands: `vlmstruct analyze -o --json`, `analyze --html`, `replay -o --events`, each started by
+  bench/measure_run (its peak memory is its maximum resident set), writing into a fresh folder;
 - scan: `vlmstruct scan -j 1` over the 5,000-bar files, and bench/distributed_scan.py's timings
   (tool with 1 and 2 jobs, Dask with 1 and 2 workers);
 - Python: vlmstruct.analyze and vlmstruct.replay on the file's DataFrame, imported from the build
@@ -25,7 +25,6 @@ import random
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from pathlib import Path
 
@@ -54,23 +53,14 @@ def random_walk(path, bars, seed=1):
     Path(path).write_text("".join(lines))
 
 
-def run_child(args):
-    """(wall s, processor s, peak resident bytes, stdout) of one child, from its own rusage."""
-    start = time.perf_counter()
-    child = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out, err = [], []
-    # Read both pipes to the end, then reap the child with wait4 for its usage.
-    readers = [threading.Thread(target=lambda s, b: b.append(s.read()), args=(child.stdout, out)),
-               threading.Thread(target=lambda s, b: b.append(s.read()), args=(child.stderr, err))]
-    for r in readers:
-        r.start()
-    for r in readers:
-        r.join()
-    _, status, usage = os.wait4(child.pid, 0)
-    wall = time.perf_counter() - start
-    if status != 0:
-        raise RuntimeError(f"{' '.join(map(str, args))} failed: {err[0].decode()}")
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024, out[0].decode()
+def run_child(measure, args):
+    """(wall s, processor s, peak resident bytes, stdout) of one command, started by measure_run."""
+    with tempfile.NamedTemporaryFile("r", suffix=".json") as result:
+        done = subprocess.run([str(measure), result.name] + [str(a) for a in args], capture_output=True)
+        if done.returncode != 0:
+            raise RuntimeError(f"{' '.join(map(str, args))} failed: {done.stderr.decode()}")
+        usage = json.loads(Path(result.name).read_text())
+    return usage["wall"], usage["cpu"], usage["peak_bytes"], done.stdout.decode()
 
 
 PYTHON_CALL = """
@@ -88,22 +78,22 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
     build = Path(build).resolve()
     tool = build / "tools" / "vlmstruct" / "vlmstruct"
     stages_tool = build / "bench" / "tool_stages"
-    for needed in (tool, stages_tool):
+    measure = build / "bench" / "measure_run"
+    for needed in (tool, stages_tool, measure):
         if not needed.exists():
             sys.exit(f"tools_scale: {needed} is missing: build the default preset first")
     rows = []  # (what, wall, cpu, bars, peak bytes or None)
     with tempfile.TemporaryDirectory() as work:
         work = Path(work)
         big = work / "walk.csv"
-        random_walk(big, bars)
-        size = big.stat().st_size
         market = work / "market"
         market.mkdir()
-        for k in range(files):
-            random_walk(market / f"s{k:04d}.csv", 5000, seed=k + 2)
+        # Made by a child process: this one stays small, as the commands it starts count from it.
+        subprocess.run([sys.executable, __file__, "--make", str(big), str(bars), str(market), str(files)], check=True)
+        size = big.stat().st_size
 
         stages = {}
-        for line in run_child([str(stages_tool), str(big), "3"])[3].splitlines():
+        for line in run_child(measure, [str(stages_tool), str(big), "3"])[3].splitlines():
             stage = json.loads(line)
             stages[stage["stage"]] = stage["seconds"]
         for name in ("read", "nine functions", "analyse", "streaming engine", "replay with points"):
@@ -124,18 +114,18 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
         for name, args in commands.items():
             out = work / f"out-{len(measured)}"
             out.mkdir()
-            wall, cpu, peak, _ = run_child([str(tool)] + [a.format(out=out) for a in args])
+            wall, cpu, peak, _ = run_child(measure, [str(tool)] + [a.format(out=out) for a in args])
             measured[name] = cpu
             rows.append((name, wall, cpu, bars, peak))
             for f in out.iterdir():
                 f.unlink()
 
-        wall, cpu, peak, _ = run_child([str(tool), "scan", str(market), "-j", "1", "-o", str(work / "summary.csv")])
+        wall, cpu, peak, _ = run_child(measure, [str(tool), "scan", str(market), "-j", "1", "-o", str(work / "summary.csv")])
         rows.append((f"vlmstruct scan -j 1 ({files} files x 5000 bars)", wall, cpu, files * 5000, peak))
 
         env_path = str(build / "python")
         for function in ("analyze", "replay"):
-            wall_all, cpu_all, peak, text = run_child([sys.executable, "-c", PYTHON_CALL, env_path, str(big), function])
+            _, _, peak, text = run_child(measure, [sys.executable, "-c", PYTHON_CALL, env_path, str(big), function])
             call = json.loads(text)
             rows.append((f"python: vlmstruct.{function}(df)", call["wall"], call["cpu"], bars, peak))
 
@@ -164,5 +154,14 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
           f"({scan_row[3] / scan_row[1] / 1e6:.2f} per wall second), target 10")
 
 
+def make(big, bars, market, files):
+    random_walk(big, int(bars))
+    for k in range(int(files)):
+        random_walk(Path(market) / f"s{k:04d}.csv", 5000, seed=k + 2)
+
+
 if __name__ == "__main__":
-    main(*(int(a) for a in sys.argv[1:3]), *sys.argv[3:4])
+    if sys.argv[1:2] == ["--make"]:
+        make(*sys.argv[2:6])
+    else:
+        main(*(int(a) for a in sys.argv[1:3]), *sys.argv[3:4])

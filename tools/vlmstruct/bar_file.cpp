@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <memory>
 #include <cstdint>
 #include <cstring>
 
@@ -119,8 +120,8 @@ class TextWindow {
 public:
     explicit TextWindow(std::string_view all) : view_(all), last_(true) {}
     TextWindow(int fd, off_t from, std::size_t block, const std::string& name)
-        : fd_(fd), offset_(from), name_(&name) {
-        buffer_.resize(std::max<std::size_t>(block, 1));
+        : fd_(fd), offset_(from), name_(&name), capacity_(std::max<std::size_t>(block, 1)),
+          buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {
         fill();
     }
 
@@ -133,31 +134,37 @@ public:
     void advance(std::size_t from) {
         if (last_) return;
         const std::size_t keep = size_ - from;
-        std::memmove(buffer_.data(), buffer_.data() + from, keep);
+        std::memmove(buffer_.get(), buffer_.get() + from, keep);
         size_ = keep;
-        if (keep > buffer_.size() / 2) buffer_.resize(buffer_.size() * 2);
+        if (keep > capacity_ / 2) {
+            auto bigger = std::make_unique_for_overwrite<char[]>(2 * capacity_);
+            std::memcpy(bigger.get(), buffer_.get(), keep);
+            buffer_ = std::move(bigger);
+            capacity_ *= 2;
+        }
         fill();
     }
 
-    // Reads fd from `offset` to its end in blocks of `buffer`, handing each to `take`.
+    // Reads fd from `offset` to its end in blocks of `size` bytes, handing each to `take`.
     template <typename Take>
-    static void readAll(int fd, off_t offset, std::vector<char>& buffer, const std::string& name, Take take) {
+    static void readAll(int fd, off_t offset, std::size_t size, const std::string& name, Take take) {
+        const auto buffer = std::make_unique_for_overwrite<char[]>(size);
         while (true) {
-            const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), offset);
+            const ssize_t got = ::pread(fd, buffer.get(), size, offset);
             if (got < 0) {
                 if (errno == EINTR) continue;
                 throw BarFileError(name + ": cannot read the file");
             }
             if (got == 0) return;
-            take(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+            take(std::string_view(buffer.get(), static_cast<std::size_t>(got)));
             offset += got;
         }
     }
 
 private:
     void fill() {
-        while (size_ < buffer_.size()) {
-            const ssize_t got = ::pread(fd_, buffer_.data() + size_, buffer_.size() - size_, offset_);
+        while (size_ < capacity_) {
+            const ssize_t got = ::pread(fd_, buffer_.get() + size_, capacity_ - size_, offset_);
             if (got < 0) {
                 if (errno == EINTR) continue;
                 throw BarFileError(*name_ + ": cannot read the file");
@@ -169,7 +176,7 @@ private:
             size_ += static_cast<std::size_t>(got);
             offset_ += got;
         }
-        view_ = std::string_view(buffer_.data(), size_);
+        view_ = std::string_view(buffer_.get(), size_);
     }
 
     std::string_view view_;
@@ -177,7 +184,8 @@ private:
     int fd_ = -1;
     off_t offset_ = 0;
     const std::string* name_ = nullptr;
-    std::vector<char> buffer_;
+    std::size_t capacity_ = 0;
+    std::unique_ptr<char[]> buffer_;
     std::size_t size_ = 0;
 };
 
@@ -474,6 +482,23 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Text known to be UTF-8 (without its byte-order mark): in memory, or in a
+// window over the file. NUL characters are refused before anything else.
+BarSeries readUtf8(std::string_view text, TextWindow* window, const Utf8Check& check, const std::string& name,
+                   ReadReport* report, const ReadOptions& options) {
+    if (check.firstNul() != std::string_view::npos) refuseNul(name, check.firstNul(), "UTF-8");
+    ReadReport mine;
+    mine.encoding = "UTF-8";
+    TextWindow whole(text);
+    BarSeries bars = Reader(name, options).read(window != nullptr ? *window : whole, mine);
+    if (report != nullptr) *report = mine;
+    return bars;
+}
+
+}  // namespace
+
 BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* report, const ReadOptions& options) {
     return parseDecoded(decodeText(std::move(bytes), name), name, report, options);
 }
@@ -484,45 +509,51 @@ BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, con
     if (std::filesystem::is_directory(path, ec)) throw BarFileError(name + ": a folder, not a bar file");
     const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) throw BarFileError(name + ": cannot open the file");
-    std::vector<char> buffer(std::max<std::size_t>(options.blockBytes, 1));
+    const std::size_t block = std::max<std::size_t>(options.blockBytes, 1);
     struct stat info {};
     const bool regular = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
     if (regular) {
-        // Plain UTF-8, by far the most common, is read in blocks, checked in
-        // a first pass and parsed in a second; whatever needs converting is
-        // decoded whole.
-        char mark[3] = {0, 0, 0};
-        const ssize_t got = ::pread(file.get(), mark, sizeof mark, 0);
-        const std::string_view start(mark, got > 0 ? static_cast<std::size_t>(got) : 0);
+        // A file that fits in one block is read once and parsed where it
+        // lies (one byte more than its size, to see its end in one read).
+        const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
+        TextWindow first(file.get(), 0, std::min(block, size + 1), name);
+        char head[3] = {0, 0, 0};
+        const ssize_t got = ::pread(file.get(), head, sizeof head, 0);
+        const std::string_view start(head, got > 0 ? static_cast<std::size_t>(got) : 0);
         const bool utf16 = start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF";
-        if (!utf16) {
-            const off_t from = start == "\xEF\xBB\xBF" ? 3 : 0;
+        const std::size_t mark = start == "\xEF\xBB\xBF" ? 3 : 0;
+        if (first.last()) {
             Utf8Check check;
-            TextWindow::readAll(file.get(), from, buffer, name, [&](std::string_view piece) { check.feed(piece); });
+            check.feed(first.text().substr(mark));
+            if (!utf16 && check.valid()) return readUtf8(first.text().substr(mark), nullptr, check, name, report, options);
+            return parseBarText(std::string(first.text()), name, report, options);
+        }
+        // Longer UTF-8, by far the most common, is read in blocks, checked
+        // in a first pass and parsed in a second; whatever needs converting
+        // is decoded whole.
+        if (!utf16) {
+            Utf8Check check;
+            TextWindow::readAll(file.get(), static_cast<off_t>(mark), block, name,
+                                [&](std::string_view piece) { check.feed(piece); });
             if (check.valid()) {
-                if (check.firstNul() != std::string_view::npos) refuseNul(name, check.firstNul(), "UTF-8");
-                buffer = {};
-                ReadReport mine;
-                mine.encoding = "UTF-8";
-                TextWindow window(file.get(), from, options.blockBytes, name);
-                BarSeries bars = Reader(name, options).read(window, mine);
-                if (report != nullptr) *report = mine;
-                return bars;
+                TextWindow window(file.get(), static_cast<off_t>(mark), block, name);
+                return readUtf8({}, &window, check, name, report, options);
             }
         }
     }
     std::string bytes;
     if (regular) {
-        TextWindow::readAll(file.get(), 0, buffer, name, [&](std::string_view piece) { bytes.append(piece); });
+        TextWindow::readAll(file.get(), 0, block, name, [&](std::string_view piece) { bytes.append(piece); });
     } else {
+        const auto buffer = std::make_unique_for_overwrite<char[]>(block);
         while (true) {
-            const ssize_t got = ::read(file.get(), buffer.data(), buffer.size());
+            const ssize_t got = ::read(file.get(), buffer.get(), block);
             if (got < 0) {
                 if (errno == EINTR) continue;
                 throw BarFileError(name + ": cannot read the file");
             }
             if (got == 0) break;
-            bytes.append(buffer.data(), static_cast<std::size_t>(got));
+            bytes.append(buffer.get(), static_cast<std::size_t>(got));
         }
     }
     return parseBarText(std::move(bytes), name, report, options);
