@@ -186,10 +186,15 @@ TextSink& OutputFiles::open(std::string path) {
         }
         // Kept aside in a file of its own, so that standard output gets it
         // only once every file is written, without holding it in memory.
+        // In memory where no temporary file can be made.
         Pending p;
         p.file = std::tmpfile();
-        if (p.file == nullptr) throw std::runtime_error("cannot keep standard output's part: " + reason(errno));
-        p.sink = std::make_unique<TextSink>(p.file, "standard output");
+        if (p.file != nullptr) {
+            p.sink = std::make_unique<TextSink>(p.file, "standard output");
+        } else {
+            p.held = std::make_unique<std::string>();
+            p.sink = std::make_unique<TextSink>(*p.held);
+        }
         pending_.push_back(std::move(p));
         return *pending_.back().sink;
     }
@@ -229,6 +234,12 @@ void OutputFiles::commit() {
         for (Pending& p : pending_) {
             if (!p.path.empty()) continue;
             p.sink->flush();
+            if (p.held) {
+                std::cout << *p.held;
+                std::cout.flush();
+                if (!std::cout) throw std::runtime_error("cannot write to standard output");
+                continue;
+            }
             std::rewind(p.file);
             std::vector<char> block(std::size_t{1} << 20);
             std::size_t got = 0;

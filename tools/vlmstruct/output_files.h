@@ -107,6 +107,7 @@ private:
     struct Pending {
         std::filesystem::path path, temp;  // temp empty: standard output
         std::FILE* file = nullptr;
+        std::unique_ptr<std::string> held;  // standard output's part, where no file could keep it
         std::unique_ptr<TextSink> sink;
     };
     std::vector<Pending> pending_;
