@@ -118,9 +118,9 @@ std::string headerList(const std::vector<std::string>& names) {
 // that keeps what the reader has not finished with.
 class TextWindow {
 public:
-    explicit TextWindow(std::string_view all) : view_(all), last_(true) {}
-    TextWindow(int fd, off_t from, std::size_t block, const std::string& name)
-        : fd_(fd), offset_(from), name_(&name), capacity_(std::max<std::size_t>(block, 1)),
+    explicit TextWindow(std::string_view all) : view_(all), last_(true), expected_(all.size()) {}
+    TextWindow(int fd, off_t from, std::size_t block, std::size_t expected, const std::string& name)
+        : fd_(fd), offset_(from), expected_(expected), name_(&name), capacity_(std::max<std::size_t>(block, 1)),
           buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {
         fill();
     }
@@ -128,11 +128,16 @@ public:
     [[nodiscard]] std::string_view text() const { return view_; }
     // The text runs to the end of the input.
     [[nodiscard]] bool last() const { return last_; }
+    // How far into the input the text starts, and how long the input is
+    // (as far as is known before reading it all).
+    [[nodiscard]] std::size_t offset() const { return dropped_; }
+    [[nodiscard]] std::size_t expectedSize() const { return expected_; }
 
     // Drops the text before `from` and reads on; the window may grow, so
     // that a record longer than a block still fits.
     void advance(std::size_t from) {
         if (last_) return;
+        dropped_ += from;
         const std::size_t keep = size_ - from;
         std::memmove(buffer_.get(), buffer_.get() + from, keep);
         size_ = keep;
@@ -183,6 +188,7 @@ private:
     bool last_ = false;
     int fd_ = -1;
     off_t offset_ = 0;
+    std::size_t dropped_ = 0, expected_ = 0;
     const std::string* name_ = nullptr;
     std::size_t capacity_ = 0;
     std::unique_ptr<char[]> buffer_;
@@ -217,6 +223,7 @@ public:
             try {
                 if (header) {
                     readRow(record, window.text());
+                    if (bars_.high.size() == kSampleRows) reserveFor(window.offset() + pos, window.expectedSize());
                 } else {
                     header = true;
                     readHeader(record);
@@ -435,6 +442,20 @@ private:
         return std::move(bars_);
     }
 
+    // Room for the rows still to come, from the length of the first ones, so
+    // that the columns are not moved as they grow (room not written to takes
+    // no memory).
+    static constexpr std::size_t kSampleRows = 1024;
+    void reserveFor(std::size_t bytesSoFar, std::size_t bytes) {
+        if (bytesSoFar == 0 || bytes <= bytesSoFar) return;
+        const double perRow = static_cast<double>(bytesSoFar) / static_cast<double>(kSampleRows);
+        const auto rows = static_cast<std::size_t>(static_cast<double>(bytes) / perRow * 1.1) + kSampleRows;
+        for (auto* column : {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume}) {
+            if (!column->empty()) column->reserve(rows);
+        }
+        if (!stamps_.empty()) stamps_.reserve(rows);
+    }
+
     template <typename T>
     static void permute(std::vector<T>& values, const std::vector<std::size_t>& order) {
         std::vector<T> sorted;
@@ -516,7 +537,7 @@ BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, con
         // A file that fits in one block is read once and parsed where it
         // lies (one byte more than its size, to see its end in one read).
         const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
-        TextWindow first(file.get(), 0, std::min(block, size + 1), name);
+        TextWindow first(file.get(), 0, std::min(block, size + 1), size, name);
         char head[3] = {0, 0, 0};
         const ssize_t got = ::pread(file.get(), head, sizeof head, 0);
         const std::string_view start(head, got > 0 ? static_cast<std::size_t>(got) : 0);
@@ -536,7 +557,7 @@ BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, con
             TextWindow::readAll(file.get(), static_cast<off_t>(mark), block, name,
                                 [&](std::string_view piece) { check.feed(piece); });
             if (check.valid()) {
-                TextWindow window(file.get(), static_cast<off_t>(mark), block, name);
+                TextWindow window(file.get(), static_cast<off_t>(mark), block, size, name);
                 return readUtf8({}, &window, check, name, report, options);
             }
         }

@@ -71,7 +71,7 @@ public:
     void flush();
 
 private:
-    static constexpr std::size_t kFlushAt = std::size_t{1} << 20;
+    static constexpr std::size_t kFlushAt = std::size_t{64} << 10;
     void room(std::size_t n) {
         if (static_cast<std::size_t>(limit_ - end_) < n) grow(n);
     }
