@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "bar_file.h"
 
@@ -64,9 +65,12 @@ std::string utf16(const std::string& text, bool littleEndian) {
     return out;
 }
 
+// A UTF-8 byte-order mark marks the file, not its first field: it stays
+// before the first quote, as a spreadsheet writes it.
 std::string quoteEveryField(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
+    const bool mark = text.rfind("\xEF\xBB\xBF", 0) == 0;
+    std::string out = mark ? "\xEF\xBB\xBF\"" : "\"";
+    for (char c : std::string_view(text).substr(mark ? 3 : 0)) {
         if (c == ',') {
             out += "\",\"";
         } else if (c == '\n') {

@@ -87,6 +87,8 @@ def main():
         "utf16le.txt": little_endian + b"date\thigh\tlow\r\n2024-01-02 09:30\t2\t1\r\n2024-01-02 09:31:00\t3\t2\r\n",
         "utf16be.csv": big_endian + b"date,high,low\n2024-02-29,2,1e-50\n",
         "quoted.csv": quoted + b"date,time,high,low,close\n2024-01-02,09:30,2,1,1.5\n2024-01-02,09:31,3,2,2.5\n",
+        # A byte-order mark stays before the first quote when every field is quoted.
+        "bom_quoted.csv": quoted + b"\xef\xbb\xbfdate,high,low\n2024-01-02,2,1\n",
     }
     write_corpus("bar_file", bar_files)
     profiles = {

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -53,9 +56,7 @@ std::string utf16(bool littleEndian) {
 
 const std::vector<std::string> kTwoDays = {"2024-01-30", "2024-01-31"};
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, ReadsWhatUsersHave,
-    ::testing::Values(
+const std::vector<GoodCase> kGoodCases = {
         GoodCase{"Comma", "date,open,high,low,close\n2024-01-30,1,2,0.5,1.5\n2024-01-31,1,3,1,2\n", kTwoDays,
                  {2, 3}, {0.5f, 1}, true},
         GoodCase{"BomAndCrLf", "\xEF\xBB\xBF" "Date,High,Low\r\n2024/01/31,2,1\r\n", {"2024-01-31"}, {2}, {1}},
@@ -104,9 +105,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {2, 3}, {0.5f, 1}},
         GoodCase{"SepLineNamesTheDelimiter", "sep=;\ndate;high;low;note,with,commas\n2024-01-31;2;1;a,b,c\n",
                  {"2024-01-31"}, {2}, {1}},
+        // The byte-order mark before a quoted header is the file's, not the first name's.
+        GoodCase{"BomBeforeQuotedHeader", "\xEF\xBB\xBF\"date\",\"high\",\"low\"\n\"2024-01-30\",\"2\",\"0.5\"\n",
+                 {"2024-01-30"}, {2}, {0.5f}},
         GoodCase{"Utf16LittleEndian", utf16(true), {"2024-01-31"}, {2}, {1}},
-        GoodCase{"Utf16BigEndian", utf16(false), {"2024-01-31"}, {2}, {1}}),
-    [](const auto& info) { return std::string(info.param.name); });
+        GoodCase{"Utf16BigEndian", utf16(false), {"2024-01-31"}, {2}, {1}}};
+
+INSTANTIATE_TEST_SUITE_P(Files, ReadsWhatUsersHave, ::testing::ValuesIn(kGoodCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct BadCase {
     const char* name;
@@ -135,9 +141,7 @@ TEST_P(RefusesBadInput, WithAClearMessage) {
 
 const std::string kHeader = "date,open,high,low,close,volume\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, RefusesBadInput,
-    ::testing::Values(
+const std::vector<BadCase> kBadCases = {
         BadCase{"Empty", "", {"bars.csv", "empty"}},
         BadCase{"BlankLinesOnly", "\n \n,,\n", {"bars.csv", "empty"}},
         BadCase{"HeaderOnly", "date,high,low\n", {"bars.csv", "no bars"}},
@@ -185,8 +189,81 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"ControlCharactersEscaped", "date,high,low\n2024-01-31,\x1b[2J,1\n", {"'\\x1b[2J'"}},
         BadCase{"NeitherUtf8NorGbk", "date,high,low\n\xff\xff,1,2\n", {"bars.csv", "GBK"}},
         BadCase{"Utf16WithoutByteOrderMark", std::string("d\0a\0t\0e\0", 8), {"bars.csv", "NUL", "UTF-16"}},
-        BadCase{"Utf16CutShort", "\xFF\xFE" "d", {"bars.csv", "odd number of bytes"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+        BadCase{"Utf16CutShort", "\xFF\xFE" "d", {"bars.csv", "odd number of bytes"}}};
+
+INSTANTIATE_TEST_SUITE_P(Files, RefusesBadInput, ::testing::ValuesIn(kBadCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What a read gave: the bars and the report, or the message.
+struct Outcome {
+    std::vector<std::string> dates;
+    std::vector<float> open, high, low, close, volume;
+    bool reordered = false, noDates = false;
+    std::string encoding, error;
+    friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+    return os << (o.error.empty() ? std::to_string(o.high.size()) + " bars" : o.error);
+}
+
+template <typename Read>
+Outcome outcomeOf(Read read) {
+    Outcome o;
+    try {
+        ReadReport report;
+        const BarSeries bars = read(report);
+        o.dates = bars.dates;
+        // Packed dates read back as the text they stand for.
+        for (std::size_t i = 0; i < bars.stamps.size(); ++i) o.dates.push_back(bars.date(i));
+        o.open = bars.open;
+        o.high = bars.high;
+        o.low = bars.low;
+        o.close = bars.close;
+        o.volume = bars.volume;
+        o.reordered = report.reordered;
+        o.noDates = report.noDates;
+        o.encoding = report.encoding;
+    } catch (const BarFileError& e) {
+        o.error = e.what();
+    }
+    return o;
+}
+
+// A file is read in blocks: wherever a block ends (inside a quoted field, between
+// CR and LF, in a UTF-8 sequence, in the first line), and with dates packed or
+// not, the bars and every message are those of the text read whole.
+TEST(BarFile, ReadInBlocksAsWhole) {
+    std::vector<std::pair<std::string, std::string>> texts;
+    for (const GoodCase& c : kGoodCases) texts.emplace_back(c.name, c.text);
+    for (const BadCase& c : kBadCases) texts.emplace_back(c.name, c.text);
+    texts.emplace_back("BlankLinesBeforeTheHeader", "\n\r\n , \r\r\ndate,high,low\r\n2024-01-31,2,1\r\n");
+    texts.emplace_back("DuplicateAfterMultiLineFields",
+                       "date,note,high,low\n2024-01-30,\"a\nb\nc\",2,1\n\n2024-01-31,x,2,1\n2024-01-30,y,2,1\n");
+    texts.emplace_back("CrLfLinesCounted", "date,high,low\r\n2024-01-30,2,1\r\n2024-01-31,2,1\r\n\r\n2024-02-01,x,1\r\n");
+    texts.emplace_back("QuoteErrorAfterABadRow", "date,high,low\n2024-01-31,x,1\n2024-02-01,\"2\"z,1\n");
+    texts.emplace_back("NulAfterABadRow", std::string("date,high,low\n2024-01-31,x,1\n\0\n", 31));
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("bar_file_blocks_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".csv");
+    for (const auto& [name, text] : texts) {
+        const Outcome whole = outcomeOf([&](ReadReport& r) { return parseBarText(text, file.string(), &r, {.allowNoDates = true}); });
+        {
+            std::ofstream out(file, std::ios::binary);
+            out << text;
+        }
+        std::vector<std::size_t> blocks(48);
+        std::iota(blocks.begin(), blocks.end(), std::size_t{1});
+        blocks.push_back(std::size_t{1} << 20);
+        for (const std::size_t block : blocks) {
+            for (const bool packed : {false, true}) {
+                const ReadOptions options{.allowNoDates = true, .packedDates = packed, .blockBytes = block};
+                EXPECT_EQ(outcomeOf([&](ReadReport& r) { return readBarFile(file, &r, options); }), whole)
+                    << name << ", blocks of " << block << (packed ? ", packed dates" : "");
+            }
+        }
+    }
+    std::filesystem::remove(file);
+}
 
 TEST(BarFile, MissingFileNamesIt) {
     try {

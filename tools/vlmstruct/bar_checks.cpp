@@ -1,7 +1,6 @@
 #include "bar_checks.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "float_text.h"
 
@@ -25,12 +24,6 @@ int daysIn(int year, int month) {
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
 // A one- or two-digit number ending at a separator or the end.
 bool part(std::string_view s, std::size_t& at, char separator, int& value) {
     const std::size_t end = separator ? s.find(separator, at) : s.size();
@@ -40,32 +33,86 @@ bool part(std::string_view s, std::size_t& at, char separator, int& value) {
     return true;
 }
 
-std::string twoDigits(int v) {
-    char buffer[4];
-    std::snprintf(buffer, sizeof buffer, "%02d", v);
-    return buffer;
+char* putDigits(char* out, int v, int width) {
+    for (int k = width - 1; k >= 0; --k) {
+        out[k] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    return out + width;
 }
 
 }  // namespace
 
+char* writeDateText(char* out, const DateTime& d, bool withSeconds) {
+    out = putDigits(out, d.year, 4);
+    *out++ = '-';
+    out = putDigits(out, d.month, 2);
+    *out++ = '-';
+    out = putDigits(out, d.day, 2);
+    if (!d.hasTime) return out;
+    *out++ = ' ';
+    out = putDigits(out, d.hour, 2);
+    *out++ = ':';
+    out = putDigits(out, d.minute, 2);
+    if (!withSeconds) return out;
+    *out++ = ':';
+    return putDigits(out, d.second, 2);
+}
+
+void appendDateText(std::string& out, const DateTime& d, bool withSeconds) {
+    char buffer[DateStamp::kTextSize];
+    out.append(buffer, writeDateText(buffer, d, withSeconds));
+}
+
 std::string DateTime::dayText() const {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", year, month, day);
-    return buffer;
+    DateTime day = *this;
+    day.hasTime = false;
+    std::string out;
+    appendDateText(out, day, false);
+    return out;
 }
 
 std::string DateTime::key() const {
-    return dayText() + " " + twoDigits(hour) + ":" + twoDigits(minute) + ":" + twoDigits(second);
+    DateTime full = *this;
+    full.hasTime = true;
+    std::string out;
+    appendDateText(out, full, true);
+    return out;
 }
 
 std::string DateTime::text(bool withSeconds) const {
-    if (!hasTime) return dayText();
-    return dayText() + " " + twoDigits(hour) + ":" + twoDigits(minute) +
-           (withSeconds ? ":" + twoDigits(second) : std::string());
+    std::string out;
+    appendDateText(out, *this, withSeconds);
+    return out;
+}
+
+DateStamp::DateStamp(const DateTime& d) {
+    const auto key = ((((static_cast<std::uint64_t>(d.year) * 100 + static_cast<std::uint64_t>(d.month)) * 100 +
+                        static_cast<std::uint64_t>(d.day)) * 100 + static_cast<std::uint64_t>(d.hour)) * 100 +
+                      static_cast<std::uint64_t>(d.minute)) * 100 + static_cast<std::uint64_t>(d.second);
+    bits_ = key << 2 | (d.hasTime ? 2u : 0u) | (d.hasSeconds ? 1u : 0u);
+}
+
+DateTime DateStamp::dateTime() const {
+    DateTime d;
+    std::uint64_t key = bits_ >> 2;
+    auto take = [&key](int& part) {
+        part = static_cast<int>(key % 100);
+        key /= 100;
+    };
+    take(d.second);
+    take(d.minute);
+    take(d.hour);
+    take(d.day);
+    take(d.month);
+    d.year = static_cast<int>(key);
+    d.hasTime = (bits_ & 2) != 0;
+    d.hasSeconds = (bits_ & 1) != 0;
+    return d;
 }
 
 bool parseTimeOfDay(std::string_view text, DateTime& into) {
-    text = trimmed(text);
+    text = trimBlanks(text);
     if ((text.size() != 5 && text.size() != 8) || text[2] != ':' || (text.size() == 8 && text[5] != ':')) {
         return false;
     }
@@ -83,12 +130,30 @@ bool parseTimeOfDay(std::string_view text, DateTime& into) {
 }
 
 std::optional<DateTime> parseDateTime(std::string_view text) {
-    text = trimmed(text);
+    text = trimBlanks(text);
+    // The usual layout, YYYY-MM-DD with " HH:MM" or " HH:MM:SS" (or 'T'),
+    // read at fixed places; the rules below give the same for it.
+    const std::size_t n = text.size();
+    if ((n == 10 || n == 16 || n == 19) && text[4] == '-' && text[7] == '-' &&
+        (n == 10 || ((text[10] == ' ' || text[10] == 'T') && text[13] == ':' && (n == 16 || text[16] == ':')))) {
+        DateTime d;
+        if (digits(text, 0, 4, d.year) && digits(text, 5, 2, d.month) && digits(text, 8, 2, d.day) &&
+            (n == 10 || (digits(text, 11, 2, d.hour) && digits(text, 14, 2, d.minute) &&
+                         (n == 16 || digits(text, 17, 2, d.second))))) {
+            if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month) ||
+                d.hour > 23 || d.minute > 59 || d.second > 59) {
+                return std::nullopt;
+            }
+            d.hasTime = n > 10;
+            d.hasSeconds = n == 19;
+            return d;
+        }
+    }
     std::string_view day = text, time;
     const auto cut = text.find_first_of(" T");
     if (cut != std::string_view::npos) {
         day = text.substr(0, cut);
-        time = trimmed(text.substr(cut + 1));
+        time = trimBlanks(text.substr(cut + 1));
         if (time.empty()) return std::nullopt;
     }
     DateTime d;

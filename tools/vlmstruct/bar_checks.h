@@ -18,6 +18,14 @@
 
 namespace vlmstruct {
 
+// The text without the spaces and tabs around it.
+inline std::string_view trimBlanks(std::string_view s) {
+    std::size_t first = 0, last = s.size();
+    while (first < last && (s[first] == ' ' || s[first] == '\t')) ++first;
+    while (last > first && (s[last - 1] == ' ' || s[last - 1] == '\t')) --last;
+    return s.substr(first, last - first);
+}
+
 // A calendar date, with a time of day when one was given.
 struct DateTime {
     int year = 0, month = 0, day = 0;
@@ -31,6 +39,31 @@ struct DateTime {
     [[nodiscard]] std::string key() const;
     // YYYY-MM-DD, or with " HH:MM" / " HH:MM:SS".
     [[nodiscard]] std::string text(bool withSeconds) const;
+};
+
+// Appends YYYY-MM-DD, or with " HH:MM" / " HH:MM:SS" when it has a time:
+// DateTime::text without a string of its own, for writers of many dates.
+void appendDateText(std::string& out, const DateTime& d, bool withSeconds);
+// The same text at `out` (at most 19 characters); returns its end.
+char* writeDateText(char* out, const DateTime& d, bool withSeconds);
+
+// A DateTime in 64 bits, for series of many bars: its key as the number
+// YYYYMMDDhhmmss, and whether it had a time and seconds. Stamps compare as
+// their keys do, so equal stamps are the same bar.
+class DateStamp {
+public:
+    DateStamp() = default;
+    explicit DateStamp(const DateTime& d);
+    [[nodiscard]] DateTime dateTime() const;
+    [[nodiscard]] bool hasSeconds() const { return (bits_ & 1) != 0; }
+    // DateTime::text of it at `out`; returns the end.
+    static constexpr std::size_t kTextSize = 19;
+    char* write(char* out, bool withSeconds) const { return writeDateText(out, dateTime(), withSeconds); }
+    friend bool operator<(DateStamp a, DateStamp b) { return a.bits_ >> 2 < b.bits_ >> 2; }
+    friend bool operator==(DateStamp a, DateStamp b) { return a.bits_ >> 2 == b.bits_ >> 2; }
+
+private:
+    std::uint64_t bits_ = 0;  // key << 2 | hasTime << 1 | hasSeconds
 };
 
 // YYYY-MM-DD, YYYY/MM/DD, YYYY.MM.DD (one-digit month and day allowed) or

@@ -1,19 +1,36 @@
 #include "bar_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
-#include <iterator>
+#include <memory>
+#include <cstdint>
+#include <cstring>
 
 namespace vlmstruct {
 
-namespace {
-
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+void BarSeries::appendDate(std::string& out, std::size_t bar) const {
+    if (!dates.empty()) {
+        out += dates[bar];
+    } else if (!stamps.empty()) {
+        const DateTime d = stamps[bar].dateTime();
+        appendDateText(out, d, stampSeconds);
+    }
 }
+
+std::string BarSeries::date(std::size_t bar) const {
+    if (!dates.empty()) return dates[bar];
+    std::string out;
+    appendDate(out, bar);
+    return out;
+}
+
+namespace {
 
 // 1,234,567 or 1,234.5: groups of three digits after the first.
 bool thousandsGrouped(std::string_view s) {
@@ -31,19 +48,50 @@ bool thousandsGrouped(std::string_view s) {
 
 enum class Number { Ok, Empty, NotANumber, OutOfRange };
 
+// Prices as files mostly write them, -?DIGITS[.DIGITS] with at most seven
+// significant digits: the digits as a whole number below 2^24 and a power of
+// ten up to 10^10 are both exact floats, so one division rounds the decimal
+// once to the nearest float, as from_chars does. False for anything else.
+bool readShortDecimal(std::string_view text, float& value) {
+    static constexpr float kPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative) ++i;
+    std::uint32_t digits = 0;
+    std::size_t count = 0, decimals = 0;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digits = digits * 10 + static_cast<std::uint32_t>(c - '0');
+            if (point) ++decimals;
+            if (digits > 0 && ++count > 7) return false;
+        } else if (c == '.' && !point && i > (negative ? 1u : 0u)) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (i == (negative ? 1u : 0u) || (point && decimals == 0) || decimals > 10) return false;
+    const float magnitude = static_cast<float>(digits) / kPowers[decimals];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 // Any number from_chars reads in the general format, rounded once to the
 // nearest float; one too small for a float is 0, one too large is infinite
 // (and refused as such by the price rules).
 Number parseNumber(std::string_view text, bool thousands, float& value) {
-    text = trimmed(text);
+    text = trimBlanks(text);
     if (text.empty()) return Number::Empty;
     std::string plain;
-    if (thousands && thousandsGrouped(text)) {
+    if (thousands && text.find(',') != std::string_view::npos && thousandsGrouped(text)) {
         for (char c : text) {
             if (c != ',') plain += c;
         }
         text = plain;
     }
+    if (readShortDecimal(text, value)) return Number::Ok;
     const char* last = text.data() + text.size();
     const auto [end, ec] = std::from_chars(text.data(), last, value);
     if (end != last || ec == std::errc::invalid_argument) return Number::NotANumber;
@@ -57,13 +105,6 @@ Number parseNumber(std::string_view text, bool thousands, float& value) {
     return Number::Ok;
 }
 
-struct Row {
-    std::string key;
-    DateTime date;
-    std::array<float, 5> values;  // open, high, low, close, volume
-    std::size_t line;
-};
-
 constexpr std::array<Column, 5> kValueColumns = {Column::Open, Column::High, Column::Low, Column::Close,
                                                  Column::Volume};
 
@@ -73,24 +114,128 @@ std::string headerList(const std::vector<std::string>& names) {
     return out.empty() ? "none" : out;
 }
 
+// The text being read: all of it at once, or a regular file read in blocks
+// that keeps what the reader has not finished with.
+class TextWindow {
+public:
+    explicit TextWindow(std::string_view all) : view_(all), last_(true), expected_(all.size()) {}
+    TextWindow(int fd, off_t from, std::size_t block, std::size_t expected, const std::string& name)
+        : fd_(fd), offset_(from), expected_(expected), name_(&name), capacity_(std::max<std::size_t>(block, 1)),
+          buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {
+        fill();
+    }
+
+    [[nodiscard]] std::string_view text() const { return view_; }
+    // The text runs to the end of the input.
+    [[nodiscard]] bool last() const { return last_; }
+    // How far into the input the text starts, and how long the input is
+    // (as far as is known before reading it all).
+    [[nodiscard]] std::size_t offset() const { return dropped_; }
+    [[nodiscard]] std::size_t expectedSize() const { return expected_; }
+
+    // Drops the text before `from` and reads on; the window may grow, so
+    // that a record longer than a block still fits.
+    void advance(std::size_t from) {
+        if (last_) return;
+        dropped_ += from;
+        const std::size_t keep = size_ - from;
+        std::memmove(buffer_.get(), buffer_.get() + from, keep);
+        size_ = keep;
+        if (keep > capacity_ / 2) {
+            auto bigger = std::make_unique_for_overwrite<char[]>(2 * capacity_);
+            std::memcpy(bigger.get(), buffer_.get(), keep);
+            buffer_ = std::move(bigger);
+            capacity_ *= 2;
+        }
+        fill();
+    }
+
+    // Reads fd from `offset` to its end in blocks of `size` bytes, handing each to `take`.
+    template <typename Take>
+    static void readAll(int fd, off_t offset, std::size_t size, const std::string& name, Take take) {
+        const auto buffer = std::make_unique_for_overwrite<char[]>(size);
+        while (true) {
+            const ssize_t got = ::pread(fd, buffer.get(), size, offset);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                throw BarFileError(name + ": cannot read the file");
+            }
+            if (got == 0) return;
+            take(std::string_view(buffer.get(), static_cast<std::size_t>(got)));
+            offset += got;
+        }
+    }
+
+private:
+    void fill() {
+        while (size_ < capacity_) {
+            const ssize_t got = ::pread(fd_, buffer_.get() + size_, capacity_ - size_, offset_);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                throw BarFileError(*name_ + ": cannot read the file");
+            }
+            if (got == 0) {
+                last_ = true;
+                break;
+            }
+            size_ += static_cast<std::size_t>(got);
+            offset_ += got;
+        }
+        view_ = std::string_view(buffer_.get(), size_);
+    }
+
+    std::string_view view_;
+    bool last_ = false;
+    int fd_ = -1;
+    off_t offset_ = 0;
+    std::size_t dropped_ = 0, expected_ = 0;
+    const std::string* name_ = nullptr;
+    std::size_t capacity_ = 0;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t size_ = 0;
+};
+
 class Reader {
 public:
-    Reader(std::string_view text, const std::string& name, const ReadOptions& options)
-        : text_(text), name_(name), options_(options) {}
+    Reader(const std::string& name, const ReadOptions& options) : name_(name), options_(options) {}
 
-    BarSeries read(ReadReport& report) {
-        const std::vector<Record> records = findRecords();
-        auto header = records.begin();
-        while (header != records.end() && header->blank()) ++header;
-        if (header == records.end()) throw BarFileError(name_ + ": the file is empty (no header row)");
-        readHeader(*header);
-
-        std::vector<Row> rows;
-        for (auto r = header + 1; r != records.end(); ++r) {
-            if (!r->blank()) rows.push_back(readRow(*r));
+    // One pass over the text. Quoting errors anywhere come first; then an
+    // empty file, a bad header, the first bad row, and a header without
+    // rows, in that order; then the dates' order.
+    BarSeries read(TextWindow& window, ReadReport& report) {
+        std::size_t pos = 0, line = 1;
+        findDelimiter(window, pos, line);
+        RecordSplitter splitter(delimiter_, name_);
+        RecordView record;
+        bool header = false;
+        while (true) {
+            const auto result = splitter.next(window.text(), pos, line, window.last(), record);
+            if (result == RecordSplitter::Result::End) break;
+            if (result == RecordSplitter::Result::NeedMore) {
+                window.advance(pos);
+                pos = 0;
+                continue;
+            }
+            if (record.blank()) continue;
+            // Once something is wrong the records are still split, for a
+            // quoting error later in the file, which is reported first.
+            if (failure_) continue;
+            try {
+                if (header) {
+                    readRow(record, window.text());
+                    if (bars_.high.size() == kSampleRows) reserveFor(window.offset() + pos, window.expectedSize());
+                } else {
+                    header = true;
+                    readHeader(record);
+                }
+            } catch (const BarFileError& e) {
+                failure_ = e.what();
+            }
         }
-        if (rows.empty()) throw BarFileError(name_ + ": a header but no bars");
-        return assemble(std::move(rows), report);
+        if (!header) throw BarFileError(name_ + ": the file is empty (no header row)");
+        if (failure_) throw BarFileError(*failure_);
+        if (bars_.high.empty()) throw BarFileError(name_ + ": a header but no bars");
+        return assemble(report);
     }
 
 private:
@@ -101,33 +246,45 @@ private:
     int column(Column c) const { return columns_[static_cast<std::size_t>(c)]; }
 
     // A first line `sep=X` (as spreadsheets write it) names the delimiter;
-    // otherwise the header line decides.
-    std::vector<Record> findRecords() {
-        std::size_t pos = 0, line = 1;
+    // otherwise the first line with more than delimiters and blanks decides.
+    // Lines before it are skipped.
+    void findDelimiter(TextWindow& window, std::size_t& pos, std::size_t& line) {
         std::string_view first;
-        while (pos < text_.size()) {
-            const auto [end, next] = lineAt(text_, pos);
-            first = text_.substr(pos, end - pos);
+        std::size_t next = 0;
+        while (true) {
+            const std::string_view text = window.text();
+            if (pos >= text.size() && window.last()) {
+                first = {};
+                break;
+            }
+            const auto [end, after] = lineAt(text, pos);
+            // The whole line and its line end (CR LF is one) must be in the window.
+            if (!window.last() && (end == text.size() || (text[end] == '\r' && end + 1 == text.size()))) {
+                window.advance(pos);
+                pos = 0;
+                continue;
+            }
+            first = text.substr(pos, end - pos);
+            next = after;
             if (first.find_first_not_of(" \t,;") != std::string_view::npos) break;
             pos = next;
             ++line;
-            first = {};
         }
-        const std::string_view content = trimmed(first);
+        const std::string_view content = trimBlanks(first);
         if (content.size() == 5 && (content.substr(0, 4) == "sep=" || content.substr(0, 4) == "SEP=")) {
             delimiter_ = content[4] == ' ' ? kWhiteSpace : content[4];
             if (delimiter_ == '"') throw BarFileError(at(line) + ": a quote cannot be the delimiter");
-            pos = lineAt(text_, pos).second;
+            pos = next;
             ++line;
         } else {
             delimiter_ = delimiterOf(first);
         }
-        return splitRecords(text_, pos, line, delimiter_, name_);
     }
 
-    void readHeader(const Record& header) {
+    void readHeader(const RecordView& header) {
         headerLine_ = header.line;
-        for (const Field& f : header.fields) names_.emplace_back(trimmed(f.text));
+        lastLine_ = header.line;
+        for (const FieldView& f : header.fields) names_.emplace_back(trimBlanks(f.text));
         // A trailing delimiter gives an unnamed last column.
         while (names_.size() > 1 && names_.back().empty()) names_.pop_back();
         columns_.fill(-1);
@@ -153,56 +310,68 @@ private:
                                "; a date column is named one of: " + namesOf(Column::Date) + ", " +
                                namesOf(Column::Time) + " (any case). Without one the bars can only be taken in file order (--no-dates)");
         }
+        for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
+            if (column(kValueColumns[v]) >= 0) kept_[v] = true;
+        }
     }
 
-    Row readRow(const Record& record) {
-        std::vector<Field> fields = record.fields;
+    void readRow(const RecordView& record, std::string_view text) {
+        const std::vector<FieldView>& fields = record.fields;
         // Trailing delimiters add empty fields; they carry nothing.
-        while (fields.size() > names_.size() && trimmed(fields.back().text).empty()) {
-            fields.pop_back();
-        }
-        if (fields.size() != names_.size()) {
+        std::size_t count = fields.size();
+        while (count > names_.size() && trimBlanks(fields[count - 1].text).empty()) --count;
+        if (count != names_.size()) {
             std::string hint;
-            if (fields.size() == 1 && fields[0].quoted && delimiter_ != kWhiteSpace &&
-                fields[0].text.find(delimiter_) != std::string::npos) {
+            if (count == 1 && fields[0].quoted && delimiter_ != kWhiteSpace &&
+                fields[0].text.find(delimiter_) != std::string_view::npos) {
                 hint = " (the whole row is one quoted field)";
             }
             throw BarFileError(at(record.line) + ": expected " + std::to_string(names_.size()) +
                                " fields separated by " + describeDelimiter(delimiter_) + " as in the header, found " +
-                               std::to_string(fields.size()) + hint + " in '" +
-                               excerpt(text_.substr(record.begin, record.end - record.begin)) + "'");
+                               std::to_string(count) + hint + " in '" +
+                               excerpt(text.substr(record.begin, record.end - record.begin)) + "'");
         }
-        Row row{{}, {}, {0, 0, 0, 0, 0}, record.line};
-        if (column(Column::Date) >= 0) row.date = dateOf(record.line, fields);
-        row.key = row.date.key();
+        std::array<float, 5> values{0, 0, 0, 0, 0};  // open, high, low, close, volume
+        DateTime date;
+        if (column(Column::Date) >= 0) date = dateOf(record.line, fields);
         for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
             const int c = column(kValueColumns[v]);
             if (c < 0) continue;
-            const Field& field = fields[static_cast<std::size_t>(c)];
+            const std::string_view field = fields[static_cast<std::size_t>(c)].text;
+            const Number status = parseNumber(field, kValueColumns[v] == Column::Volume, values[v]);
+            const char* what = status == Number::Ok ? valueProblem(values[v]) : nullptr;
+            if (status == Number::Ok && what == nullptr) continue;
             const std::string where = at(record.line, c) + ": column '" + excerpt(names_[static_cast<std::size_t>(c)]) + "' ";
-            const Number status = parseNumber(field.text, kValueColumns[v] == Column::Volume, row.values[v]);
-            const std::string shown = "'" + excerpt(field.text) + "'";
+            const std::string shown = "'" + excerpt(field) + "'";
             if (status == Number::Empty) throw BarFileError(where + "is empty");
             if (status == Number::NotANumber) throw BarFileError(where + "is not a number: " + shown);
             if (status == Number::OutOfRange) throw BarFileError(where + "is out of range: " + shown);
-            if (const char* what = valueProblem(row.values[v])) throw BarFileError(where + "is " + what + ": " + shown);
+            throw BarFileError(where + "is " + what + ": " + shown);
         }
-        if (const auto what = barProblem(row.values[1], row.values[2])) {
+        if (const auto what = barProblem(values[1], values[2])) {
             const int c = column(Column::Low);
             throw BarFileError(at(record.line, c) + ": " + *what + ": '" +
                                excerpt(fields[static_cast<std::size_t>(c)].text) + "'");
         }
-        return row;
+        // Most rows are one line after the one before; only the others are noted.
+        const std::size_t row = bars_.high.size();
+        if (record.line != lastLine_ + 1) unusualLines_.emplace_back(row, record.line);
+        lastLine_ = record.line;
+        if (column(Column::Date) >= 0) stamps_.emplace_back(date);
+        std::vector<float>* targets[] = {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume};
+        for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
+            if (kept_[v]) targets[v]->push_back(values[v]);
+        }
     }
 
-    DateTime dateOf(std::size_t line, const std::vector<Field>& fields) const {
+    DateTime dateOf(std::size_t line, const std::vector<FieldView>& fields) const {
         const int dc = column(Column::Date), tc = column(Column::Time);
-        const std::string& text = fields[static_cast<std::size_t>(dc)].text;
+        const std::string_view text = fields[static_cast<std::size_t>(dc)].text;
         std::optional<DateTime> date = parseDateTime(text);
         if (!date) throw BarFileError(at(line, dc) + ": not a valid date: '" + excerpt(text) + "'");
         if (tc < 0) return *date;
-        const std::string& timeText = fields[static_cast<std::size_t>(tc)].text;
-        if (trimmed(timeText).empty()) return *date;
+        const std::string_view timeText = fields[static_cast<std::size_t>(tc)].text;
+        if (trimBlanks(timeText).empty()) return *date;
         // A time column may hold the whole timestamp; its day must then agree.
         if (const auto full = parseDateTime(timeText); full) {
             if (full->dayText() != date->dayText()) {
@@ -224,75 +393,191 @@ private:
         return withTime;
     }
 
-    BarSeries assemble(std::vector<Row> rows, ReadReport& report) const {
-        const bool dated = column(Column::Date) >= 0;
-        if (dated) {
-            std::vector<std::string_view> keys;
-            keys.reserve(rows.size());
-            for (const Row& r : rows) keys.emplace_back(r.key);
-            const DateOrder order = orderByDate(std::span<const std::string_view>(keys));
-            if (order.duplicate) {
-                const Row& earlier = rows[order.duplicate->first];
-                const Row& later = rows[order.duplicate->second];
-                throw BarFileError(at(later.line) + ": duplicate date " + later.date.text(later.date.hasTime) +
-                                   " (also on line " + std::to_string(earlier.line) + ")");
-            }
-            if (!order.order.empty()) {
-                std::vector<Row> sorted;
-                sorted.reserve(rows.size());
-                for (std::size_t k : order.order) sorted.push_back(std::move(rows[k]));
-                rows = std::move(sorted);
-                report.reordered = true;
-            }
-        }
-        // Seconds are shown when any time gave them, so the times of one
-        // file are all written alike.
-        bool seconds = false;
-        for (const Row& r : rows) seconds = seconds || r.date.hasSeconds;
-
-        BarSeries bars;
-        const bool hasOpen = column(Column::Open) >= 0, hasClose = column(Column::Close) >= 0,
-                   hasVolume = column(Column::Volume) >= 0;
-        for (const Row& row : rows) {
-            if (dated) bars.dates.push_back(row.date.text(seconds));
-            if (hasOpen) bars.open.push_back(row.values[0]);
-            bars.high.push_back(row.values[1]);
-            bars.low.push_back(row.values[2]);
-            if (hasClose) bars.close.push_back(row.values[3]);
-            if (hasVolume) bars.volume.push_back(row.values[4]);
-        }
-        report.noDates = !dated;
-        return bars;
+    // The line a row (in file order) started on.
+    std::size_t lineOf(std::size_t row) const {
+        // The last noted row at or before it, and one line a row since.
+        auto after = std::upper_bound(unusualLines_.begin(), unusualLines_.end(), row,
+                                      [](std::size_t r, const std::pair<std::size_t, std::size_t>& u) { return r < u.first; });
+        if (after == unusualLines_.begin()) return headerLine_ + 1 + row;
+        --after;
+        return after->second + (row - after->first);
     }
 
-    std::string_view text_;
+    BarSeries assemble(ReadReport& report) {
+        const bool dated = column(Column::Date) >= 0;
+        if (dated) {
+            const DateOrder order = orderByDate(std::span<const DateStamp>(stamps_));
+            if (order.duplicate) {
+                const DateTime later = stamps_[order.duplicate->second].dateTime();
+                throw BarFileError(at(lineOf(order.duplicate->second)) + ": duplicate date " +
+                                   later.text(later.hasTime) + " (also on line " +
+                                   std::to_string(lineOf(order.duplicate->first)) + ")");
+            }
+            if (!order.order.empty()) {
+                permute(stamps_, order.order);
+                for (auto* column : {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume}) {
+                    if (!column->empty()) permute(*column, order.order);
+                }
+                report.reordered = true;
+            }
+            // Seconds are shown when any time gave them, so the times of one
+            // file are all written alike.
+            bool seconds = false;
+            for (const DateStamp& s : stamps_) seconds = seconds || s.hasSeconds();
+            if (options_.packedDates) {
+                bars_.stamps = std::move(stamps_);
+                bars_.stampSeconds = seconds;
+            } else {
+                bars_.dates.reserve(stamps_.size());
+                std::string text;
+                for (const DateStamp& s : stamps_) {
+                    text.clear();
+                    appendDateText(text, s.dateTime(), seconds);
+                    bars_.dates.push_back(text);
+                }
+                stamps_ = {};
+            }
+        }
+        report.noDates = !dated;
+        return std::move(bars_);
+    }
+
+    // Room for the rows still to come, from the length of the first ones, so
+    // that the columns are not moved as they grow (room not written to takes
+    // no memory).
+    static constexpr std::size_t kSampleRows = 1024;
+    void reserveFor(std::size_t bytesSoFar, std::size_t bytes) {
+        if (bytesSoFar == 0 || bytes <= bytesSoFar) return;
+        const double perRow = static_cast<double>(bytesSoFar) / static_cast<double>(kSampleRows);
+        const auto rows = static_cast<std::size_t>(static_cast<double>(bytes) / perRow * 1.1) + kSampleRows;
+        for (auto* column : {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume}) {
+            if (!column->empty()) column->reserve(rows);
+        }
+        if (!stamps_.empty()) stamps_.reserve(rows);
+    }
+
+    template <typename T>
+    static void permute(std::vector<T>& values, const std::vector<std::size_t>& order) {
+        std::vector<T> sorted;
+        sorted.reserve(values.size());
+        for (std::size_t k : order) sorted.push_back(values[k]);
+        values = std::move(sorted);
+    }
+
     const std::string& name_;
     const ReadOptions& options_;
     char delimiter_ = ',';
-    std::size_t headerLine_ = 0;
+    std::size_t headerLine_ = 0, lastLine_ = 0;
     std::vector<std::string> names_;
     std::array<int, kColumnRoles> columns_{};
+    std::array<bool, 5> kept_{};
+    std::optional<std::string> failure_;
+    BarSeries bars_;
+    std::vector<DateStamp> stamps_;
+    std::vector<std::pair<std::size_t, std::size_t>> unusualLines_;  // (row, line), rows ascending
 };
 
-}  // namespace
-
-BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* report, const ReadOptions& options) {
-    const DecodedText decoded = decodeText(std::move(bytes), name);
+BarSeries parseDecoded(const DecodedText& decoded, const std::string& name, ReadReport* report,
+                       const ReadOptions& options) {
     ReadReport mine;
     mine.encoding = decoded.encoding;
-    BarSeries bars = Reader(decoded.utf8, name, options).read(mine);
+    TextWindow window(decoded.utf8);
+    BarSeries bars = Reader(name, options).read(window, mine);
     if (report != nullptr) *report = mine;
     return bars;
 }
 
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    [[nodiscard]] int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+namespace {
+
+// Text known to be UTF-8 (without its byte-order mark): in memory, or in a
+// window over the file. NUL characters are refused before anything else.
+BarSeries readUtf8(std::string_view text, TextWindow* window, const Utf8Check& check, const std::string& name,
+                   ReadReport* report, const ReadOptions& options) {
+    if (check.firstNul() != std::string_view::npos) refuseNul(name, check.firstNul(), "UTF-8");
+    ReadReport mine;
+    mine.encoding = "UTF-8";
+    TextWindow whole(text);
+    BarSeries bars = Reader(name, options).read(window != nullptr ? *window : whole, mine);
+    if (report != nullptr) *report = mine;
+    return bars;
+}
+
+}  // namespace
+
+BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* report, const ReadOptions& options) {
+    return parseDecoded(decodeText(std::move(bytes), name), name, report, options);
+}
+
 BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, const ReadOptions& options) {
+    const std::string name = path.string();
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) throw BarFileError(path.string() + ": a folder, not a bar file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw BarFileError(path.string() + ": cannot open the file");
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw BarFileError(path.string() + ": cannot read the file");
-    return parseBarText(std::move(bytes), path.string(), report, options);
+    if (std::filesystem::is_directory(path, ec)) throw BarFileError(name + ": a folder, not a bar file");
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) throw BarFileError(name + ": cannot open the file");
+    const std::size_t block = std::max<std::size_t>(options.blockBytes, 1);
+    struct stat info {};
+    const bool regular = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    if (regular) {
+        // A file that fits in one block is read once and parsed where it
+        // lies (one byte more than its size, to see its end in one read).
+        const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
+        TextWindow first(file.get(), 0, std::min(block, size + 1), size, name);
+        char head[3] = {0, 0, 0};
+        const ssize_t got = ::pread(file.get(), head, sizeof head, 0);
+        const std::string_view start(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+        const bool utf16 = start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF";
+        const std::size_t mark = start == "\xEF\xBB\xBF" ? 3 : 0;
+        if (first.last()) {
+            Utf8Check check;
+            check.feed(first.text().substr(mark));
+            if (!utf16 && check.valid()) return readUtf8(first.text().substr(mark), nullptr, check, name, report, options);
+            return parseBarText(std::string(first.text()), name, report, options);
+        }
+        // Longer UTF-8, by far the most common, is read in blocks, checked
+        // in a first pass and parsed in a second; whatever needs converting
+        // is decoded whole.
+        if (!utf16) {
+            Utf8Check check;
+            TextWindow::readAll(file.get(), static_cast<off_t>(mark), block, name,
+                                [&](std::string_view piece) { check.feed(piece); });
+            if (check.valid()) {
+                TextWindow window(file.get(), static_cast<off_t>(mark), block, size, name);
+                return readUtf8({}, &window, check, name, report, options);
+            }
+        }
+    }
+    std::string bytes;
+    if (regular) {
+        TextWindow::readAll(file.get(), 0, block, name, [&](std::string_view piece) { bytes.append(piece); });
+    } else {
+        const auto buffer = std::make_unique_for_overwrite<char[]>(block);
+        while (true) {
+            const ssize_t got = ::read(file.get(), buffer.get(), block);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                throw BarFileError(name + ": cannot read the file");
+            }
+            if (got == 0) break;
+            bytes.append(buffer.get(), static_cast<std::size_t>(got));
+        }
+    }
+    return parseBarText(std::move(bytes), name, report, options);
 }
 
 }  // namespace vlmstruct

@@ -15,15 +15,31 @@ namespace vlmstruct {
 
 struct BarSeries {
     std::vector<std::string> dates;  // "YYYY-MM-DD" or "YYYY-MM-DD HH:MM[:SS]"; empty without a date column
+    // The dates packed, 8 bytes a bar instead of a string's 32 or more, when
+    // the reader was asked for them so (ReadOptions::packedDates); `dates`
+    // is then empty. Those with a time are written with seconds when
+    // `stampSeconds` is set.
+    std::vector<DateStamp> stamps;
+    bool stampSeconds = false;
     std::vector<float> open, high, low, close, volume;  // open/close/volume empty when absent
     [[nodiscard]] std::size_t size() const { return high.size(); }
     [[nodiscard]] bool hasCandles() const { return !open.empty() && !close.empty(); }
+    // Whichever way the dates are held.
+    [[nodiscard]] bool hasDates() const { return !dates.empty() || !stamps.empty(); }
+    void appendDate(std::string& out, std::size_t bar) const;
+    [[nodiscard]] std::string date(std::size_t bar) const;  // "" without dates
 };
 
 struct ReadOptions {
     // A file without a date column is refused unless this is set: its bars
     // are then taken in file order.
     bool allowNoDates = false;
+    // The dates in BarSeries::stamps rather than `dates`, for callers that
+    // only write them out (a long series then takes far less memory).
+    bool packedDates = false;
+    // A regular file is read in pieces of this many bytes (at least 1), so
+    // that memory stays small whatever its length; any size reads the same.
+    std::size_t blockBytes = std::size_t{1} << 20;
 };
 
 struct ReadReport {

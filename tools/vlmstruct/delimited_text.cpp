@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace vlmstruct {
@@ -11,28 +13,9 @@ namespace vlmstruct {
 namespace {
 
 bool validUtf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t extra = 0;
-        if (c < 0x80) {
-            extra = 0;
-        } else if ((c >> 5) == 0x6) {
-            extra = 1;
-        } else if ((c >> 4) == 0xE) {
-            extra = 2;
-        } else if ((c >> 3) == 0x1E) {
-            extra = 3;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size() + (extra == 0 ? 1 : 0)) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 0x2) return false;
-        }
-        i += extra + 1;
-    }
-    return true;
+    Utf8Check check;
+    check.feed(s);
+    return check.valid();
 }
 
 // `complaint` is what the bytes are not, should they fail to convert.
@@ -66,8 +49,6 @@ std::string convert(const std::string& in, std::size_t skipped, const char* from
     return out;
 }
 
-bool blankChar(char c, char delimiter) { return c == ' ' || (c == '\t' && delimiter != '\t'); }
-
 std::size_t utf8Length(unsigned char lead) {
     return lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
 }
@@ -92,17 +73,57 @@ DecodedText decodeText(std::string bytes, const std::string& name) {
         d = {convert(bytes, 0, "GBK", name, "neither UTF-8 nor GBK text"), "GBK"};
     }
     const auto nul = d.utf8.find('\0');
-    if (nul != std::string::npos) {
-        throw BarFileError(name + ": a NUL character at byte " + std::to_string(nul + 1) +
-                           " of the " + d.encoding +
-                           " text: not a text file, or UTF-16 without a byte-order mark");
-    }
+    if (nul != std::string::npos) refuseNul(name, nul, d.encoding);
     return d;
 }
 
-bool Record::blank() const {
-    return std::all_of(fields.begin(), fields.end(), [](const Field& f) {
-        return f.text.find_first_not_of(" \t") == std::string::npos;
+void Utf8Check::feed(std::string_view piece) {
+    const std::size_t n = piece.size();
+    std::size_t i = 0;
+    while (i < n && valid_) {
+        if (pending_ == 0 && i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, piece.data() + i, sizeof word);
+            constexpr std::uint64_t kHigh = 0x8080808080808080ULL, kLow = 0x0101010101010101ULL;
+            if ((word & kHigh) == 0) {
+                if (firstNul_ == std::string_view::npos && ((word - kLow) & ~word & kHigh) != 0) {
+                    firstNul_ = fed_ + i + piece.substr(i, 8).find('\0');
+                }
+                i += 8;
+                continue;
+            }
+        }
+        const auto c = static_cast<unsigned char>(piece[i]);
+        if (pending_ > 0) {
+            if ((c >> 6) != 0x2) valid_ = false;
+            --pending_;
+        } else if (c < 0x80) {
+            if (c == 0 && firstNul_ == std::string_view::npos) firstNul_ = fed_ + i;
+        } else if ((c >> 5) == 0x6) {
+            pending_ = 1;
+        } else if ((c >> 4) == 0xE) {
+            pending_ = 2;
+        } else if ((c >> 3) == 0x1E) {
+            pending_ = 3;
+        } else {
+            valid_ = false;
+        }
+        ++i;
+    }
+    fed_ += n;
+}
+
+void refuseNul(const std::string& name, std::size_t offset, const std::string& encoding) {
+    throw BarFileError(name + ": a NUL character at byte " + std::to_string(offset + 1) + " of the " + encoding +
+                       " text: not a text file, or UTF-16 without a byte-order mark");
+}
+
+bool RecordView::blank() const {
+    return std::all_of(fields.begin(), fields.end(), [](const FieldView& f) {
+        for (char c : f.text) {
+            if (c != ' ' && c != '\t') return false;
+        }
+        return true;
     });
 }
 
@@ -113,67 +134,93 @@ std::pair<std::size_t, std::size_t> lineAt(std::string_view text, std::size_t at
     return {end, next};
 }
 
-std::vector<Record> splitRecords(std::string_view text, std::size_t from, std::size_t line, char delimiter,
-                                 const std::string& name) {
-    std::vector<Record> records;
+namespace {
+// The text handed to the splitter ended inside a record.
+struct TextEndsEarly {};
+}  // namespace
+
+RecordSplitter::Result RecordSplitter::next(std::string_view text, std::size_t& at, std::size_t& atLine, bool last,
+                                            RecordView& record) {
     const std::size_t n = text.size();
-    std::size_t pos = from;
+    if (at >= n) return last ? Result::End : Result::NeedMore;
+    std::size_t pos = at, line = atLine;
+    const char delimiter = delimiter_;
     const bool white = delimiter == kWhiteSpace;
+    // Past the text: the end of the input, or of what was handed over so far.
+    auto beyond = [&](std::size_t p) {
+        if (p < n) return false;
+        if (!last) throw TextEndsEarly{};
+        return true;
+    };
     auto isDelimiter = [&](char c) { return white ? (c == ' ' || c == '\t') : c == delimiter; };
-    auto lineEnd = [&](std::size_t p) { return p >= n || text[p] == '\r' || text[p] == '\n'; };
-    while (pos < n) {
-        Record record;
+    auto lineEnd = [&](std::size_t p) { return beyond(p) || text[p] == '\r' || text[p] == '\n'; };
+    auto blank = [&](char c) { return c == ' ' || (c == '\t' && delimiter != '\t'); };
+    try {
         record.line = line;
         record.begin = pos;
+        record.fields.clear();
+        unquoted_.clear();
+        // Never reallocated within a record: the fields point into it.
+        if (unquoted_.capacity() < n - pos) unquoted_.reserve(n - pos);
         if (white) {
-            while (pos < n && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+            while (!beyond(pos) && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
         }
         while (true) {
-            Field field;
-            while (pos < n && blankChar(text[pos], delimiter)) ++pos;
-            if (pos < n && text[pos] == '"') {
+            FieldView field;
+            while (!beyond(pos) && blank(text[pos])) ++pos;
+            if (!beyond(pos) && text[pos] == '"') {
                 field.quoted = true;
                 const std::size_t openedOn = line;
                 ++pos;
+                const std::size_t start = pos;
+                std::size_t copied = std::string::npos;  // where in unquoted_ once a doubled quote is seen
                 while (true) {
-                    if (pos >= n) {
-                        throw BarFileError(name + ":" + std::to_string(openedOn) + ":" +
+                    if (beyond(pos)) {
+                        throw BarFileError(name_ + ":" + std::to_string(openedOn) + ":" +
                                            std::to_string(record.fields.size() + 1) +
                                            ": a quote opened here is never closed");
                     }
                     const char c = text[pos];
                     if (c == '"') {
-                        if (pos + 1 < n && text[pos + 1] == '"') {
-                            field.text += '"';
+                        if (!beyond(pos + 1) && text[pos + 1] == '"') {
+                            if (copied == std::string::npos) {
+                                copied = unquoted_.size();
+                                unquoted_.append(text.substr(start, pos - start));
+                            }
+                            unquoted_ += '"';
                             pos += 2;
                             continue;
                         }
-                        ++pos;
                         break;
                     }
-                    if (c == '\n' || (c == '\r' && !(pos + 1 < n && text[pos + 1] == '\n'))) ++line;
-                    field.text += c;
+                    if (c == '\n' || (c == '\r' && !(!beyond(pos + 1) && text[pos + 1] == '\n'))) ++line;
+                    if (copied != std::string::npos) unquoted_ += c;
                     ++pos;
                 }
-                while (pos < n && blankChar(text[pos], delimiter)) ++pos;
+                field.text = copied == std::string::npos
+                                 ? text.substr(start, pos - start)
+                                 : std::string_view(unquoted_).substr(copied);
+                ++pos;  // the closing quote
+                while (!beyond(pos) && blank(text[pos])) ++pos;
                 if (!lineEnd(pos) && !isDelimiter(text[pos])) {
-                    const auto [stop, next] = lineAt(text, pos);
-                    (void)next;
-                    throw BarFileError(name + ":" + std::to_string(line) + ":" +
+                    const std::size_t stop = lineAt(text, pos).first;
+                    beyond(stop);  // the whole line is shown
+                    throw BarFileError(name_ + ":" + std::to_string(line) + ":" +
                                        std::to_string(record.fields.size() + 1) +
-                                       ": text after a closing quote: '" +
-                                       excerpt(text.substr(pos, stop - pos)) + "'");
+                                       ": text after a closing quote: '" + excerpt(text.substr(pos, stop - pos)) +
+                                       "'");
                 }
             } else {
                 const std::size_t start = pos;
-                while (!lineEnd(pos) && !isDelimiter(text[pos])) ++pos;
+                while (pos < n && !stops_[static_cast<unsigned char>(text[pos])]) ++pos;
+                beyond(pos);
                 std::size_t stop = pos;
-                while (stop > start && blankChar(text[stop - 1], delimiter)) --stop;
-                field.text.assign(text.substr(start, stop - start));
+                while (stop > start && blank(text[stop - 1])) --stop;
+                field.text = text.substr(start, stop - start);
             }
-            record.fields.push_back(std::move(field));
+            record.fields.push_back(field);
             if (white) {
-                while (pos < n && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+                while (!beyond(pos) && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
                 if (lineEnd(pos)) break;
             } else {
                 if (lineEnd(pos)) break;
@@ -181,11 +228,17 @@ std::vector<Record> splitRecords(std::string_view text, std::size_t from, std::s
             }
         }
         record.end = pos;
-        if (pos < n) pos = lineAt(text, pos).second;
-        ++line;
-        records.push_back(std::move(record));
+        if (pos < n) {
+            // CR LF is one line end: the LF must be in the text to tell.
+            if (text[pos] == '\r') beyond(pos + 1);
+            pos = lineAt(text, pos).second;
+        }
+    } catch (const TextEndsEarly&) {
+        return Result::NeedMore;
     }
-    return records;
+    at = pos;
+    atLine = line + 1;
+    return Result::Record;
 }
 
 char delimiterOf(std::string_view header) {

@@ -4,6 +4,7 @@
 // them (quotes, doubled quotes, delimiters and line breaks inside quotes),
 // with CR, LF or CRLF line ends.
 
+#include <array>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -27,24 +28,65 @@ struct DecodedText {
 // is not UTF-8 is taken for GBK. Text with NUL characters is refused.
 DecodedText decodeText(std::string bytes, const std::string& name);
 
+// UTF-8 checked piece by piece, as a file is read: a sequence may be split
+// between two pieces. The same rules as decodeText applies.
+class Utf8Check {
+public:
+    void feed(std::string_view piece);
+    // After the last piece: every sequence well formed and complete.
+    [[nodiscard]] bool valid() const { return valid_ && pending_ == 0; }
+    // Offset of the first NUL byte fed, or npos.
+    [[nodiscard]] std::size_t firstNul() const { return firstNul_; }
+
+private:
+    bool valid_ = true;
+    unsigned pending_ = 0;  // continuation bytes still owed by the last lead byte
+    std::size_t fed_ = 0;
+    std::size_t firstNul_ = std::string_view::npos;
+};
+
+// The message decodeText gives for a NUL at `offset` of text in `encoding`.
+[[noreturn]] void refuseNul(const std::string& name, std::size_t offset, const std::string& encoding);
+
 // ' ' stands for runs of spaces and tabs.
 constexpr char kWhiteSpace = ' ';
 
-struct Field {
-    std::string text;  // unquoted; unquoted fields trimmed of surrounding blanks
+// A field of a record: unquoted, with unquoted fields trimmed of surrounding
+// blanks. The text lives in the record's input or in the splitter.
+struct FieldView {
+    std::string_view text;
     bool quoted = false;
 };
 
-struct Record {
-    std::size_t line = 0;               // where the record starts, from 1
-    std::size_t begin = 0, end = 0;     // its text, without the line end
-    std::vector<Field> fields;
-    [[nodiscard]] bool blank() const;   // only delimiters and white space
+struct RecordView {
+    std::size_t line = 0;            // where the record starts, from 1
+    std::size_t begin = 0, end = 0;  // its text in the input, without the line end
+    std::vector<FieldView> fields;
+    [[nodiscard]] bool blank() const;  // only delimiters and white space
 };
 
-// The records of text[from, ...), the first starting on line `line`.
-std::vector<Record> splitRecords(std::string_view text, std::size_t from, std::size_t line, char delimiter,
-                                 const std::string& name);
+// Splits text into records one at a time, so that a file can be read in
+// pieces: the text handed over may end inside a record, and the splitter then
+// asks for more (the record is split again from its start once there is).
+class RecordSplitter {
+public:
+    RecordSplitter(char delimiter, const std::string& name) : delimiter_(delimiter), name_(name) {
+        for (const char c : {'\r', '\n', delimiter}) stops_[static_cast<unsigned char>(c)] = true;
+        if (delimiter == kWhiteSpace) stops_['\t'] = true;
+    }
+
+    enum class Result { Record, NeedMore, End };
+    // The record at text[pos, ...) starting on line `line`; `last` when text
+    // runs to the end of the input. On Record, pos and line are past it; on
+    // NeedMore they are left as they were. Malformed quoting throws.
+    Result next(std::string_view text, std::size_t& pos, std::size_t& line, bool last, RecordView& record);
+
+private:
+    char delimiter_;
+    std::array<bool, 256> stops_{};  // the characters that end an unquoted field
+    const std::string& name_;
+    std::string unquoted_;  // quoted fields with doubled quotes, undone
+};
 
 // Where the physical line starting at `at` ends (before its CR, LF or CRLF),
 // and where the next one starts.

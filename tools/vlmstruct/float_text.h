@@ -4,7 +4,14 @@
 
 namespace vlmstruct {
 
-// Shortest text that reads back as the same float ("nan", "inf" for those).
+// Shortest text that reads back as the same float ("nan", "inf" for those),
+// as std::to_chars writes it.
 std::string formatFloat(float v);
+// The same text, appended: for writers of many numbers.
+void appendFloat(std::string& out, float v);
+// The same text at `out`, which has room for kFloatTextSize characters;
+// returns its end.
+inline constexpr std::size_t kFloatTextSize = 32;
+char* writeFloat(char* out, float v);
 
 }  // namespace vlmstruct

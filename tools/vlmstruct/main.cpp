@@ -334,11 +334,14 @@ int main(int argc, char** argv) {
             if (!isStandardOutput(resampleOut)) std::cout << resampleOut << "\n";
         } else if (*analyze) {
             checkOutputPaths({{"-o", csvOut}, {"--json", jsonOut}, {"--html", htmlOut}}, {input});
-            const BarSeries bars = load(input, read);
+            // The chart takes the dates as text; the files are written from packed ones.
+            ReadOptions packed = read;
+            packed.packedDates = htmlOut.empty();
+            const BarSeries bars = load(input, packed);
             const Analysis a = analyse(bars, pointOptions);
             if (csvOut.empty() && jsonOut.empty() && htmlOut.empty()) csvOut = "-";
-            if (!csvOut.empty()) outputs.add(csvOut, analysisCsv(bars, a));
-            if (!jsonOut.empty()) outputs.add(jsonOut, structuresJson(input, bars, a, openPivot));
+            if (!csvOut.empty()) writeAnalysisCsv(outputs.open(csvOut), bars, a);
+            if (!jsonOut.empty()) writeStructuresJson(outputs.open(jsonOut), input, bars, a, openPivot);
             if (!htmlOut.empty()) outputs.add(htmlOut, chartHtml(titleOf(input), bars, a, openPivot, pointOptions));
             outputs.commit();
             const std::vector<std::string> files{csvOut, jsonOut, htmlOut};
@@ -376,13 +379,15 @@ int main(int argc, char** argv) {
         } else if (*replay) {
             if (asOfOut.empty()) asOfOut = "-";
             checkOutputPaths({{"-o", asOfOut}, {"--events", eventsOut}}, {replayIn});
-            const BarSeries bars = load(replayIn, read);
-            const vlm::PointReplayLog log = replayBars(bars, pointOptions);
-            outputs.add(asOfOut, asOfCsv(bars, log));
-            if (!eventsOut.empty()) outputs.add(eventsOut, eventsCsv(bars, log));
+            ReadOptions packed = read;
+            packed.packedDates = true;
+            const BarSeries bars = load(replayIn, packed);
+            // Written as the bars are replayed: no log of every row and event is kept.
+            TextSink& asOf = outputs.open(asOfOut);
+            TextSink* events = eventsOut.empty() ? nullptr : &outputs.open(eventsOut);
+            const std::size_t count = writeReplay(bars, pointOptions, asOf, events);
             outputs.commit();
-            std::cerr << "vlmstruct: replayed " << bars.size() << " bars, "
-                      << log.events.size() + log.pointEvents.size() << " events\n";
+            std::cerr << "vlmstruct: replayed " << bars.size() << " bars, " << count << " events\n";
             for (const std::string& f : {asOfOut, eventsOut}) {
                 if (!f.empty() && !isStandardOutput(f)) std::cout << f << "\n";
             }

@@ -2,9 +2,12 @@
 // The files vlmstruct writes. The outputs of one command are written all or
 // none: a failure leaves every existing output as it was.
 
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis.h"
@@ -27,6 +30,61 @@ inline bool isStandardOutput(const std::string& path) { return path == "-"; }
 void checkOutputPaths(const std::vector<std::pair<std::string, std::string>>& outputs,
                       const std::vector<std::filesystem::path>& inputs);
 
+// Text made in large pieces: gathered in a buffer of its own, with numbers
+// formatted straight into it, and handed on each time a megabyte has
+// gathered (to a file, or to a string), so that a long output is never held
+// whole in memory. Writers call written() after each row or object, and
+// flush() at the end.
+class TextSink {
+public:
+    explicit TextSink(std::string& into);
+    // `name` is the destination that messages name.
+    TextSink(std::FILE* file, std::string name);
+    TextSink(const TextSink&) = delete;
+    TextSink& operator=(const TextSink&) = delete;
+
+    void put(char c) {
+        room(1);
+        *end_++ = c;
+    }
+    void put(std::string_view s) {
+        room(s.size());
+        for (char c : s) *end_++ = c;  // short pieces: no call out
+    }
+    // Text already made, however long, handed on as it is.
+    void putBlock(std::string_view s);
+    void putFloat(float v);  // formatFloat's text
+    void putInt(long long v);
+    // A JSON number (null for NaN and infinities) and string, as jsonNumber
+    // and jsonString write them.
+    void putJsonNumber(float v);
+    void putJsonNumber(double v);
+    void putJsonString(std::string_view s);
+    // The bar's date, "" without dates.
+    void putDate(const BarSeries& bars, std::size_t bar);
+
+    void written() {
+        if (static_cast<std::size_t>(end_ - buffer_.get()) >= kFlushAt) flush();
+    }
+    // Hands on what has gathered. Throws, naming the destination, when a file
+    // cannot take it.
+    void flush();
+
+private:
+    static constexpr std::size_t kFlushAt = std::size_t{64} << 10;
+    void room(std::size_t n) {
+        if (static_cast<std::size_t>(limit_ - end_) < n) grow(n);
+    }
+    void grow(std::size_t n);
+
+    std::unique_ptr<char[]> buffer_;
+    char* end_ = nullptr;
+    char* limit_ = nullptr;
+    std::string* string_ = nullptr;
+    std::FILE* file_ = nullptr;
+    std::string name_;
+};
+
 // Each output is written to a temporary file beside its destination, and
 // only when all of them are written (and standard output has taken its
 // part) are they renamed into place. Temporaries never outlive the set.
@@ -38,18 +96,21 @@ public:
     ~OutputFiles();
 
     void add(std::string path, std::string content);
-    // Throws, naming the file, when one cannot be written; a folder that does
-    // not exist is not created.
+    // The output's temporary file, to be written as it is made; standard
+    // output's part is kept aside until commit. Throws, naming the file,
+    // when it cannot be made; a folder that does not exist is not created.
+    TextSink& open(std::string path);
+    // Throws, naming the file, when one cannot be written.
     void commit();
 
 private:
     struct Pending {
-        std::filesystem::path path, temp;
-        std::string content;
+        std::filesystem::path path, temp;  // temp empty: standard output
+        std::FILE* file = nullptr;
+        std::unique_ptr<std::string> held;  // standard output's part, where no file could keep it
+        std::unique_ptr<TextSink> sink;
     };
     std::vector<Pending> pending_;
-    std::string standardOutput_;
-    bool toStandardOutput_ = false;
     void removeTemporaries() noexcept;
 };
 
@@ -67,6 +128,10 @@ std::string jsonNumber(double v);
 std::string pointJson(const vlm::TradingPoint& point, const BarSeries& bars);
 std::string pointsJson(const std::vector<vlm::TradingPoint>& points, const BarSeries& bars);
 
+void writeAnalysisCsv(TextSink& out, const BarSeries& bars, const Analysis& a);
+void writeStructuresJson(TextSink& out, const std::string& source, const BarSeries& bars, const Analysis& a,
+                         bool withOpenPivot);
+// Into a string, for callers that want it whole.
 std::string analysisCsv(const BarSeries& bars, const Analysis& a);
 std::string structuresJson(const std::string& source, const BarSeries& bars, const Analysis& a,
                            bool withOpenPivot);

@@ -7,6 +7,7 @@
 
 #include "bar_file.h"
 #include "levels/resample.h"
+#include "output_files.h"
 #include "points/point_replay.h"
 
 namespace vlmstruct {
@@ -20,6 +21,11 @@ vlm::PointReplayLog replayBars(const BarSeries& bars, const vlm::TradingPointOpt
 std::string asOfCsv(const BarSeries& bars, const vlm::PointReplayLog& log);
 // Structure and point events in one file, by bar (EventColumns, PointEventColumns).
 std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log);
+
+// The same two files written as the bars are replayed, with no log kept
+// (`events` may be null); returns how many events there were.
+std::size_t writeReplay(const BarSeries& bars, const vlm::TradingPointOptions& points, TextSink& asOf,
+                        TextSink* events);
 
 // The replay across levels (vlm::levels::LevelReplay): per base bar its date,
 // then for the base level and every period the as-of columns, prefixed by

@@ -20,7 +20,7 @@ ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis
     ScanRow row;
     row.file = file;
     row.bars = bars.size();
-    if (!bars.dates.empty()) row.lastDate = bars.dates.back();
+    if (bars.hasDates()) row.lastDate = bars.date(bars.size() - 1);
     if (!a.strokes.empty()) {
         row.strokeDirection = a.strokes.back().direction;
         row.strokeBar = a.strokes.back().bar;
@@ -43,7 +43,7 @@ ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis
         row.pointLabel = vlm::PointLabel(p);
         row.pointBar = p.bar;
         row.pointPrice = p.price;
-        if (!bars.dates.empty()) row.pointDate = bars.dates[static_cast<std::size_t>(p.bar)];
+        if (bars.hasDates()) row.pointDate = bars.date(static_cast<std::size_t>(p.bar));
         row.barsSincePoint = bars.size() - 1 - static_cast<std::size_t>(p.bar);
     }
     return row;
@@ -93,7 +93,9 @@ BarFileList barFilesIn(const fs::path& folder, const ScanOptions& options) {
 ScanRow scanFile(const fs::path& file, const std::string& name, const ReadOptions& read,
                  const vlm::TradingPointOptions& points) {
     try {
-        const BarSeries bars = readBarFile(file, nullptr, read);
+        ReadOptions packed = read;
+        packed.packedDates = true;
+        const BarSeries bars = readBarFile(file, nullptr, packed);
         return summarise(name, bars, analyse(bars, points));
     } catch (const std::exception& e) {
         ScanRow row;

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "float_text.h"
+#include "output_files.h"
+
+namespace vlmstruct {
+namespace {
+
+// The text floats were always written with: to_chars' shortest form, with
+// nan and inf spelled out. The fast path for short decimals must match it.
+std::string shortestText(float v) {
+    if (std::isnan(v)) return "nan";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return ec == std::errc() ? std::string(buffer, end) : "nan";
+}
+
+float fromBits(std::uint32_t bits) {
+    float v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+std::uint32_t bitsOf(float v) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+// Every float written as text reads back as the same float, and the text is
+// the one to_chars gives: prices of every cent and ten-thousandth, all the
+// floats of some ranges, random bit patterns and the awkward values.
+TEST(FloatText, ShortestAndReadsBack) {
+    std::vector<float> values = {0.0f, -0.0f, 1e-7f, -1e-7f, 1e-45f, 1.4e-45f, 1e-40f,
+                                 std::numeric_limits<float>::min(), std::numeric_limits<float>::max(),
+                                 std::numeric_limits<float>::lowest(), std::numeric_limits<float>::denorm_min(),
+                                 16777216.0f, 16777217.0f, 999999.94f, 1e6f, 100000.0f, 10000.0f, 1000.0f,
+                                 0.0001f, 0.001f, 0.01f, 123456.7f, 0.1f, 1.0f / 3, 2.5e3f, 1e38f, 65536.0f,
+                                 131072.0f, 8192.0f, 512.0f, 1024.0f, 0.05f, 9.999999f, 99999.99f};
+    for (int k = 0; k <= 12000000; k += k < 2000000 ? 1 : 7) values.push_back(static_cast<float>(k) / 100.0f);
+    for (int k = 0; k <= 200000; ++k) values.push_back(static_cast<float>(k) / 10000.0f);
+    for (int k = 0; k <= 200000; ++k) values.push_back(static_cast<float>(k * 0.001));
+    // Whole binades about the boundaries where the fast path gives way.
+    for (const float start : {0.00099f, 1.0f, 511.0f, 1023.0f, 8191.0f, 65535.0f, 99990.0f}) {
+        float v = start;
+        for (int k = 0; k < 300000; ++k, v = std::nextafter(v, 2e6f)) values.push_back(v);
+    }
+    std::mt19937 random(7);
+    for (int k = 0; k < 1000000; ++k) values.push_back(fromBits(static_cast<std::uint32_t>(random())));
+    std::size_t checked = 0;
+    for (const float v : values) {
+        for (const float x : {v, -v}) {
+            const std::string text = formatFloat(x);
+            ASSERT_EQ(text, shortestText(x)) << "bits " << bitsOf(x);
+            if (!std::isfinite(x)) continue;
+            float back = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), back);
+            ASSERT_TRUE(ec == std::errc() && end == text.data() + text.size()) << text;
+            ASSERT_EQ(bitsOf(back), bitsOf(x)) << text;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 7000000u);
+}
+
+// The sink writes what the string routines write, wherever its buffer is
+// handed on.
+TEST(TextSink, SameTextAsTheStringRoutines) {
+    const std::vector<std::string> strings = {"", "plain", "quote \" and \\ back", "line\nbreak\r\ttab",
+                                              "</script>", std::string("\x01\x1f\x7f", 3), "日期"};
+    const std::vector<float> floats = {0.0f, -0.0f, 12.34f, 1e-7f, std::nanf(""), INFINITY, -INFINITY, 3e38f};
+    const std::vector<double> doubles = {0.0, 0.1, 1.0 / 3, 1e300, std::nan(""), -INFINITY};
+    std::string expected, written;
+    {
+        TextSink sink(written);
+        for (int round = 0; round < 20000; ++round) {  // past a megabyte: handed on in pieces
+            for (const std::string& s : strings) {
+                sink.putJsonString(s);
+                expected += jsonString(s);
+            }
+            for (const float f : floats) {
+                sink.putFloat(f);
+                sink.putJsonNumber(f);
+                expected += formatFloat(f) + jsonNumber(f);
+            }
+            for (const double d : doubles) {
+                sink.putJsonNumber(d);
+                expected += jsonNumber(d);
+            }
+            for (const long long i : {0LL, -1LL, 1234567LL, std::numeric_limits<long long>::min()}) {
+                sink.putInt(i);
+                expected += std::to_string(i);
+            }
+            sink.written();
+        }
+        sink.flush();
+    }
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_TRUE(written == expected);
+    EXPECT_EQ(jsonString("a\"<\x02"), "\"a\\\"\\u003c\\u0002\"");
+}
+
+}  // namespace
+}  // namespace vlmstruct
