@@ -279,28 +279,28 @@ void writeFileAtomically(const fs::path& path, const std::string& content) {
     files.commit();
 }
 
-std::string jsonString(const std::string& s) {
+namespace {
+// What one of the sink's writers makes of a value, as text.
+template <typename Put>
+std::string sinkText(Put put) {
     std::string out;
     TextSink sink(out);
-    sink.putJsonString(s);
+    put(sink);
     sink.flush();
     return out;
+}
+}  // namespace
+
+std::string jsonString(const std::string& s) {
+    return sinkText([&](TextSink& sink) { sink.putJsonString(s); });
 }
 
 std::string jsonNumber(float v) {
-    std::string out;
-    TextSink sink(out);
-    sink.putJsonNumber(v);
-    sink.flush();
-    return out;
+    return sinkText([&](TextSink& sink) { sink.putJsonNumber(v); });
 }
 
 std::string jsonNumber(double v) {
-    std::string out;
-    TextSink sink(out);
-    sink.putJsonNumber(v);
-    sink.flush();
-    return out;
+    return sinkText([&](TextSink& sink) { sink.putJsonNumber(v); });
 }
 
 namespace {

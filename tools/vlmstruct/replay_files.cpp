@@ -88,30 +88,28 @@ public:
     }
     void event(TextSink& out, const vlm::ReplayEvent& e) {
         vlm::StructureEventValues(e, eventValues_);
-        putDate(out, bars_, e.bar);
-        out.put(',');
-        out.put(vlm::subjectName(e.subject));
-        out.put(',');
-        out.put(vlm::kindName(e.kind));
-        putCells(out, eventValues_, eventColumns_);
-        out.put(',');
-        putQuoted(out, vlm::describe(e));
-        out.put('\n');
+        eventRow(out, e.bar, vlm::subjectName(e.subject), vlm::kindName(e.kind), vlm::describe(e));
     }
     void event(TextSink& out, const vlm::PointReplayEvent& p) {
         vlm::PointEventValues(p, eventValues_);
-        putDate(out, bars_, p.bar);
-        out.put(',');
-        out.put(vlm::kPointSubject);
-        out.put(',');
-        out.put(vlm::kindName(p.kind));
-        putCells(out, eventValues_, eventColumns_);
-        out.put(',');
-        putQuoted(out, vlm::describe(p));
-        out.put('\n');
+        eventRow(out, p.bar, vlm::kPointSubject, vlm::kindName(p.kind), vlm::describe(p));
     }
 
 private:
+    // One events line, from the values already in eventValues_.
+    void eventRow(TextSink& out, double bar, std::string_view subject, std::string_view kind,
+                  std::string_view text) {
+        putDate(out, bars_, bar);
+        out.put(',');
+        out.put(subject);
+        out.put(',');
+        out.put(kind);
+        putCells(out, eventValues_, eventColumns_);
+        out.put(',');
+        putQuoted(out, text);
+        out.put('\n');
+    }
+
     const BarSeries& bars_;
     std::span<const vlm::Column> asOfColumns_, pointColumns_;
     std::vector<vlm::Column> eventColumns_;
