@@ -64,6 +64,43 @@ TEST(Settings, StrayBytesSurviveAWrite) {
     std::filesystem::remove_all(folder);
 }
 
+// At the edges of well-formed UTF-8: the shortest forms of real code points
+// are characters; anything else is kept byte for byte (each stray byte b is
+// held as the code point 0xDC00 + b).
+TEST(Settings, Utf8IsDecodedOnlyWhereWellFormed) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::wstring read;  // empty: every byte kept as it is
+    };
+    const Case cases[] = {
+        {"the last two-byte form", "\xDF\xBF", L"\u07FF"},
+        {"an overlong two-byte form", "\xC1\xBF", L""},
+        {"the first three-byte form", "\xE0\xA0\x80", L"\u0800"},
+        {"an overlong three-byte form", "\xE0\x9F\xBF", L""},
+        {"the last code point before the surrogates", "\xED\x9F\xBF", L"\uD7FF"},
+        {"the last surrogate", "\xED\xBF\xBF", L""},
+        {"the first code point after the surrogates", "\xEE\x80\x80", L"\uE000"},
+        {"the first four-byte form", "\xF0\x90\x80\x80", L"\U00010000"},
+        {"the last code point", "\xF4\x8F\xBF\xBF", L"\U0010FFFF"},
+        {"past the last code point", "\xF4\x90\x80\x80", L""},
+    };
+    const auto folder = std::filesystem::temp_directory_path() / ("vlm-edges-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path path = folder / "edges.ini";
+    for (const Case& c : cases) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << "[Main]\nk=" << c.bytes << "\n";
+        std::wstring expected = c.read;
+        if (expected.empty()) {
+            for (unsigned char b : c.bytes) expected += static_cast<wchar_t>(0xDC00 + b);
+        }
+        wchar_t back[16] = {};
+        vlm::profile::GetString(L"Main", L"k", L"", back, 16, path.wstring().c_str());
+        EXPECT_EQ(expected, std::wstring(back)) << c.name;
+    }
+    std::filesystem::remove_all(folder);
+}
+
 TEST(Settings, WellFormedUtf8ReadsAsItsCharacters) {
     const auto folder = std::filesystem::temp_directory_path() / ("vlm-utf8-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
