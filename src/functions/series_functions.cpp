@@ -1,12 +1,15 @@
 #include "functions/series_functions.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
+#include "kline/kxian_chuli.h"
 #include "kline/kxian_signal.h"
 #include "pivot/pivot_list.h"
 #include "pivot/pivot_outputs.h"
 #include "segment/segment_signal.h"
+#include "stroke/bi_chuli.h"
 #include "stroke/bi_signal.h"
 
 namespace vlm {
@@ -55,6 +58,29 @@ void RunPivotTrend(const SeriesInputs& in, std::span<float> out) {
 }
 void RunPivotRunCount(const SeriesInputs& in, std::span<float> out) {
     publishPivots(in, PivotOutput::RunCount, out);
+}
+
+void RunAllSeriesFunctions(std::span<const float> high, std::span<const float> low,
+                           std::span<const std::span<float>, 9> outs) {
+    for (const std::span<float> out : outs) {
+        if (out.size() != high.size()) throw std::invalid_argument("one output value per bar");
+    }
+    {
+        KxianChuLi merged;
+        merged.AddKxians(high, low);
+        WriteKxianSignal(merged.kxianList, outs[0]);
+        BiChuLi strokes;
+        strokes.build(merged.kxianList);
+        WriteBiSignal(strokes.biList, outs[1]);
+    }
+    const SeriesInputs in{outs[1], high, low};
+    RunSegments(in, outs[2]);
+    RunSegmentsNoPullback(in, outs[3]);
+    const ZhongShuList list = CalcPivotList(in.signal, in.high, in.low);
+    for (const PivotOutput what : {PivotOutput::Upper, PivotOutput::Lower, PivotOutput::EndMarks,
+                                   PivotOutput::Trend, PivotOutput::RunCount}) {
+        WritePivotOutput(list, what, outs[4 + static_cast<std::size_t>(what)]);
+    }
 }
 
 }  // namespace vlm

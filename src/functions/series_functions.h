@@ -43,6 +43,13 @@ void RunPivotEndMarks(const SeriesInputs& in, std::span<float> out);
 void RunPivotTrend(const SeriesInputs& in, std::span<float> out);
 void RunPivotRunCount(const SeriesInputs& in, std::span<float> out);
 
+// The nine results at once, each equal to what a host calling 1 to 9 in
+// turn gets (function 2's output feeding 3 to 9), for tools that want them
+// all: the merging that 1 and 2 share is done once, and 5 to 9 are written
+// from one pivot list. `outs[k]` receives function k + 1, one value per bar.
+void RunAllSeriesFunctions(std::span<const float> high, std::span<const float> low,
+                           std::span<const std::span<float>, 9> outs);
+
 inline constexpr std::array<SeriesFunction, 9> kSeriesFunctions{{
     {1, "turning_point", InputLayout::HighLow, &RunTurningPoints},
     {2, "stroke", InputLayout::HighLow, &RunStrokes},

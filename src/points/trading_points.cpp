@@ -255,18 +255,28 @@ std::vector<TradingPoint> CalcTradingPoints(const PointStructures& s,
 BarStructures StructuresOfBars(std::span<const float> high, std::span<const float> low,
                                std::span<const float> close, MacdParams macd) {
     RequireBars(high.size(), high.size(), low.size());
+    std::vector<float> signal(high.size());
+    RunStrokes({{}, high, low}, signal);
+    return StructuresOfSignal(signal, high, low, close, macd);
+}
+
+BarStructures StructuresOfSignal(std::span<const float> signal, std::span<const float> high,
+                                 std::span<const float> low, std::span<const float> close,
+                                 MacdParams macd) {
+    RequireBars(high.size(), high.size(), low.size());
+    if (signal.size() != high.size()) throw std::invalid_argument("one stroke signal value per bar");
     if (!close.empty() && close.size() != high.size()) {
         throw std::invalid_argument("one close per bar, or none");
     }
     BarStructures out;
-    std::vector<float> signal(high.size());
-    RunStrokes({{}, high, low}, signal);
     out.strokeEnds = turningPoints(signal, high, low);
     // The walk CalcPivotList runs, kept to read the pivot it leaves open.
     ZhongShuList listed;
     PivotWalk walk;
     walk.advance(out.strokeEnds, listed);
-    out.pivots = PointPivots(listed, PivotRunCounts(listed), walk.openPivot());
+    const std::optional<Pivot> underWay = walk.openPivot();
+    out.pivotUnderWay = underWay.has_value();
+    out.pivots = PointPivots(listed, PivotRunCounts(listed), underWay);
     if (close.empty()) {
         std::vector<float> mid(high.size());
         for (std::size_t i = 0; i < mid.size(); ++i) mid[i] = MidPrice(high[i], low[i]);

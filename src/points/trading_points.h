@@ -110,11 +110,16 @@ struct BarStructures {
     std::vector<TurningPoint> strokeEnds;
     std::vector<PointPivot> pivots;
     std::vector<double> histogram;
+    bool pivotUnderWay = false;  // the last of `pivots` is the one under way
 
     [[nodiscard]] PointStructures view() const { return {strokeEnds, pivots, histogram}; }
 };
 BarStructures StructuresOfBars(std::span<const float> high, std::span<const float> low,
                                std::span<const float> close, MacdParams macd = {});
+// The same from function 2's stroke signal of these bars, already computed.
+BarStructures StructuresOfSignal(std::span<const float> signal, std::span<const float> high,
+                                 std::span<const float> low, std::span<const float> close,
+                                 MacdParams macd = {});
 
 // The points of a bar series, end to end.
 std::vector<TradingPoint> CalcTradingPoints(std::span<const float> high, std::span<const float> low,

@@ -19,28 +19,28 @@ Analysis analyse(const BarSeries& bars, const vlm::TradingPointOptions& pointOpt
 
 Analysis analyse(std::span<const float> high, std::span<const float> low, std::span<const float> close,
                  const vlm::TradingPointOptions& pointOptions) {
+    vlm::CheckTradingPointOptions(pointOptions);
     Analysis a;
     const std::size_t n = high.size();
-    for (auto& out : a.outputs) out.assign(n, 0.0f);
-    // Functions 1 and 2 first: the stroke signal feeds every later function.
-    for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
-        const vlm::SeriesFunction& function = vlm::kSeriesFunctions[f];
-        const vlm::SeriesInputs in{function.inputs == vlm::InputLayout::SignalHighLow
-                                       ? std::span<const float>(a.outputs[1])
-                                       : std::span<const float>{},
-                                   high, low};
-        function.run(in, a.outputs[f]);
+    std::array<std::span<float>, vlm::kSeriesFunctions.size()> outs;
+    for (std::size_t f = 0; f < outs.size(); ++f) {
+        a.outputs[f].assign(n, 0.0f);
+        outs[f] = a.outputs[f];
     }
+    vlm::RunAllSeriesFunctions(high, low, outs);
     const std::vector<float>& signal = a.outputs[1];
     a.strokes = marksOf(signal, high, low);
     a.segments = marksOf(a.outputs[2], high, low);
-    a.pivots = vlm::CalcPivotList(signal, high, low);
-    a.runCounts = vlm::PivotRunCounts(a.pivots);
-    const vlm::ZhongShuList withOpen =
-        vlm::CalcPivotList(signal, high, low, {.includeOpenPivot = true});
-    if (withOpen.size() > a.pivots.size()) a.openPivot = withOpen.back();
+    // The pivots and the points from the same stroke signal: one walk over its ends.
+    const vlm::BarStructures s = vlm::StructuresOfSignal(signal, high, low, close, pointOptions.macd);
+    const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
+    for (std::size_t p = 0; p < listed; ++p) {
+        a.pivots.push_back(s.pivots[p].pivot);
+        a.runCounts.push_back(s.pivots[p].runCount);
+    }
+    if (s.pivotUnderWay) a.openPivot = s.pivots.back().pivot;
     // An empty close column means the mid-price, as the rules have it.
-    a.points = vlm::CalcTradingPoints(high, low, close, pointOptions);
+    a.points = vlm::CalcTradingPoints(s.view(), pointOptions);
     return a;
 }
 

@@ -33,11 +33,12 @@ char* writeShortDecimal(char* out, float v) {
     const double above = 0.5 * (a + static_cast<double>(after));
     const double width = above - below;
     static constexpr double kStep[] = {1.0, 0.1, 0.01, 0.001, 0.0001};
-    static constexpr std::int64_t kScale[] = {1, 10, 100, 1000, 10000};
+    static constexpr std::uint32_t kScale[] = {1, 10, 100, 1000, 10000};
     int d = 4;
     while (d > 0 && !(width < kStep[d])) --d;
     const auto scale = static_cast<double>(kScale[d]);
-    auto m = static_cast<std::int64_t>(a * scale + 0.5);
+    // Below 100000 x 10^4: fits 32 bits, whose divisions by constants are cheap.
+    auto m = static_cast<std::uint32_t>(a * scale + 0.5);
     // The bounds times 10^d are exact: at most 25 and 14 significant bits.
     const double low = below * scale, high = above * scale, md = static_cast<double>(m);
     const bool inside = (low < md && md < high) || ((md == low || md == high) && (bits & 1) == 0);
@@ -47,10 +48,11 @@ char* writeShortDecimal(char* out, float v) {
         --d;
     }
     if (v < 0) *out++ = '-';
-    out = std::to_chars(out, out + 8, m / kScale[d]).ptr;
+    const std::uint32_t whole = m / kScale[d];
+    out = std::to_chars(out, out + 8, whole).ptr;
     if (d > 0) {
         *out++ = '.';
-        std::int64_t fraction = m % kScale[d];
+        std::uint32_t fraction = m - whole * kScale[d];
         for (int k = d - 1; k >= 0; --k) {
             out[k] = static_cast<char>('0' + fraction % 10);
             fraction /= 10;
@@ -72,6 +74,16 @@ char* writeFloat(char* out, float v) {
         const std::size_t n = v > 0 ? 3 : 4;
         std::memcpy(out, text, n);
         return out + n;
+    }
+    // Most values the tools write are whole numbers (signals, counts, bars
+    // and the zeros outside zones): below 100000 to_chars writes them as
+    // their digits, and "-0" for negative zero.
+    if (std::fabs(v) < 100000.0f) {
+        const auto whole = static_cast<std::int32_t>(v);
+        if (static_cast<float>(whole) == v) {
+            if (std::signbit(v)) *out++ = '-';
+            return std::to_chars(out, out + 8, whole < 0 ? -whole : whole).ptr;
+        }
     }
     if (char* end = writeShortDecimal(out, v)) return end;
     const auto [end, ec] = std::to_chars(out, out + kFloatTextSize, v);

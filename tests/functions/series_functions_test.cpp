@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <stdexcept>
+#include <vector>
+
+#include "support/series_gen.h"
+
+namespace vlm {
+namespace {
+
+using testing::kAllShapes;
+using testing::makeBars;
+using testing::runFunction;
+using testing::sameBits;
+using testing::shapeName;
+
+// The nine at once give, bit for bit, what a host calling them one by one
+// gets, whatever the series: the shared merging and pivot list change nothing.
+TEST(AllSeriesFunctions, SameAsEachCalledInTurn) {
+    for (const testing::Shape shape : kAllShapes) {
+        for (const std::size_t n : {0u, 1u, 2u, 3u, 7u, 60u, 700u, 5000u}) {
+            for (const std::uint32_t seed : {1u, 2u, 3u}) {
+                const testing::Bars bars = makeBars(shape, n, seed);
+                std::array<std::vector<float>, 9> all;
+                std::array<std::span<float>, 9> outs;
+                for (std::size_t f = 0; f < all.size(); ++f) {
+                    all[f].assign(n, 777.0f);  // every value must be written
+                    outs[f] = all[f];
+                }
+                RunAllSeriesFunctions(bars.high, bars.low, outs);
+                const std::vector<float> signal = runFunction(2, {}, bars.high, bars.low);
+                for (int number = 1; number <= 9; ++number) {
+                    EXPECT_TRUE(sameBits(all[static_cast<std::size_t>(number - 1)],
+                                         runFunction(number, signal, bars.high, bars.low)))
+                        << shapeName(shape) << " n=" << n << " seed=" << seed << " function " << number;
+                }
+            }
+        }
+    }
+}
+
+TEST(AllSeriesFunctions, RefusesAnOutputOfAnotherLength) {
+    const testing::Bars bars = makeBars(testing::Shape::QuantisedWalk, 40, 1);
+    std::array<std::vector<float>, 9> all;
+    std::array<std::span<float>, 9> outs;
+    for (std::size_t f = 0; f < all.size(); ++f) {
+        all[f].assign(f == 6 ? 39 : 40, 0.0f);
+        outs[f] = all[f];
+    }
+    EXPECT_THROW(RunAllSeriesFunctions(bars.high, bars.low, outs), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace vlm

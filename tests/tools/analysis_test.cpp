@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "analysis.h"
+#include "pivot/pivot_outputs.h"
+#include "support/series_gen.h"
+
+namespace vlmstruct {
+namespace {
+
+using vlm::testing::makeBars;
+using vlm::testing::runFunction;
+using vlm::testing::sameBits;
+using vlm::testing::shapeName;
+
+// What analyse computes once and shares is what each routine gives on its
+// own: the nine functions as a host calls them, the pivot list with and
+// without the pivot under way, the run counts and the trading points, with
+// closes and with the mid-price.
+TEST(Analyse, SameAsEachRoutineOnItsOwn) {
+    for (const vlm::testing::Shape shape : vlm::testing::kAllShapes) {
+        for (const std::size_t n : {0u, 1u, 5u, 90u, 800u, 4000u}) {
+            const vlm::testing::Bars bars = makeBars(shape, n, 11);
+            std::vector<float> close(n);
+            for (std::size_t i = 0; i < n; ++i) close[i] = i % 3 == 0 ? bars.high[i] : bars.low[i];
+            for (const bool withClose : {true, false}) {
+                const std::span<const float> c = withClose ? std::span<const float>(close) : std::span<const float>{};
+                SCOPED_TRACE(std::string(shapeName(shape)) + " n=" + std::to_string(n) +
+                             (withClose ? " closes" : " mid-price"));
+                const Analysis a = analyse(bars.high, bars.low, c, {});
+                const std::vector<float> signal = runFunction(2, {}, bars.high, bars.low);
+                for (int number = 1; number <= 9; ++number) {
+                    EXPECT_TRUE(sameBits(a.outputs[static_cast<std::size_t>(number - 1)],
+                                         runFunction(number, signal, bars.high, bars.low)))
+                        << "function " << number;
+                }
+                const vlm::ZhongShuList listed = vlm::CalcPivotList(signal, bars.high, bars.low);
+                EXPECT_EQ(a.pivots, listed);
+                EXPECT_TRUE(sameBits(a.runCounts, vlm::PivotRunCounts(listed)));
+                const vlm::ZhongShuList withOpen =
+                    vlm::CalcPivotList(signal, bars.high, bars.low, {.includeOpenPivot = true});
+                EXPECT_EQ(a.openPivot.has_value(), withOpen.size() > listed.size());
+                if (a.openPivot) {
+                    EXPECT_EQ(*a.openPivot, withOpen.back());
+                }
+                EXPECT_EQ(a.points, vlm::CalcTradingPoints(bars.high, bars.low, c, {}));
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vlmstruct
