@@ -61,25 +61,29 @@ void RunPivotRunCount(const SeriesInputs& in, std::span<float> out) {
 }
 
 void RunAllSeriesFunctions(std::span<const float> high, std::span<const float> low,
-                           std::span<const std::span<float>, 9> outs) {
-    for (const std::span<float> out : outs) {
+                           const std::function<std::span<float>(std::size_t)>& output) {
+    const auto take = [&](std::size_t k) {
+        const std::span<float> out = output(k);
         if (out.size() != high.size()) throw std::invalid_argument("one output value per bar");
-    }
+        return out;
+    };
+    std::span<float> signal;
     {
         KxianChuLi merged;
         merged.AddKxians(high, low);
-        WriteKxianSignal(merged.kxianList, outs[0]);
+        WriteKxianSignal(merged.kxianList, take(0));
         BiChuLi strokes;
         strokes.build(merged.kxianList);
-        WriteBiSignal(strokes.biList, outs[1]);
+        signal = take(1);
+        WriteBiSignal(strokes.biList, signal);
     }
-    const SeriesInputs in{outs[1], high, low};
-    RunSegments(in, outs[2]);
-    RunSegmentsNoPullback(in, outs[3]);
+    const SeriesInputs in{signal, high, low};
+    RunSegments(in, take(2));
+    RunSegmentsNoPullback(in, take(3));
     const ZhongShuList list = CalcPivotList(in.signal, in.high, in.low);
     for (const PivotOutput what : {PivotOutput::Upper, PivotOutput::Lower, PivotOutput::EndMarks,
                                    PivotOutput::Trend, PivotOutput::RunCount}) {
-        WritePivotOutput(list, what, outs[4 + static_cast<std::size_t>(what)]);
+        WritePivotOutput(list, what, take(4 + static_cast<std::size_t>(what)));
     }
 }
 

@@ -23,12 +23,13 @@ TEST(AllSeriesFunctions, SameAsEachCalledInTurn) {
             for (const std::uint32_t seed : {1u, 2u, 3u}) {
                 const testing::Bars bars = makeBars(shape, n, seed);
                 std::array<std::vector<float>, 9> all;
-                std::array<std::span<float>, 9> outs;
-                for (std::size_t f = 0; f < all.size(); ++f) {
+                std::size_t asked = 0;
+                RunAllSeriesFunctions(bars.high, bars.low, [&](std::size_t f) {
+                    EXPECT_EQ(f, asked++);  // in order, each once
                     all[f].assign(n, 777.0f);  // every value must be written
-                    outs[f] = all[f];
-                }
-                RunAllSeriesFunctions(bars.high, bars.low, outs);
+                    return std::span<float>(all[f]);
+                });
+                EXPECT_EQ(asked, 9u);
                 const std::vector<float> signal = runFunction(2, {}, bars.high, bars.low);
                 for (int number = 1; number <= 9; ++number) {
                     EXPECT_TRUE(sameBits(all[static_cast<std::size_t>(number - 1)],
@@ -43,12 +44,11 @@ TEST(AllSeriesFunctions, SameAsEachCalledInTurn) {
 TEST(AllSeriesFunctions, RefusesAnOutputOfAnotherLength) {
     const testing::Bars bars = makeBars(testing::Shape::QuantisedWalk, 40, 1);
     std::array<std::vector<float>, 9> all;
-    std::array<std::span<float>, 9> outs;
-    for (std::size_t f = 0; f < all.size(); ++f) {
+    const auto output = [&](std::size_t f) {
         all[f].assign(f == 6 ? 39 : 40, 0.0f);
-        outs[f] = all[f];
-    }
-    EXPECT_THROW(RunAllSeriesFunctions(bars.high, bars.low, outs), std::invalid_argument);
+        return std::span<float>(all[f]);
+    };
+    EXPECT_THROW(RunAllSeriesFunctions(bars.high, bars.low, output), std::invalid_argument);
 }
 
 }  // namespace

@@ -21,13 +21,10 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
                  const vlm::TradingPointOptions& pointOptions) {
     vlm::CheckTradingPointOptions(pointOptions);
     Analysis a;
-    const std::size_t n = high.size();
-    std::array<std::span<float>, vlm::kSeriesFunctions.size()> outs;
-    for (std::size_t f = 0; f < outs.size(); ++f) {
-        a.outputs[f].assign(n, 0.0f);
-        outs[f] = a.outputs[f];
-    }
-    vlm::RunAllSeriesFunctions(high, low, outs);
+    vlm::RunAllSeriesFunctions(high, low, [&](std::size_t f) {
+        a.outputs[f].assign(high.size(), 0.0f);
+        return std::span<float>(a.outputs[f]);
+    });
     const std::vector<float>& signal = a.outputs[1];
     a.strokes = marksOf(signal, high, low);
     a.segments = marksOf(a.outputs[2], high, low);
