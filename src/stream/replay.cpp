@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "pivot/pivot_outputs.h"
+#include "stream/event_text.h"
 
 namespace vlm {
 
@@ -14,21 +15,6 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 EventSubject subjectOf(MarkSeries series) { return static_cast<EventSubject>(series); }
-
-std::string number(float v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
-std::string range(const Pivot& p) {
-    return "[" + std::to_string(p.start) + ", " + std::to_string(p.end) + "]";
-}
-
-std::string zone(const Pivot& p) {
-    return " (" + number(p.lower) + " to " + number(p.upper) + ", " +
-           (p.trend > 0.0f ? "rising" : "falling") + ")";
-}
 
 bool samePivotUnderWay(const Pivot& a, const Pivot& b) {
     // The walk keeps start, bounds and trend while a pivot stays open.
@@ -69,28 +55,41 @@ const char* kindName(EventKind kind) {
     return "";
 }
 
-std::string describe(const ReplayEvent& e) {
-    static constexpr const char* kSubjectText[] = {"turning point", "stroke", "segment",
-                                                   "segment (no pullback)", "pivot",
-                                                   "pivot under way"};
-    const std::string subject = kSubjectText[static_cast<int>(e.subject)];
+char* describe(char* out, const ReplayEvent& e) {
+    static constexpr std::string_view kSubjectText[] = {"turning point", "stroke", "segment",
+                                                        "segment (no pullback)", "pivot",
+                                                        "pivot under way"};
+    EventText t(out);
+    t.text(kSubjectText[static_cast<int>(e.subject)]);
     if (e.subject == EventSubject::Pivot || e.subject == EventSubject::PivotUnderWay) {
-        const std::string what = subject + " " + range(e.pivot);
+        const Pivot& p = e.pivot;
+        t.text(" [").integer(p.start).text(", ").integer(p.end).text("]");
+        const auto zone = [&] {
+            t.text(" (").number(p.lower).text(" to ").number(p.upper).text(", ");
+            t.text(p.trend > 0.0f ? "rising)" : "falling)");
+        };
         switch (e.kind) {
-            case EventKind::Closed: return what + " closed, retained" + zone(e.pivot);
-            case EventKind::Dropped: return what + " closed, dropped" + zone(e.pivot);
-            case EventKind::Opened: return what + " opened" + zone(e.pivot);
-            case EventKind::Extended: return what + " extended to bar " + std::to_string(e.pivot.end);
-            default: return what + " " + kindName(e.kind);
+            case EventKind::Closed: t.text(" closed, retained"); zone(); break;
+            case EventKind::Dropped: t.text(" closed, dropped"); zone(); break;
+            case EventKind::Opened: t.text(" opened"); zone(); break;
+            case EventKind::Extended: t.text(" extended to bar ").integer(p.end); break;
+            default: t.text(" ").text(kindName(e.kind));
         }
+        return t.end();
     }
-    const std::string mark = subject + (e.direction > 0.0f ? " top" : " bottom");
-    const std::string price = " (" + number(e.price) + ")";
+    t.text(e.direction > 0.0f ? " top" : " bottom");
     if (e.kind == EventKind::Moved) {
-        return mark + " moved from bar " + std::to_string(e.from) + " to bar " + std::to_string(e.at) +
-               price;
+        t.text(" moved from bar ").integer(e.from).text(" to bar ").integer(e.at);
+    } else {
+        t.text(" at bar ").integer(e.at).text(" ").text(kindName(e.kind));
     }
-    return mark + " at bar " + std::to_string(e.at) + " " + kindName(e.kind) + price;
+    t.text(" (").number(e.price).text(")");
+    return t.end();
+}
+
+std::string describe(const ReplayEvent& e) {
+    char text[kEventTextSize];
+    return {text, describe(text, e)};
 }
 
 float closeAgainst(float close, const Pivot& pivot) {
