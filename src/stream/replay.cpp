@@ -21,9 +21,13 @@ bool samePivotUnderWay(const Pivot& a, const Pivot& b) {
     return a.start == b.start && a.trend == b.trend && a.upper == b.upper && a.lower == b.lower;
 }
 
-MarkState markState(const StreamingEngine& engine, const SignalMark& mark) {
+// Field by field into its place: a small struct returned by value was
+// stored in pieces and read back whole, a stall on every mark.
+void setMarkState(MarkState& out, const StreamingEngine& engine, const SignalMark& mark) {
     const TurningPoint point = engine.pointOf(mark);
-    return {point.bar, mark.value, point.price};
+    out.bar = point.bar;
+    out.direction = mark.value;
+    out.price = point.price;
 }
 
 }  // namespace
@@ -229,11 +233,11 @@ ReplayEvent Replay::markEvent(MarkSeries series, EventKind kind, const SignalMar
     e.bar = static_cast<std::int32_t>(engine_.size() - 1);
     e.subject = subjectOf(series);
     e.kind = kind;
-    const MarkState state = markState(engine_, mark);
-    e.at = state.bar;
+    const TurningPoint point = engine_.pointOf(mark);
+    e.at = point.bar;
     e.from = from;
-    e.direction = state.direction;
-    e.price = state.price;
+    e.direction = mark.value;
+    e.price = point.price;
     return e;
 }
 
@@ -301,8 +305,8 @@ AsOfRow AsOfRowOf(const StreamingEngine& engine, float close) {
     for (std::size_t k = 0; k < kAsOfSeries.size(); ++k) {
         const std::span<const SignalMark> marks = engine.marks(kAsOfSeries[k]);
         const std::size_t final = engine.finalMarks(kAsOfSeries[k]);
-        if (!marks.empty()) row.inProgress[k] = markState(engine, marks.back());
-        if (final > 0) row.lastFinal[k] = markState(engine, marks[final - 1]);
+        if (!marks.empty()) setMarkState(row.inProgress[k], engine, marks.back());
+        if (final > 0) setMarkState(row.lastFinal[k], engine, marks[final - 1]);
     }
     const ZhongShuList& pivots = engine.pivots();
     row.closeVsLastPivot = kNaN;

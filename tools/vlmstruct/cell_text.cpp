@@ -1,6 +1,9 @@
 #include "cell_text.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -25,8 +28,27 @@ void putCells(TextSink& out, std::span<const double> values, std::span<const vlm
     out.took(writeCells(out.space(columns.size() * kCellTextSize), values, columns));
 }
 
+namespace {
+
+// Copies in whole blocks of kBlock, past `n` up to the next block: both
+// sides have that room, and a fixed-size copy needs no call out.
+constexpr std::size_t kBlock = 16;
+
+void copyBlocks(char* to, const char* from, std::size_t n) {
+    for (std::size_t k = 0; k < n; k += kBlock) std::memcpy(to + k, from + k, kBlock);
+}
+
+bool sameBits(const double* a, const double* b, std::size_t n) {
+    for (std::size_t k = 0; k < n; ++k) {
+        if (std::bit_cast<std::uint64_t>(a[k]) != std::bit_cast<std::uint64_t>(b[k])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 CachedCells::CachedCells(std::span<const vlm::Column> columns, std::span<const std::size_t> groups)
-    : columns_(columns), values_(columns.size()), text_(columns.size() * kCellTextSize) {
+    : columns_(columns), values_(columns.size()), text_(columns.size() * kCellTextSize + kBlock) {
     std::size_t begin = 0;
     for (const std::size_t n : groups) {
         if (n == 0) continue;
@@ -37,18 +59,22 @@ CachedCells::CachedCells(std::span<const vlm::Column> columns, std::span<const s
 }
 
 void CachedCells::put(TextSink& out, std::span<const double> values) {
+    char* at = out.space(text_.size());
     for (Group& g : groups_) {
         const std::size_t n = g.end - g.begin;
+        const double* now = values.data() + g.begin;
         double* seen = values_.data() + g.begin;
         char* text = text_.data() + g.begin * kCellTextSize;
         // Bitwise: NaN stays NaN, and -0 is not 0 (a price writes "-0").
-        if (!g.written || std::memcmp(seen, values.data() + g.begin, n * sizeof(double)) != 0) {
-            std::memcpy(seen, values.data() + g.begin, n * sizeof(double));
+        if (!g.written || !sameBits(seen, now, n)) {
+            std::copy(now, now + n, seen);
             g.length = static_cast<std::size_t>(writeCells(text, values.subspan(g.begin, n), columns_.subspan(g.begin, n)) - text);
             g.written = true;
         }
-        out.put(std::string_view(text, g.length));
+        copyBlocks(at, text, g.length);
+        at += g.length;
     }
+    out.took(at);
 }
 
 }  // namespace vlmstruct
