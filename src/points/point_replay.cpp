@@ -64,9 +64,9 @@ const PointPivot& PointPivotOf(const TradingPoint& point) {
     return point.pivots[0];
 }
 
-char* describe(char* out, const PointReplayEvent& e) {
+char* describe(char* out, const PointReplayEvent& e, FloatText* floats) {
     const TradingPoint& p = e.point.point;
-    EventText t(PointLabel(EventText(out).text("trading point ").end(), p));
+    EventText t(PointLabel(EventText(out).text("trading point ").end(), p), floats);
     t.text(" at bar ").integer(p.bar).text(" ").text(kindName(e.kind)).text(" (").number(p.price).text(")");
     return t.end();
 }

@@ -64,9 +64,9 @@ struct PointReplayEvent {
 inline constexpr const char* kPointSubject = "trading_point";
 // "trading point B1 at bar 60 appeared (12.75)".
 std::string describe(const PointReplayEvent& event);
-// The same text at `out`, which has room for kEventTextSize characters;
-// returns its end.
-char* describe(char* out, const PointReplayEvent& event);
+// The same text at `out`, which has room for kEventTextSize characters,
+// its numbers written by `floats` where one is given; returns its end.
+char* describe(char* out, const PointReplayEvent& event, FloatText* floats = nullptr);
 
 // Appended to AsOfColumns(): point_side (1 buy, -1 sell), point_classes (as
 // PointClassesCode), point_bar, point_price, point_final (1 or 0).

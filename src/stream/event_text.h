@@ -15,9 +15,23 @@ namespace vlm {
 // closed, retained (-1.17549435e-38 to ..., falling)"), is under 120.
 inline constexpr std::size_t kEventTextSize = 192;
 
+// Where an event's float numbers are written: std::to_chars's shortest text,
+// or a writer's faster route to that same text.
+class FloatText {
+public:
+    virtual ~FloatText() = default;
+    // std::to_chars's shortest text of `v` at `out` (room for 32); returns its end.
+    virtual char* write(char* out, float v) = 0;
+
+protected:
+    FloatText() = default;
+    FloatText(const FloatText&) = default;
+    FloatText& operator=(const FloatText&) = default;
+};
+
 class EventText {
 public:
-    explicit EventText(char* out) : end_(out) {}
+    explicit EventText(char* out, FloatText* floats = nullptr) : end_(out), floats_(floats) {}
 
     EventText& text(std::string_view s) {
         std::memcpy(end_, s.data(), s.size());
@@ -31,13 +45,14 @@ public:
     }
     // The shortest text that reads back as the same float.
     EventText& number(float v) {
-        end_ = std::to_chars(end_, end_ + 32, v).ptr;
+        end_ = floats_ != nullptr ? floats_->write(end_, v) : std::to_chars(end_, end_ + 32, v).ptr;
         return *this;
     }
     [[nodiscard]] char* end() const { return end_; }
 
 private:
     char* end_;
+    FloatText* floats_;
 };
 
 }  // namespace vlm

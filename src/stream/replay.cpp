@@ -59,11 +59,11 @@ const char* kindName(EventKind kind) {
     return "";
 }
 
-char* describe(char* out, const ReplayEvent& e) {
+char* describe(char* out, const ReplayEvent& e, FloatText* floats) {
     static constexpr std::string_view kSubjectText[] = {"turning point", "stroke", "segment",
                                                         "segment (no pullback)", "pivot",
                                                         "pivot under way"};
-    EventText t(out);
+    EventText t(out, floats);
     t.text(kSubjectText[static_cast<int>(e.subject)]);
     if (e.subject == EventSubject::Pivot || e.subject == EventSubject::PivotUnderWay) {
         const Pivot& p = e.pivot;

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -106,6 +110,41 @@ TEST(CachedCells, LongRunsAsInFull) {
     }
     EXPECT_EQ(written.size(), expected.size());
     EXPECT_TRUE(written == expected);
+}
+
+std::string toCharsText(float v) {
+    char buffer[64];
+    return {buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr};
+}
+
+// The memo gives to_chars's text for every float, whether it is kept, was
+// replaced by another with the same slot, or is never kept (NaN of either sign).
+TEST(FloatMemo, SameTextAsToChars) {
+    std::vector<float> prices;
+    for (int k = 0; k < 3000; ++k) prices.push_back(95.0f + static_cast<float>(k) * 0.01f);
+    std::mt19937 random(11);
+    std::vector<float> values;
+    for (int k = 0; k < 300000; ++k) {
+        switch (random() % 8) {
+            case 0: values.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(random()))); break;
+            case 1: values.push_back(values.empty() ? 1.0f : values.back()); break;
+            default: values.push_back(prices[random() % prices.size()]);
+        }
+    }
+    for (const float v : {0.0f, -0.0f, std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                          std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN(),
+                          std::numeric_limits<float>::denorm_min(), -std::numeric_limits<float>::max(), 0.0f}) {
+        values.push_back(v);
+        values.push_back(v);
+    }
+    FloatMemo memo;
+    std::size_t wrong = 0;
+    for (const float v : values) {
+        char buffer[kFloatTextSize];
+        const std::string text(buffer, memo.write(buffer, v));
+        if (text != toCharsText(v) && ++wrong < 5) ADD_FAILURE() << toCharsText(v) << " written as " << text;
+    }
+    EXPECT_EQ(wrong, 0u);
 }
 
 TEST(CachedCells, GroupsMustCoverTheColumns) {

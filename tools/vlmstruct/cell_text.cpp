@@ -10,13 +10,33 @@
 
 namespace vlmstruct {
 
-char* writeCells(char* out, std::span<const double> values, std::span<const vlm::Column> columns) {
+char* FloatMemo::write(char* out, float v) {
+    if (std::isnan(v)) return std::to_chars(out, out + kFloatTextSize, v).ptr;
+    const auto bits = std::bit_cast<std::uint32_t>(v);
+    Entry& e = entries_[(bits * 2654435761u) >> 24];
+    if (e.length != 0 && e.bits == bits) {
+        std::memcpy(out, e.text.data(), kKept);  // out has room for kFloatTextSize
+        return out + e.length;
+    }
+    char* end = writeFloat(out, v);
+    const auto length = static_cast<std::size_t>(end - out);
+    if (length <= kKept) {
+        e.bits = bits;
+        e.length = static_cast<std::uint8_t>(length);
+        std::memcpy(e.text.data(), out, length);
+    }
+    return end;
+}
+
+char* writeCells(char* out, std::span<const double> values, std::span<const vlm::Column> columns,
+                 FloatMemo* floats) {
     for (std::size_t k = 0; k < columns.size(); ++k) {
         *out++ = ',';
         const double v = values[k];
         if (std::isnan(v)) continue;
         if (columns[k].kind == vlm::ColumnKind::Price) {
-            out = writeFloat(out, static_cast<float>(v));
+            const auto f = static_cast<float>(v);
+            out = floats != nullptr ? floats->write(out, f) : writeFloat(out, f);
         } else {
             out = std::to_chars(out, out + kFloatTextSize, static_cast<long long>(v)).ptr;
         }
@@ -24,8 +44,9 @@ char* writeCells(char* out, std::span<const double> values, std::span<const vlm:
     return out;
 }
 
-void putCells(TextSink& out, std::span<const double> values, std::span<const vlm::Column> columns) {
-    out.took(writeCells(out.space(columns.size() * kCellTextSize), values, columns));
+void putCells(TextSink& out, std::span<const double> values, std::span<const vlm::Column> columns,
+              FloatMemo* floats) {
+    out.took(writeCells(out.space(columns.size() * kCellTextSize), values, columns, floats));
 }
 
 namespace {
@@ -47,8 +68,9 @@ bool sameBits(const double* a, const double* b, std::size_t n) {
 
 }  // namespace
 
-CachedCells::CachedCells(std::span<const vlm::Column> columns, std::span<const std::size_t> groups)
-    : columns_(columns), values_(columns.size()), text_(columns.size() * kCellTextSize + kBlock) {
+CachedCells::CachedCells(std::span<const vlm::Column> columns, std::span<const std::size_t> groups,
+                         FloatMemo* floats)
+    : columns_(columns), floats_(floats), values_(columns.size()), text_(columns.size() * kCellTextSize + kBlock) {
     std::size_t begin = 0;
     for (const std::size_t n : groups) {
         if (n == 0) continue;
@@ -68,7 +90,7 @@ void CachedCells::put(TextSink& out, std::span<const double> values) {
         // Bitwise: NaN stays NaN, and -0 is not 0 (a price writes "-0").
         if (!g.written || !sameBits(seen, now, n)) {
             std::copy(now, now + n, seen);
-            g.length = static_cast<std::size_t>(writeCells(text, values.subspan(g.begin, n), columns_.subspan(g.begin, n)) - text);
+            g.length = static_cast<std::size_t>(writeCells(text, values.subspan(g.begin, n), columns_.subspan(g.begin, n), floats_) - text);
             g.written = true;
         }
         copyBlocks(at, text, g.length);

@@ -56,7 +56,7 @@ public:
         : bars_(bars), asOfColumns_(joined(vlm::AsOfColumns(), vlm::PointAsOfColumns())),
           eventColumns_(joined(vlm::EventColumns(), vlm::PointEventColumns())),
           asOfValues_(asOfColumns_.size()), eventValues_(eventColumns_.size()),
-          asOfCells_(asOfColumns_, asOfGroups()) {}
+          asOfCells_(asOfColumns_, asOfGroups(), &floats_) {}
 
     void asOfHeader(TextSink& out) const {
         out.put("date");
@@ -80,12 +80,12 @@ public:
     void event(TextSink& out, const vlm::ReplayEvent& e) {
         vlm::StructureEventValues(e, eventValues_);
         char text[vlm::kEventTextSize];
-        eventRow(out, e.bar, vlm::subjectName(e.subject), vlm::kindName(e.kind), {text, vlm::describe(text, e)});
+        eventRow(out, e.bar, vlm::subjectName(e.subject), vlm::kindName(e.kind), {text, vlm::describe(text, e, &floats_)});
     }
     void event(TextSink& out, const vlm::PointReplayEvent& p) {
         vlm::PointEventValues(p, eventValues_);
         char text[vlm::kEventTextSize];
-        eventRow(out, p.bar, vlm::kPointSubject, vlm::kindName(p.kind), {text, vlm::describe(text, p)});
+        eventRow(out, p.bar, vlm::kPointSubject, vlm::kindName(p.kind), {text, vlm::describe(text, p, &floats_)});
     }
 
 private:
@@ -97,7 +97,7 @@ private:
         out.put(subject);
         out.put(',');
         out.put(kind);
-        putCells(out, eventValues_, eventColumns_);
+        putCells(out, eventValues_, eventColumns_, &floats_);
         out.put(',');
         putQuoted(out, text);
         out.put('\n');
@@ -116,6 +116,7 @@ private:
     const BarSeries& bars_;
     std::vector<vlm::Column> asOfColumns_, eventColumns_;
     std::vector<double> asOfValues_, eventValues_;
+    FloatMemo floats_;  // shared: the files repeat each other's prices
     CachedCells asOfCells_;
     std::int32_t dateBar_ = -1;
     std::string date_;
