@@ -89,7 +89,7 @@ void CachedCells::put(TextSink& out, std::span<const double> values) {
         char* text = text_.data() + g.begin * kCellTextSize;
         // Bitwise: NaN stays NaN, and -0 is not 0 (a price writes "-0").
         if (!g.written || !sameBits(seen, now, n)) {
-            std::copy(now, now + n, seen);
+            for (std::size_t k = 0; k < n; ++k) seen[k] = now[k];
             g.length = static_cast<std::size_t>(writeCells(text, values.subspan(g.begin, n), columns_.subspan(g.begin, n), floats_) - text);
             g.written = true;
         }

@@ -38,15 +38,14 @@ std::vector<vlm::Column> joined(const Lists&... lists) {
     return columns;
 }
 
-// The as-of columns in the groups that change together: the bar, the close,
-// each mark (direction, bar, price), each pivot and then where the close
-// stands against it, the point.
+// The as-of columns in groups by how often they change (each group costs a
+// comparison, each change a group's text): the bar and the close at every
+// bar, the stroke in progress at about one bar in three, the other marks,
+// the two pivots with where the close stands against them, the point.
 std::vector<std::size_t> asOfGroups() {
-    std::vector<std::size_t> groups{1, 1};
-    groups.insert(groups.end(), 2 * vlm::kAsOfSeries.size(), 3);
-    groups.insert(groups.end(), {6, 1, 6, 1});
-    groups.push_back(vlm::PointAsOfColumns().size());
-    return groups;
+    constexpr std::size_t kMark = 3;  // direction, bar, price
+    constexpr std::size_t kPivot = 7;  // six of the pivot, then the close against it
+    return {2, kMark, (2 * vlm::kAsOfSeries.size() - 1) * kMark, 2 * kPivot, vlm::PointAsOfColumns().size()};
 }
 
 // The rows of both files, however the replay is held: one place writes them.
