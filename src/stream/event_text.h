@@ -12,7 +12,7 @@ namespace vlm {
 
 // Room for any event's description. The longest, a pivot's close with every
 // bar and bound at its widest ("pivot under way [-2147483648, -2147483648]
-// closed, retained (-1.17549435e-38 to ..., falling)"), is under 120.
+// closed, retained (-3.4028235e+38 to -3.4028235e+38, falling)"), is 105.
 inline constexpr std::size_t kEventTextSize = 192;
 
 // Where an event's float numbers are written: std::to_chars's shortest text,

@@ -1,6 +1,5 @@
 #include "cell_text.h"
 
-#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -70,7 +69,8 @@ bool sameBits(const double* a, const double* b, std::size_t n) {
 
 CachedCells::CachedCells(std::span<const vlm::Column> columns, std::span<const std::size_t> groups,
                          FloatMemo* floats)
-    : columns_(columns), floats_(floats), values_(columns.size()), text_(columns.size() * kCellTextSize + kBlock) {
+    : columns_(columns), floats_(floats), values_(columns.size()),
+      text_(columns.size() * kCellTextSize + kBlock) {
     std::size_t begin = 0;
     for (const std::size_t n : groups) {
         if (n == 0) continue;
@@ -90,7 +90,8 @@ void CachedCells::put(TextSink& out, std::span<const double> values) {
         // Bitwise: NaN stays NaN, and -0 is not 0 (a price writes "-0").
         if (!g.written || !sameBits(seen, now, n)) {
             for (std::size_t k = 0; k < n; ++k) seen[k] = now[k];
-            g.length = static_cast<std::size_t>(writeCells(text, values.subspan(g.begin, n), columns_.subspan(g.begin, n), floats_) - text);
+            char* end = writeCells(text, values.subspan(g.begin, n), columns_.subspan(g.begin, n), floats_);
+            g.length = static_cast<std::size_t>(end - text);
             g.written = true;
         }
         copyBlocks(at, text, g.length);

@@ -79,12 +79,14 @@ public:
     void event(TextSink& out, const vlm::ReplayEvent& e) {
         vlm::StructureEventValues(e, eventValues_);
         char text[vlm::kEventTextSize];
-        eventRow(out, e.bar, vlm::subjectName(e.subject), vlm::kindName(e.kind), {text, vlm::describe(text, e, &floats_)});
+        eventRow(out, e.bar, vlm::subjectName(e.subject), vlm::kindName(e.kind),
+                 {text, vlm::describe(text, e, &floats_)});
     }
     void event(TextSink& out, const vlm::PointReplayEvent& p) {
         vlm::PointEventValues(p, eventValues_);
         char text[vlm::kEventTextSize];
-        eventRow(out, p.bar, vlm::kPointSubject, vlm::kindName(p.kind), {text, vlm::describe(text, p, &floats_)});
+        eventRow(out, p.bar, vlm::kPointSubject, vlm::kindName(p.kind),
+                 {text, vlm::describe(text, p, &floats_)});
     }
 
 private:
