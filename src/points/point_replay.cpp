@@ -28,23 +28,23 @@ constexpr Column kPointEventColumns[] = {
     {"point_force_ratio", ColumnKind::Price},
 };
 
-std::string number(float v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
 double orNaN(bool present, double v) { return present ? v : kNaN; }
 
 }  // namespace
 
 std::string PointLabel(const TradingPoint& point) {
-    std::string out;
+    char text[kPointLabelSize];
+    return {text, PointLabel(text, point)};
+}
+
+char* PointLabel(char* out, const TradingPoint& point) {
+    bool first = true;
     for (int c = 1; c <= 3; ++c) {
         if (!point.has(c)) continue;
-        if (!out.empty()) out += '+';
-        out += point.side == PointSide::Buy ? 'B' : 'S';
-        out += static_cast<char>('0' + c);
+        if (!first) *out++ = '+';
+        first = false;
+        *out++ = point.side == PointSide::Buy ? 'B' : 'S';
+        *out++ = static_cast<char>('0' + c);
     }
     return out;
 }
@@ -64,9 +64,16 @@ const PointPivot& PointPivotOf(const TradingPoint& point) {
     return point.pivots[0];
 }
 
+char* describe(char* out, const PointReplayEvent& e, FloatText* floats) {
+    const TradingPoint& p = e.point.point;
+    EventText t(PointLabel(EventText(out).text("trading point ").end(), p), floats);
+    t.text(" at bar ").integer(p.bar).text(" ").text(kindName(e.kind)).text(" (").number(p.price).text(")");
+    return t.end();
+}
+
 std::string describe(const PointReplayEvent& e) {
-    return "trading point " + PointLabel(e.point.point) + " at bar " + std::to_string(e.point.point.bar) + " " +
-           kindName(e.kind) + " (" + number(e.point.point.price) + ")";
+    char text[kEventTextSize];
+    return {text, describe(text, e)};
 }
 
 std::span<const Column> PointAsOfColumns() { return kPointAsOfColumns; }

@@ -19,6 +19,10 @@ namespace vlm {
 
 // "B1", "S3", "B2+B3": the side's letter and each class, in class order.
 std::string PointLabel(const TradingPoint& point);
+// The same text at `out`, which has room for kPointLabelSize characters;
+// returns its end.
+inline constexpr std::size_t kPointLabelSize = 8;  // "B1+B2+B3"
+char* PointLabel(char* out, const TradingPoint& point);
 // The classes as the digits of one number, in order: 1, 3, 23, 123.
 int PointClassesCode(const TradingPoint& point);
 // The pivot a point refers to: that of its lowest class (with structures of
@@ -60,6 +64,9 @@ struct PointReplayEvent {
 inline constexpr const char* kPointSubject = "trading_point";
 // "trading point B1 at bar 60 appeared (12.75)".
 std::string describe(const PointReplayEvent& event);
+// The same text at `out`, which has room for kEventTextSize characters,
+// its numbers written by `floats` where one is given; returns its end.
+char* describe(char* out, const PointReplayEvent& event, FloatText* floats = nullptr);
 
 // Appended to AsOfColumns(): point_side (1 buy, -1 sell), point_classes (as
 // PointClassesCode), point_bar, point_price, point_final (1 or 0).

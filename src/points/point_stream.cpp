@@ -9,12 +9,6 @@ namespace vlm {
 
 namespace {
 
-std::int64_t firstEndAtOrAfter(std::span<const TurningPoint> ends, std::int64_t bar) {
-    const auto it = std::lower_bound(ends.begin(), ends.end(), bar,
-                                     [](const TurningPoint& p, std::int64_t b) { return p.bar < b; });
-    return it - ends.begin();
-}
-
 // The listed pivots from `from` on, then the one under way, as the points read them.
 void tailPivotsOf(const StreamingEngine& engine, std::size_t from, std::vector<PointPivot>& out) {
     out.clear();
@@ -115,7 +109,7 @@ void TradingPointStream::update(const StreamingEngine& engine, float close) {
     const std::optional<Pivot> open = engine.pivotOpenAtFinalEnds();
     if (open && open->start != openStart_) {
         openStart_ = open->start;
-        openStartIndex_ = firstEndAtOrAfter(ends, open->start);
+        openStartIndex_ = static_cast<std::int64_t>(FirstEndAtOrAfter(ends, open->start));
     }
     const std::int64_t settledIndex = open ? openStartIndex_ : finalEnds - 3;
     const std::int64_t lastFinalIndex = std::min(finalEnds - 1, settledIndex + 1);

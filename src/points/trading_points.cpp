@@ -14,12 +14,6 @@ namespace {
 
 constexpr std::array<std::string_view, 4> kMeasureNames{"area", "full-area", "peak", "slope"};
 
-std::size_t firstEndAtOrAfter(std::span<const TurningPoint> ends, std::int64_t bar) {
-    const auto it = std::lower_bound(ends.begin(), ends.end(), bar,
-                                     [](const TurningPoint& p, std::int64_t b) { return p.bar < b; });
-    return static_cast<std::size_t>(it - ends.begin());
-}
-
 TradingPoint pointAt(const TurningPoint& end, int pointClass, const PointPivot& pivot) {
     TradingPoint p;
     p.side = end.isTop ? PointSide::Sell : PointSide::Buy;
@@ -76,6 +70,24 @@ std::vector<PointPivot> PointPivots(std::span<const Pivot> listed, std::span<con
     return out;
 }
 
+std::size_t FirstEndAtOrAfter(std::span<const TurningPoint> ends, std::int64_t bar) {
+    // Steps back from the last end, twice as far each time, until one lies
+    // before `bar`; then halves the range between.
+    std::size_t low = 0, high = ends.size();
+    for (std::size_t step = 1; high > 0; step *= 2) {
+        const std::size_t probe = high > step ? high - step : 0;
+        if (ends[probe].bar < bar) {
+            low = probe + 1;
+            break;
+        }
+        high = probe;
+    }
+    const auto it = std::lower_bound(ends.begin() + static_cast<std::ptrdiff_t>(low),
+                                     ends.begin() + static_cast<std::ptrdiff_t>(high), bar,
+                                     [](const TurningPoint& p, std::int64_t b) { return p.bar < b; });
+    return static_cast<std::size_t>(it - ends.begin());
+}
+
 double StrokeForce(std::span<const TurningPoint> ends, std::size_t k,
                    std::span<const double> histogram, ForceMeasure measure) {
     const TurningPoint& from = ends[k - 1];
@@ -120,14 +132,14 @@ double ForceMemo::force(std::span<const TurningPoint> ends, std::size_t k,
 
 PivotScan::PivotScan(std::span<const TurningPoint> ends, const PointPivot& pivot,
                      const TradingPointOptions& options)
-    : pivot_(pivot), next_(firstEndAtOrAfter(ends, pivot.pivot.end) + 1) {
+    : pivot_(pivot), next_(FirstEndAtOrAfter(ends, pivot.pivot.end) + 1) {
     looking_ = searchBit(kBuy3) | searchBit(kSell3);
     const float trend = pivot.pivot.trend;
     if ((trend == -1.0f || trend == 1.0f) &&
         pivot.runCount >= static_cast<float>(options.class1MinRun)) {
         // The entering stroke ends at the pivot's start: a bottom for a
         // falling pivot, a top for a rising one.
-        const std::size_t e = firstEndAtOrAfter(ends, pivot.pivot.start);
+        const std::size_t e = FirstEndAtOrAfter(ends, pivot.pivot.start);
         if (e >= 1 && e < ends.size() && ends[e].bar == pivot.pivot.start &&
             ends[e].isTop == (trend == 1.0f)) {
             entering_ = e;

@@ -133,6 +133,11 @@ inline float MidPrice(float high, float low) {
 
 // ---- The pieces both drivers are built from -------------------------------
 
+// The first of the ascending stroke ends at or after `bar` (ends.size()
+// when none is). Searched from the last end back, in steps of the distance
+// from it: the drivers ask about the latest pivots.
+std::size_t FirstEndAtOrAfter(std::span<const TurningPoint> ends, std::int64_t bar);
+
 // A stroke's force under `measure`; k >= 1 indexes its end.
 double StrokeForce(std::span<const TurningPoint> ends, std::size_t k,
                    std::span<const double> histogram, ForceMeasure measure);

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "pivot/pivot_outputs.h"
+#include "stream/event_text.h"
 
 namespace vlm {
 
@@ -15,29 +16,18 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 EventSubject subjectOf(MarkSeries series) { return static_cast<EventSubject>(series); }
 
-std::string number(float v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
-std::string range(const Pivot& p) {
-    return "[" + std::to_string(p.start) + ", " + std::to_string(p.end) + "]";
-}
-
-std::string zone(const Pivot& p) {
-    return " (" + number(p.lower) + " to " + number(p.upper) + ", " +
-           (p.trend > 0.0f ? "rising" : "falling") + ")";
-}
-
 bool samePivotUnderWay(const Pivot& a, const Pivot& b) {
     // The walk keeps start, bounds and trend while a pivot stays open.
     return a.start == b.start && a.trend == b.trend && a.upper == b.upper && a.lower == b.lower;
 }
 
-MarkState markState(const StreamingEngine& engine, const SignalMark& mark) {
+// Field by field into its place: a small struct returned by value was
+// stored in pieces and read back whole, a stall on every mark.
+void setMarkState(MarkState& out, const StreamingEngine& engine, const SignalMark& mark) {
     const TurningPoint point = engine.pointOf(mark);
-    return {point.bar, mark.value, point.price};
+    out.bar = point.bar;
+    out.direction = mark.value;
+    out.price = point.price;
 }
 
 }  // namespace
@@ -69,28 +59,41 @@ const char* kindName(EventKind kind) {
     return "";
 }
 
-std::string describe(const ReplayEvent& e) {
-    static constexpr const char* kSubjectText[] = {"turning point", "stroke", "segment",
-                                                   "segment (no pullback)", "pivot",
-                                                   "pivot under way"};
-    const std::string subject = kSubjectText[static_cast<int>(e.subject)];
+char* describe(char* out, const ReplayEvent& e, FloatText* floats) {
+    static constexpr std::string_view kSubjectText[] = {"turning point", "stroke", "segment",
+                                                        "segment (no pullback)", "pivot",
+                                                        "pivot under way"};
+    EventText t(out, floats);
+    t.text(kSubjectText[static_cast<int>(e.subject)]);
     if (e.subject == EventSubject::Pivot || e.subject == EventSubject::PivotUnderWay) {
-        const std::string what = subject + " " + range(e.pivot);
+        const Pivot& p = e.pivot;
+        t.text(" [").integer(p.start).text(", ").integer(p.end).text("]");
+        const auto zone = [&] {
+            t.text(" (").number(p.lower).text(" to ").number(p.upper).text(", ");
+            t.text(p.trend > 0.0f ? "rising)" : "falling)");
+        };
         switch (e.kind) {
-            case EventKind::Closed: return what + " closed, retained" + zone(e.pivot);
-            case EventKind::Dropped: return what + " closed, dropped" + zone(e.pivot);
-            case EventKind::Opened: return what + " opened" + zone(e.pivot);
-            case EventKind::Extended: return what + " extended to bar " + std::to_string(e.pivot.end);
-            default: return what + " " + kindName(e.kind);
+            case EventKind::Closed: t.text(" closed, retained"); zone(); break;
+            case EventKind::Dropped: t.text(" closed, dropped"); zone(); break;
+            case EventKind::Opened: t.text(" opened"); zone(); break;
+            case EventKind::Extended: t.text(" extended to bar ").integer(p.end); break;
+            default: t.text(" ").text(kindName(e.kind));
         }
+        return t.end();
     }
-    const std::string mark = subject + (e.direction > 0.0f ? " top" : " bottom");
-    const std::string price = " (" + number(e.price) + ")";
+    t.text(e.direction > 0.0f ? " top" : " bottom");
     if (e.kind == EventKind::Moved) {
-        return mark + " moved from bar " + std::to_string(e.from) + " to bar " + std::to_string(e.at) +
-               price;
+        t.text(" moved from bar ").integer(e.from).text(" to bar ").integer(e.at);
+    } else {
+        t.text(" at bar ").integer(e.at).text(" ").text(kindName(e.kind));
     }
-    return mark + " at bar " + std::to_string(e.at) + " " + kindName(e.kind) + price;
+    t.text(" (").number(e.price).text(")");
+    return t.end();
+}
+
+std::string describe(const ReplayEvent& e) {
+    char text[kEventTextSize];
+    return {text, describe(text, e)};
 }
 
 float closeAgainst(float close, const Pivot& pivot) {
@@ -230,11 +233,11 @@ ReplayEvent Replay::markEvent(MarkSeries series, EventKind kind, const SignalMar
     e.bar = static_cast<std::int32_t>(engine_.size() - 1);
     e.subject = subjectOf(series);
     e.kind = kind;
-    const MarkState state = markState(engine_, mark);
-    e.at = state.bar;
+    const TurningPoint point = engine_.pointOf(mark);
+    e.at = point.bar;
     e.from = from;
-    e.direction = state.direction;
-    e.price = state.price;
+    e.direction = mark.value;
+    e.price = point.price;
     return e;
 }
 
@@ -302,8 +305,8 @@ AsOfRow AsOfRowOf(const StreamingEngine& engine, float close) {
     for (std::size_t k = 0; k < kAsOfSeries.size(); ++k) {
         const std::span<const SignalMark> marks = engine.marks(kAsOfSeries[k]);
         const std::size_t final = engine.finalMarks(kAsOfSeries[k]);
-        if (!marks.empty()) row.inProgress[k] = markState(engine, marks.back());
-        if (final > 0) row.lastFinal[k] = markState(engine, marks[final - 1]);
+        if (!marks.empty()) setMarkState(row.inProgress[k], engine, marks.back());
+        if (final > 0) setMarkState(row.lastFinal[k], engine, marks[final - 1]);
     }
     const ZhongShuList& pivots = engine.pivots();
     row.closeVsLastPivot = kNaN;

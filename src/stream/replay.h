@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "stream/event_text.h"
 #include "stream/streaming_engine.h"
 
 namespace vlm {
@@ -49,6 +50,9 @@ struct ReplayEvent {
 
 // One line of plain text, e.g. "stroke top at bar 812 confirmed".
 std::string describe(const ReplayEvent& event);
+// The same text at `out`, which has room for kEventTextSize characters,
+// its numbers written by `floats` where one is given; returns its end.
+char* describe(char* out, const ReplayEvent& event, FloatText* floats = nullptr);
 // Short names used in files: "turning_point", "stroke", ..., "pivot_under_way".
 const char* subjectName(EventSubject subject);
 const char* kindName(EventKind kind);

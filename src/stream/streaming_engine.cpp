@@ -266,11 +266,6 @@ void StreamingEngine::appendRunCounts() {
     }
 }
 
-TurningPoint StreamingEngine::pointOf(const SignalMark& mark) const {
-    const bool top = mark.value == 1.0f;
-    return {static_cast<std::int32_t>(mark.bar), top, top ? high_[mark.bar] : low_[mark.bar]};
-}
-
 void StreamingEngine::write(std::size_t number, std::span<float> out) const noexcept {
     if (number >= 1 && number <= kMarkSeriesCount) {
         WriteSignalMarks(lists_[number - 1].marks, out);

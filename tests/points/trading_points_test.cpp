@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -213,6 +214,25 @@ TEST(StrokeForce, EachMeasure) {
                          Row{ForceMeasure::Peak, 3.0, 0.25}, Row{ForceMeasure::Slope, 2.0, 1.0}}) {
         EXPECT_EQ(StrokeForce(ends, 1, h, r.measure), r.down) << ForceMeasureName(r.measure);
         EXPECT_EQ(StrokeForce(ends, 2, h, r.measure), r.up) << ForceMeasureName(r.measure);
+    }
+}
+
+// The search from the last end back finds what a search from the front
+// finds: every bar before, at, between and after ends of lists of every
+// length about the steps it takes (1, 2, 4, ...).
+TEST(FirstEndAtOrAfter, AsFromTheFront) {
+    for (std::size_t n = 0; n <= 40; ++n) {
+        std::vector<TurningPoint> ends;
+        for (std::size_t k = 0; k < n; ++k) {
+            ends.push_back({static_cast<std::int32_t>(3 * k + k % 2), k % 2 == 0, 1.0f});
+        }
+        const std::int64_t last = n == 0 ? 0 : ends.back().bar;
+        for (std::int64_t bar = -2; bar <= last + 2; ++bar) {
+            const auto front = std::lower_bound(ends.begin(), ends.end(), bar,
+                                                [](const TurningPoint& p, std::int64_t b) { return p.bar < b; });
+            EXPECT_EQ(FirstEndAtOrAfter(ends, bar), static_cast<std::size_t>(front - ends.begin()))
+                << n << " ends, bar " << bar;
+        }
     }
 }
 

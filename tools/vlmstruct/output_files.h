@@ -3,6 +3,7 @@
 // none: a failure leaves every existing output as it was.
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -49,8 +50,16 @@ public:
     }
     void put(std::string_view s) {
         room(s.size());
-        for (char c : s) *end_++ = c;  // short pieces: no call out
+        std::memcpy(end_, s.data(), s.size());
+        end_ += s.size();
     }
+    // Room for `n` characters at the end, for a writer that makes its text
+    // in place; took() then takes what it wrote, up to `end`.
+    char* space(std::size_t n) {
+        room(n);
+        return end_;
+    }
+    void took(char* end) { end_ = end; }
     // Text already made, however long, handed on as it is.
     void putBlock(std::string_view s);
     void putFloat(float v);  // formatFloat's text

@@ -6,22 +6,12 @@
 
 #include "levels.h"
 #include "levels/level_replay.h"
+#include "cell_text.h"
 #include "output_files.h"
 
 namespace vlmstruct {
 
 namespace {
-
-// Empty where there is nothing; bars and codes as integers, prices as the
-// float they are.
-void putCell(TextSink& out, double v, vlm::ColumnKind kind) {
-    if (std::isnan(v)) return;
-    if (kind == vlm::ColumnKind::Price) {
-        out.putFloat(static_cast<float>(v));
-    } else {
-        out.putInt(static_cast<long long>(v));
-    }
-}
 
 void putQuoted(TextSink& out, std::string_view text) {
     out.put('"');
@@ -41,36 +31,35 @@ void putNames(TextSink& out, std::span<const vlm::Column> columns) {
     }
 }
 
-void putCells(TextSink& out, std::span<const double> values, std::span<const vlm::Column> columns) {
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-        out.put(',');
-        putCell(out, values[k], columns[k].kind);
-    }
-}
-
-void putDate(TextSink& out, const BarSeries& bars, double bar) {
-    if (!bars.hasDates() || std::isnan(bar)) return;
-    out.putDate(bars, static_cast<std::size_t>(bar));
-}
-
-std::vector<vlm::Column> eventColumns() {
-    std::vector<vlm::Column> columns(vlm::EventColumns().begin(), vlm::EventColumns().end());
-    columns.insert(columns.end(), vlm::PointEventColumns().begin(), vlm::PointEventColumns().end());
+template <typename... Lists>
+std::vector<vlm::Column> joined(const Lists&... lists) {
+    std::vector<vlm::Column> columns;
+    (columns.insert(columns.end(), lists.begin(), lists.end()), ...);
     return columns;
+}
+
+// The as-of columns in groups by how often they change (each group costs a
+// comparison, each change a group's text): the bar and the close at every
+// bar, the stroke in progress at about one bar in three, the other marks,
+// the two pivots with where the close stands against them, the point.
+std::vector<std::size_t> asOfGroups() {
+    constexpr std::size_t kMark = 3;  // direction, bar, price
+    constexpr std::size_t kPivot = 7;  // six of the pivot, then the close against it
+    return {2, kMark, (2 * vlm::kAsOfSeries.size() - 1) * kMark, 2 * kPivot, vlm::PointAsOfColumns().size()};
 }
 
 // The rows of both files, however the replay is held: one place writes them.
 class ReplayWriter {
 public:
     explicit ReplayWriter(const BarSeries& bars)
-        : bars_(bars), asOfColumns_(vlm::AsOfColumns()), pointColumns_(vlm::PointAsOfColumns()),
-          eventColumns_(eventColumns()), asOfValues_(asOfColumns_.size()), pointValues_(pointColumns_.size()),
-          eventValues_(eventColumns_.size()) {}
+        : bars_(bars), asOfColumns_(joined(vlm::AsOfColumns(), vlm::PointAsOfColumns())),
+          eventColumns_(joined(vlm::EventColumns(), vlm::PointEventColumns())),
+          asOfValues_(asOfColumns_.size()), eventValues_(eventColumns_.size()),
+          asOfCells_(asOfColumns_, asOfGroups(), &floats_) {}
 
     void asOfHeader(TextSink& out) const {
         out.put("date");
         putNames(out, asOfColumns_);
-        putNames(out, pointColumns_);
         out.put('\n');
     }
     void eventsHeader(TextSink& out) const {
@@ -79,41 +68,59 @@ public:
         out.put(",text\n");
     }
     void asOfRow(TextSink& out, const vlm::AsOfRow& row, const vlm::PointAsOf& point) {
-        vlm::AsOfValues(row, asOfValues_);
-        vlm::PointAsOfValues(point, pointValues_);
-        putDate(out, bars_, row.bar);
-        putCells(out, asOfValues_, asOfColumns_);
-        putCells(out, pointValues_, pointColumns_);
+        const std::span<double> values(asOfValues_);
+        const std::size_t n = vlm::AsOfColumns().size();
+        vlm::AsOfValues(row, values.first(n));
+        vlm::PointAsOfValues(point, values.subspan(n));
+        putDate(out, row.bar);
+        asOfCells_.put(out, values);
         out.put('\n');
     }
     void event(TextSink& out, const vlm::ReplayEvent& e) {
         vlm::StructureEventValues(e, eventValues_);
-        eventRow(out, e.bar, vlm::subjectName(e.subject), vlm::kindName(e.kind), vlm::describe(e));
+        char text[vlm::kEventTextSize];
+        eventRow(out, e.bar, vlm::subjectName(e.subject), vlm::kindName(e.kind),
+                 {text, vlm::describe(text, e, &floats_)});
     }
     void event(TextSink& out, const vlm::PointReplayEvent& p) {
         vlm::PointEventValues(p, eventValues_);
-        eventRow(out, p.bar, vlm::kPointSubject, vlm::kindName(p.kind), vlm::describe(p));
+        char text[vlm::kEventTextSize];
+        eventRow(out, p.bar, vlm::kPointSubject, vlm::kindName(p.kind),
+                 {text, vlm::describe(text, p, &floats_)});
     }
 
 private:
     // One events line, from the values already in eventValues_.
-    void eventRow(TextSink& out, double bar, std::string_view subject, std::string_view kind,
+    void eventRow(TextSink& out, std::int32_t bar, std::string_view subject, std::string_view kind,
                   std::string_view text) {
-        putDate(out, bars_, bar);
+        putDate(out, bar);
         out.put(',');
         out.put(subject);
         out.put(',');
         out.put(kind);
-        putCells(out, eventValues_, eventColumns_);
+        putCells(out, eventValues_, eventColumns_, &floats_);
         out.put(',');
         putQuoted(out, text);
         out.put('\n');
     }
+    // A bar's as-of row and its events carry one date: made once.
+    void putDate(TextSink& out, std::int32_t bar) {
+        if (!bars_.hasDates() || bar < 0) return;
+        if (bar != dateBar_) {
+            date_.clear();
+            bars_.appendDate(date_, static_cast<std::size_t>(bar));
+            dateBar_ = bar;
+        }
+        out.put(date_);
+    }
 
     const BarSeries& bars_;
-    std::span<const vlm::Column> asOfColumns_, pointColumns_;
-    std::vector<vlm::Column> eventColumns_;
-    std::vector<double> asOfValues_, pointValues_, eventValues_;
+    std::vector<vlm::Column> asOfColumns_, eventColumns_;
+    std::vector<double> asOfValues_, eventValues_;
+    FloatMemo floats_;  // shared: the files repeat each other's prices
+    CachedCells asOfCells_;
+    std::int32_t dateBar_ = -1;
+    std::string date_;
 };
 
 }  // namespace
