@@ -4,6 +4,7 @@
 // call these, so a bar refused by one is refused by the other.
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <numeric>
@@ -71,6 +72,11 @@ private:
 // anything else, and for dates and times that do not exist (2024-02-31,
 // year 0000, 09:30:99).
 std::optional<DateTime> parseDateTime(std::string_view text);
+// The usual layout alone, YYYY-MM-DD with " HH:MM" or " HH:MM:SS" (or 'T'),
+// at fixed places and without surrounding blanks; parseDateTime gives the
+// same for text in it. Other when the text is laid out otherwise.
+enum class FixedDate { Valid, Invalid, Other };
+FixedDate readFixedDateTime(std::string_view text, DateTime& into);
 // HH:MM or HH:MM:SS alone, as a time column beside a date column holds it.
 bool parseTimeOfDay(std::string_view text, DateTime& into);
 
@@ -79,7 +85,9 @@ bool parseTimeOfDay(std::string_view text, DateTime& into);
 std::optional<std::string> normaliseDate(const std::string& text);
 
 // nullptr when v can be used as a price or volume, else what is wrong with it.
-const char* valueProblem(float v);
+inline const char* valueProblem(float v) { return std::isfinite(v) ? nullptr : "not a finite number"; }
+// The one test barProblem makes, for callers that only need to know.
+inline bool lowAboveHigh(float high, float low) { return low > high; }
 // nullopt when the bar's low is not above its high, else the complaint.
 std::optional<std::string> barProblem(float high, float low);
 

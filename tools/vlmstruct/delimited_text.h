@@ -39,6 +39,9 @@ public:
     [[nodiscard]] std::size_t firstNul() const { return firstNul_; }
 
 private:
+    // Past the whole ASCII words of piece from i (noting any NUL among them).
+    std::size_t skipAscii(std::string_view piece, std::size_t i);
+
     bool valid_ = true;
     unsigned pending_ = 0;  // continuation bytes still owed by the last lead byte
     std::size_t fed_ = 0;
