@@ -86,13 +86,6 @@ std::string DateTime::text(bool withSeconds) const {
     return out;
 }
 
-DateStamp::DateStamp(const DateTime& d) {
-    const auto key = ((((static_cast<std::uint64_t>(d.year) * 100 + static_cast<std::uint64_t>(d.month)) * 100 +
-                        static_cast<std::uint64_t>(d.day)) * 100 + static_cast<std::uint64_t>(d.hour)) * 100 +
-                      static_cast<std::uint64_t>(d.minute)) * 100 + static_cast<std::uint64_t>(d.second);
-    bits_ = key << 2 | (d.hasTime ? 2u : 0u) | (d.hasSeconds ? 1u : 0u);
-}
-
 DateTime DateStamp::dateTime() const {
     DateTime d;
     std::uint64_t key = bits_ >> 2;

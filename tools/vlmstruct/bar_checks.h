@@ -54,7 +54,12 @@ char* writeDateText(char* out, const DateTime& d, bool withSeconds);
 class DateStamp {
 public:
     DateStamp() = default;
-    explicit DateStamp(const DateTime& d);
+    explicit DateStamp(const DateTime& d)
+        : bits_(((((((static_cast<std::uint64_t>(d.year) * 100 + static_cast<std::uint64_t>(d.month)) * 100 +
+                     static_cast<std::uint64_t>(d.day)) * 100 + static_cast<std::uint64_t>(d.hour)) * 100 +
+                   static_cast<std::uint64_t>(d.minute)) * 100 + static_cast<std::uint64_t>(d.second))
+                 << 2) |
+                (d.hasTime ? 2u : 0u) | (d.hasSeconds ? 1u : 0u)) {}
     [[nodiscard]] DateTime dateTime() const;
     [[nodiscard]] bool hasSeconds() const { return (bits_ & 1) != 0; }
     // DateTime::text of it at `out`; returns the end.
@@ -115,20 +120,27 @@ struct DateOrder {
 template <typename Key>
 DateOrder orderByDate(std::span<const Key> keys) {
     DateOrder result;
+    // Files are mostly in order already: the positions are then their own
+    // order, and a duplicate is a key equal to the one before it.
+    if (std::is_sorted(keys.begin(), keys.end())) {
+        for (std::size_t r = 1; r < keys.size(); ++r) {
+            if (keys[r] == keys[r - 1]) {
+                result.duplicate = std::pair{r - 1, r};
+                break;
+            }
+        }
+        return result;
+    }
     std::vector<std::size_t> order(keys.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    const bool ascending = std::is_sorted(keys.begin(), keys.end());
-    if (!ascending) {
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
     for (std::size_t r = 1; r < order.size(); ++r) {
         if (keys[order[r]] == keys[order[r - 1]]) {
             result.duplicate = std::pair{order[r - 1], order[r]};
             break;
         }
     }
-    if (!ascending) result.order = std::move(order);
+    result.order = std::move(order);
     return result;
 }
 

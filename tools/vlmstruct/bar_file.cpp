@@ -221,10 +221,19 @@ std::string headerList(const std::vector<std::string>& names) {
 class TextWindow {
 public:
     explicit TextWindow(std::string_view all) : view_(all), last_(true), expected_(all.size()) {}
-    TextWindow(int fd, off_t from, std::size_t block, std::size_t expected, const std::string& name)
+    // Every byte read from fd is also fed to `check`, when given, once and in order.
+    TextWindow(int fd, off_t from, std::size_t block, std::size_t expected, const std::string& name,
+               Utf8Check* check = nullptr)
         : fd_(fd), offset_(from), expected_(expected), name_(&name), capacity_(std::max<std::size_t>(block, 1)),
-          buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {
+          buffer_(std::make_unique_for_overwrite<char[]>(capacity_)), check_(check) {
         fill();
+    }
+
+    // Feeds the check what is left of the input, for a reader that stopped early.
+    void checkRest() {
+        if (last_ || check_ == nullptr) return;
+        readAll(fd_, offset_, capacity_, *name_, [&](std::string_view piece) { check_->feed(piece); });
+        last_ = true;
     }
 
     [[nodiscard]] std::string_view text() const { return view_; }
@@ -280,6 +289,7 @@ private:
                 last_ = true;
                 break;
             }
+            if (check_ != nullptr) check_->feed(std::string_view(buffer_.get() + size_, static_cast<std::size_t>(got)));
             size_ += static_cast<std::size_t>(got);
             offset_ += got;
         }
@@ -295,6 +305,7 @@ private:
     std::size_t capacity_ = 0;
     std::unique_ptr<char[]> buffer_;
     std::size_t size_ = 0;
+    Utf8Check* check_ = nullptr;
 };
 
 class Reader {
@@ -712,15 +723,15 @@ private:
 
 namespace {
 
-// Text known to be UTF-8 (without its byte-order mark): in memory, or in a
-// window over the file. NUL characters are refused before anything else.
-BarSeries readUtf8(std::string_view text, TextWindow* window, const Utf8Check& check, const std::string& name,
-                   ReadReport* report, const ReadOptions& options) {
+// Text known to be UTF-8 (without its byte-order mark), in memory. NUL
+// characters are refused before anything else.
+BarSeries readUtf8(std::string_view text, const Utf8Check& check, const std::string& name, ReadReport* report,
+                   const ReadOptions& options) {
     if (check.firstNul() != std::string_view::npos) refuseNul(name, check.firstNul(), "UTF-8");
     ReadReport mine;
     mine.encoding = "UTF-8";
     TextWindow whole(text);
-    BarSeries bars = Reader(name, options).read(window != nullptr ? *window : whole, mine);
+    BarSeries bars = Reader(name, options).read(whole, mine);
     if (report != nullptr) *report = mine;
     return bars;
 }
@@ -753,19 +764,31 @@ BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, con
         if (first.last()) {
             Utf8Check check;
             check.feed(first.text().substr(mark));
-            if (!utf16 && check.valid()) return readUtf8(first.text().substr(mark), nullptr, check, name, report, options);
+            if (!utf16 && check.valid()) return readUtf8(first.text().substr(mark), check, name, report, options);
             return parseBarText(std::string(first.text()), name, report, options);
         }
-        // Longer UTF-8, by far the most common, is read in blocks, checked
-        // in a first pass and parsed in a second; whatever needs converting
-        // is decoded whole.
+        // Longer UTF-8, by far the most common, is read in blocks and
+        // checked as it is parsed; what was read stands only if the whole
+        // file is UTF-8, where a NUL comes before any other complaint.
+        // Whatever needs converting is decoded whole.
         if (!utf16) {
             Utf8Check check;
-            TextWindow::readAll(file.get(), static_cast<off_t>(mark), block, name,
-                                [&](std::string_view piece) { check.feed(piece); });
+            TextWindow window(file.get(), static_cast<off_t>(mark), block, size, name, &check);
+            ReadReport mine;
+            mine.encoding = "UTF-8";
+            std::optional<BarSeries> bars;
+            std::optional<BarFileError> failure;
+            try {
+                bars = Reader(name, options).read(window, mine);
+            } catch (const BarFileError& e) {
+                failure = e;
+            }
+            window.checkRest();
             if (check.valid()) {
-                TextWindow window(file.get(), static_cast<off_t>(mark), block, size, name);
-                return readUtf8({}, &window, check, name, report, options);
+                if (check.firstNul() != std::string_view::npos) refuseNul(name, check.firstNul(), "UTF-8");
+                if (failure) throw *failure;
+                if (report != nullptr) *report = mine;
+                return std::move(*bars);
             }
         }
     }
