@@ -71,7 +71,7 @@ float shortDecimal(std::uint32_t digits, std::size_t decimals, bool negative) {
 // The same rule for text of one to eight bytes held in `word`, its first
 // byte lowest (the bytes past `length` may be anything), without a branch
 // per character.
-bool readShortDecimalWord(std::uint64_t word, std::size_t length, float& value) {
+inline bool readShortDecimalWord(std::uint64_t word, std::size_t length, float& value) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kZeros = 0x3030303030303030ULL;
     const bool negative = (word & 0xFF) == '-';
     if (negative) {
@@ -109,22 +109,9 @@ bool readShortDecimalWord(std::uint64_t word, std::size_t length, float& value) 
     return true;
 }
 
-// `readable` bytes from text.data() on may be read (at least text.size()).
-bool readShortDecimal(std::string_view text, float& value, std::size_t readable) {
+// The same rule a character at a time, for any length.
+bool readShortDecimalText(std::string_view text, float& value) {
     if (text.empty()) return false;
-    if constexpr (std::endian::native == std::endian::little) {
-        if (text.size() <= 8) {
-            std::uint64_t word = 0;
-            if (readable >= 8) {
-                std::memcpy(&word, text.data(), sizeof word);
-            } else {
-                for (std::size_t i = 0; i < text.size(); ++i) {
-                    word |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
-                }
-            }
-            return readShortDecimalWord(word, text.size(), value);
-        }
-    }
     const char* p = text.data();
     const char* const end = p + text.size();
     const bool negative = *p == '-';
@@ -153,6 +140,24 @@ bool readShortDecimal(std::string_view text, float& value, std::size_t readable)
     if (p != end) return false;
     value = shortDecimal(digits, decimals, negative);
     return true;
+}
+
+// `readable` bytes from text.data() on may be read (at least text.size()).
+inline bool readShortDecimal(std::string_view text, float& value, std::size_t readable) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!text.empty() && text.size() <= 8) {
+            std::uint64_t word = 0;
+            if (readable >= 8) {
+                std::memcpy(&word, text.data(), sizeof word);
+            } else {
+                for (std::size_t i = 0; i < text.size(); ++i) {
+                    word |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+                }
+            }
+            return readShortDecimalWord(word, text.size(), value);
+        }
+    }
+    return readShortDecimalText(text, value);
 }
 
 // Any number from_chars reads in the general format, rounded once to the
