@@ -68,6 +68,13 @@ float shortDecimal(std::uint32_t digits, std::size_t decimals, bool negative) {
     return negative ? -magnitude : magnitude;
 }
 
+// The bytes below byte n of a word, and the factor that moves the n lowest
+// bytes to its top (a shift, as a product cheaper than one by a variable).
+constexpr std::array<std::uint64_t, 9> kBytesBelow = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFF,
+                                                      0xFFFFFFFFFFFF, 0xFFFFFFFFFFFFFF, ~std::uint64_t{0}};
+constexpr std::array<std::uint64_t, 9> kToTop = {0,        1ULL << 56, 1ULL << 48, 1ULL << 40, 1ULL << 32,
+                                                 1ULL << 24, 1ULL << 16, 1ULL << 8,  1};
+
 // The same rule for text of one to eight bytes held in `word`, its first
 // byte lowest (the bytes past `length` may be anything), without a branch
 // per character.
@@ -79,24 +86,22 @@ inline bool readShortDecimalWord(std::uint64_t word, std::size_t length, float& 
         --length;
     }
     if (length == 0) return false;
-    const std::uint64_t inText = length == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * length)) - 1;
-    // The high bit of every byte that is a point (exactly, not just the lowest).
+    // The high bit of the first point's byte, and of none before it (a
+    // borrow only reaches the bytes after a point).
     const std::uint64_t x = word ^ (kOnes * '.');
-    const std::uint64_t points = ~(((x & ~(kOnes * 0x80)) + ~(kOnes * 0x80)) | x | ~(kOnes * 0x80)) & inText;
+    const std::uint64_t point = (x - kOnes) & ~x & (kOnes * 0x80) & kBytesBelow[length];
     std::size_t digitCount = length, decimals = 0;
-    if (points != 0) {
-        if ((points & (points - 1)) != 0) return false;  // two points
-        const auto at = static_cast<std::size_t>(std::countr_zero(points)) / 8;
+    if (point != 0) {
+        const auto at = static_cast<std::size_t>(std::countr_zero(point)) / 8;
         if (at == 0 || at + 1 == length) return false;  // .5 or 5.
         decimals = length - 1 - at;
-        const std::uint64_t before = (std::uint64_t{1} << (8 * at)) - 1;
-        word = (word & before) | ((word >> 8) & ~before);
+        // A second point stays among the digits, and is refused with them.
+        word = (word & kBytesBelow[at]) | ((word >> 8) & ~kBytesBelow[at]);
         --digitCount;
     }
     // The digits at the top of the word and '0's below: eight digits, the
     // first one highest.
-    const std::size_t pad = 8 * (8 - digitCount);
-    word = (word << pad) | (kZeros & ((std::uint64_t{1} << pad) - 1));
+    word = word * kToTop[digitCount] + (kZeros & kBytesBelow[8 - digitCount]);
     constexpr std::uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0ULL;
     if (((word & kHighNibbles) | (((word + kOnes * 6) & kHighNibbles) >> 4)) != kOnes * 0x33) return false;
     word -= kZeros;
