@@ -148,7 +148,7 @@ bool readShortDecimalText(std::string_view text, float& value) {
 }
 
 // `readable` bytes from text.data() on may be read (at least text.size()).
-inline bool readShortDecimal(std::string_view text, float& value, std::size_t readable) {
+[[gnu::always_inline]] inline bool readShortDecimal(std::string_view text, float& value, std::size_t readable) {
     if constexpr (std::endian::native == std::endian::little) {
         if (!text.empty() && text.size() <= 8) {
             std::uint64_t word = 0;
@@ -325,6 +325,9 @@ private:
 class Reader {
 public:
     Reader(const std::string& name, const ReadOptions& options) : name_(name), options_(options) {}
+    // kept_ points into bars_.
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 
     // One pass over the text. Quoting errors anywhere come first; then an
     // empty file, a bad header, the first bad row, and a header without
@@ -445,7 +448,10 @@ private:
                                namesOf(Column::Time) + " (any case). Without one the bars can only be taken in file order (--no-dates)");
         }
         for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
-            if (column(kValueColumns[v]) >= 0) kept_[v] = true;
+            if (column(kValueColumns[v]) >= 0) {
+                std::vector<float>* const targets[] = {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume};
+                kept_[keptCount_++] = Kept{v, static_cast<std::size_t>(column(kValueColumns[v])), targets[v]};
+            }
         }
         // Blanks are part of white-space delimiters: such rows take the general path.
         plainRows_ = options_.plainRowShortcut && delimiter_ != kWhiteSpace;
@@ -538,10 +544,9 @@ private:
         while (count > names_.size() && plainFields_[count - 1].empty()) --count;
         if (count != names_.size()) return false;
         std::array<float, 5> values{0, 0, 0, 0, 0};
-        for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
-            const int c = column(kValueColumns[v]);
-            if (c < 0) continue;
-            const std::string_view field = plainFields_[static_cast<std::size_t>(c)];
+        for (std::size_t k = 0; k < keptCount_; ++k) {
+            const std::size_t v = kept_[k].value;
+            const std::string_view field = plainFields_[kept_[k].field];
             const auto readable = static_cast<std::size_t>(end - field.data());
             // What parseNumber gives for a field without blanks around it
             // that the short form reads (no thousands separators then).
@@ -621,10 +626,7 @@ private:
         if (line != lastLine_ + 1) unusualLines_.emplace_back(row, line);
         lastLine_ = line;
         if (column(Column::Date) >= 0) stamps_.emplace_back(date);
-        std::vector<float>* const targets[] = {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume};
-        for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
-            if (kept_[v]) targets[v]->push_back(values[v]);
-        }
+        for (std::size_t k = 0; k < keptCount_; ++k) kept_[k].column->push_back(values[kept_[k].value]);
     }
 
     DateTime dateOf(std::size_t line, const std::vector<FieldView>& fields) const {
@@ -728,7 +730,13 @@ private:
     std::size_t headerLine_ = 0, lastLine_ = 0;
     std::vector<std::string> names_;
     std::array<int, kColumnRoles> columns_{};
-    std::array<bool, 5> kept_{};
+    // The value columns the file has: where in values, which field, and the column of bars_.
+    struct Kept {
+        std::size_t value = 0, field = 0;
+        std::vector<float>* column = nullptr;
+    };
+    std::array<Kept, 5> kept_{};
+    std::size_t keptCount_ = 0;
     std::optional<std::string> failure_;
     BarSeries bars_;
     std::vector<DateStamp> stamps_;
