@@ -159,6 +159,18 @@ TEST(BarFileShortcut, ReadsAsTheGeneralPath) {
                                kHeader + goodRows(0, at) + kOddRows[k] + goodRows(at, 30 - at));
         }
     }
+    // What is only known at the end of a file read in blocks: it is not all
+    // UTF-8 (GBK then), or holds a NUL.
+    files.emplace_back("GbkAfterManyRows", kHeader + goodRows(0, 30) + "2024-05-01 00:00,1,2,1,1,5 \xb3\xc9\n");
+    files.emplace_back("GbkNameAfterManyRows", "date,high,low,name\n" + std::string(200, '\n') +
+                                                   "2024-05-01,2,1,\xb3\xc9\n");
+    files.emplace_back("NulAfterManyRows", kHeader + goodRows(0, 30) + std::string(1, '\0') + "\n");
+    files.emplace_back("QuoteErrorThenNotUtf8", kHeader + goodRows(0, 30) + "\"2024\n" + goodRows(30, 5) + "\xff\n");
+    files.emplace_back("TextAfterQuoteThenNul", kHeader + "2024-01-01 00:00,\"1\"x,2,1,1,5\n" + goodRows(0, 30) +
+                                                    std::string(1, '\0'));
+    files.emplace_back("TextAfterQuoteThenNotUtf8", kHeader + "2024-01-01 00:00,\"1\"x,2,1,1,5\n" + goodRows(0, 30) +
+                                                        "\xb3\xc9\n");
+    files.emplace_back("BadRowThenNul", kHeader + "x,1,2,1,1,5\n" + goodRows(0, 30) + std::string(1, '\0'));
     // Good rows of every kind mixed; then with an odd row now and then.
     std::mt19937 random(7);
     std::string mixed = kHeader, mixedOdd = kHeader;

@@ -230,12 +230,17 @@ std::string headerList(const std::vector<std::string>& names) {
     return out.empty() ? "none" : out;
 }
 
+// Thrown by a window whose check finds the file is not UTF-8: what is read
+// from it then counts for nothing.
+struct NotUtf8 {};
+
 // The text being read: all of it at once, or a regular file read in blocks
 // that keeps what the reader has not finished with.
 class TextWindow {
 public:
     explicit TextWindow(std::string_view all) : view_(all), last_(true), expected_(all.size()) {}
-    // Every byte read from fd is also fed to `check`, when given, once and in order.
+    // Every byte read from fd is also fed to `check`, when given, once and in
+    // order; NotUtf8 is thrown as soon as it fails.
     TextWindow(int fd, off_t from, std::size_t block, std::size_t expected, const std::string& name,
                Utf8Check* check = nullptr)
         : fd_(fd), offset_(from), expected_(expected), name_(&name), capacity_(std::max<std::size_t>(block, 1)),
@@ -246,7 +251,10 @@ public:
     // Feeds the check what is left of the input, for a reader that stopped early.
     void checkRest() {
         if (last_ || check_ == nullptr) return;
-        readAll(fd_, offset_, capacity_, *name_, [&](std::string_view piece) { check_->feed(piece); });
+        readAll(fd_, offset_, capacity_, *name_, [&](std::string_view piece) {
+            check_->feed(piece);
+            if (check_->broken()) throw NotUtf8{};
+        });
         last_ = true;
     }
 
@@ -303,7 +311,10 @@ private:
                 last_ = true;
                 break;
             }
-            if (check_ != nullptr) check_->feed(std::string_view(buffer_.get() + size_, static_cast<std::size_t>(got)));
+            if (check_ != nullptr) {
+                check_->feed(std::string_view(buffer_.get() + size_, static_cast<std::size_t>(got)));
+                if (check_->broken()) throw NotUtf8{};
+            }
             size_ += static_cast<std::size_t>(got);
             offset_ += got;
         }
@@ -519,11 +530,12 @@ private:
 
     // The usual row, read without the general splitter where that gives the
     // same: a whole line, its line end in the window, with no quote and no
-    // blank around a field, so that its fields are the text between delimiters. Anything
-    // the general path would refuse or treat otherwise (a blank line, another
-    // number of fields, a value the number and date rules do not accept
-    // as they stand, a low above its high) leaves the row untouched and
-    // returns false: the general path then reads it and gives its message.
+    // blank around a field, so that its fields are the text between its
+    // delimiters. Anything the general path would refuse or treat otherwise
+    // (a blank line, another number of fields, a value the number and date
+    // rules do not take as they stand, a low above its high) leaves the row
+    // untouched and returns false: the general path then reads it and gives
+    // its message.
     bool readPlainRow(std::string_view text, bool last, std::size_t& pos, std::size_t& line) {
         const char* const begin = text.data();
         const char* const end = begin + text.size();
@@ -821,22 +833,26 @@ BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, con
         // Whatever needs converting is decoded whole.
         if (!utf16) {
             Utf8Check check;
-            TextWindow window(file.get(), static_cast<off_t>(mark), block, size, name, &check);
-            ReadReport mine;
-            mine.encoding = "UTF-8";
-            std::optional<BarSeries> bars;
-            std::optional<BarFileError> failure;
             try {
-                bars = Reader(name, options).read(window, mine);
-            } catch (const BarFileError& e) {
-                failure = e;
-            }
-            window.checkRest();
-            if (check.valid()) {
-                if (check.firstNul() != std::string_view::npos) refuseNul(name, check.firstNul(), "UTF-8");
-                if (failure) throw *failure;
-                if (report != nullptr) *report = mine;
-                return std::move(*bars);
+                TextWindow window(file.get(), static_cast<off_t>(mark), block, size, name, &check);
+                ReadReport mine;
+                mine.encoding = "UTF-8";
+                std::optional<BarSeries> bars;
+                std::optional<BarFileError> failure;
+                try {
+                    bars = Reader(name, options).read(window, mine);
+                } catch (const BarFileError& e) {
+                    failure = e;
+                }
+                window.checkRest();
+                if (check.valid()) {
+                    if (check.firstNul() != std::string_view::npos) refuseNul(name, check.firstNul(), "UTF-8");
+                    if (failure) throw *failure;
+                    if (report != nullptr) *report = mine;
+                    return std::move(*bars);
+                }
+            } catch (const NotUtf8&) {
+                // Decoded whole below.
             }
         }
     }

@@ -35,6 +35,8 @@ public:
     void feed(std::string_view piece);
     // After the last piece: every sequence well formed and complete.
     [[nodiscard]] bool valid() const { return valid_ && pending_ == 0; }
+    // A sequence fed so far is malformed: valid() stays false whatever follows.
+    [[nodiscard]] bool broken() const { return !valid_; }
     // Offset of the first NUL byte fed, or npos.
     [[nodiscard]] std::size_t firstNul() const { return firstNul_; }
 
