@@ -265,5 +265,55 @@ TEST(BarFileShortcut, NumbersRoundAsFromChars) {
     }
 }
 
+// UTF-8 checked a byte at a time, as the rules read.
+struct PlainUtf8Check {
+    bool valid = true;
+    unsigned pending = 0;
+    std::size_t fed = 0, firstNul = std::string_view::npos;
+    void feed(std::string_view piece) {
+        for (const char byte : piece) {
+            const auto c = static_cast<unsigned char>(byte);
+            if (!valid) break;
+            if (pending > 0) {
+                valid = (c >> 6) == 0x2;
+                --pending;
+            } else if (c == 0) {
+                if (firstNul == std::string_view::npos) firstNul = fed;
+            } else if (c >= 0x80) {
+                pending = (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : 0;
+                valid = pending > 0;
+            }
+            ++fed;
+        }
+    }
+};
+
+// ASCII is checked whole words at a time: wherever a NUL, a sequence or a
+// broken one falls, and however the text is cut into pieces, the check says
+// what the byte-by-byte reading says.
+TEST(Utf8Check, AsByteByByte) {
+    std::mt19937 random(5);
+    const std::string sequences[] = {"\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x93\x88", "\xe6\x97", "\xff", "\x80"};
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const std::size_t length = random() % 200;
+        while (text.size() < length) {
+            const unsigned pick = random() % 100;
+            text += pick == 0 ? std::string(1, '\0') : pick < 4 ? sequences[random() % 6] : std::string(1, 'a' + random() % 26);
+        }
+        Utf8Check check;
+        PlainUtf8Check plain;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t piece = std::min<std::size_t>(text.size() - at, 1 + random() % 70);
+            check.feed(std::string_view(text).substr(at, piece));
+            at += piece;
+        }
+        plain.feed(text);
+        EXPECT_EQ(check.valid(), plain.valid && plain.pending == 0) << round;
+        // Both stop at a broken sequence: a NUL after it is not looked for.
+        EXPECT_EQ(check.firstNul(), plain.firstNul) << round;
+    }
+}
+
 }  // namespace
 }  // namespace vlmstruct
