@@ -5,11 +5,13 @@
 // The first byte picks how the rest is handed over: as it is, as UTF-16
 // (either byte order, with its mark), or with every comma-separated field
 // quoted. ASCII text in UTF-16, and a comma-separated file with its fields
-// quoted, must read exactly as the plain text does.
+// quoted, must read exactly as the plain text does. The plain text read with
+// the plain-row shortcut off must give the same bits, or the same message.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,10 +27,11 @@ void fail(const char* what) {
     std::abort();
 }
 
-std::optional<BarSeries> read(const std::string& text) {
+std::optional<BarSeries> read(const std::string& text, std::string* message = nullptr, bool shortcut = true) {
     try {
-        return vlmstruct::parseBarText(text, "fuzz.csv");
-    } catch (const vlmstruct::BarFileError&) {
+        return vlmstruct::parseBarText(text, "fuzz.csv", nullptr, {.plainRowShortcut = shortcut});
+    } catch (const vlmstruct::BarFileError& e) {
+        if (message != nullptr) *message = e.what();
         return std::nullopt;
     }
 }
@@ -51,6 +54,15 @@ void check(const BarSeries& bars) {
     for (std::size_t i = 0; i < n; ++i) {
         if (bars.low[i] > bars.high[i]) fail("a low above its high");
     }
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
+}
+
+bool sameBits(const BarSeries& a, const BarSeries& b) {
+    return a.dates == b.dates && sameBits(a.open, b.open) && sameBits(a.high, b.high) && sameBits(a.low, b.low) &&
+           sameBits(a.close, b.close) && sameBits(a.volume, b.volume);
 }
 
 bool same(const std::optional<BarSeries>& a, const std::optional<BarSeries>& b) {
@@ -106,8 +118,14 @@ bool ascii(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-    const std::optional<BarSeries> plain = read(text);
+    std::string message, generalMessage;
+    const std::optional<BarSeries> plain = read(text, &message);
     if (plain) check(*plain);
+    const std::optional<BarSeries> general = read(text, &generalMessage, false);
+    if (plain.has_value() != general.has_value() || (plain && !sameBits(*plain, *general)) ||
+        message != generalMessage) {
+        fail("the plain-row shortcut reads differently from the general path");
+    }
     switch (data[0] % 3) {
         case 1: {
             const bool littleEndian = data[0] & 0x80;

@@ -86,13 +86,6 @@ std::string DateTime::text(bool withSeconds) const {
     return out;
 }
 
-DateStamp::DateStamp(const DateTime& d) {
-    const auto key = ((((static_cast<std::uint64_t>(d.year) * 100 + static_cast<std::uint64_t>(d.month)) * 100 +
-                        static_cast<std::uint64_t>(d.day)) * 100 + static_cast<std::uint64_t>(d.hour)) * 100 +
-                      static_cast<std::uint64_t>(d.minute)) * 100 + static_cast<std::uint64_t>(d.second);
-    bits_ = key << 2 | (d.hasTime ? 2u : 0u) | (d.hasSeconds ? 1u : 0u);
-}
-
 DateTime DateStamp::dateTime() const {
     DateTime d;
     std::uint64_t key = bits_ >> 2;
@@ -129,25 +122,52 @@ bool parseTimeOfDay(std::string_view text, DateTime& into) {
     return true;
 }
 
+namespace {
+
+// Two digits at s[at], at, at + 1; -1 unless both are digits.
+int twoDigits(const char* s) {
+    const auto tens = static_cast<unsigned>(s[0] - '0'), ones = static_cast<unsigned>(s[1] - '0');
+    return tens <= 9 && ones <= 9 ? static_cast<int>(tens * 10 + ones) : -1;
+}
+
+}  // namespace
+
+FixedDate readFixedDateTime(std::string_view text, DateTime& into) {
+    const std::size_t n = text.size();
+    const char* s = text.data();
+    if (!((n == 10 || n == 16 || n == 19) && s[4] == '-' && s[7] == '-' &&
+          (n == 10 || ((s[10] == ' ' || s[10] == 'T') && s[13] == ':' && (n == 16 || s[16] == ':'))))) {
+        return FixedDate::Other;
+    }
+    const int century = twoDigits(s), year = twoDigits(s + 2), month = twoDigits(s + 5), day = twoDigits(s + 8);
+    const int hour = n > 10 ? twoDigits(s + 11) : 0, minute = n > 10 ? twoDigits(s + 14) : 0;
+    const int second = n == 19 ? twoDigits(s + 17) : 0;
+    // A place that is not a digit: the general rules read it (and refuse it).
+    if ((century | year | month | day | hour | minute | second) < 0) return FixedDate::Other;
+    DateTime d;
+    d.year = century * 100 + year;
+    d.month = month;
+    d.day = day;
+    d.hour = hour;
+    d.minute = minute;
+    d.second = second;
+    if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month) || d.hour > 23 ||
+        d.minute > 59 || d.second > 59) {
+        return FixedDate::Invalid;
+    }
+    d.hasTime = n > 10;
+    d.hasSeconds = n == 19;
+    into = d;
+    return FixedDate::Valid;
+}
+
 std::optional<DateTime> parseDateTime(std::string_view text) {
     text = trimBlanks(text);
-    // The usual layout, YYYY-MM-DD with " HH:MM" or " HH:MM:SS" (or 'T'),
-    // read at fixed places; the rules below give the same for it.
-    const std::size_t n = text.size();
-    if ((n == 10 || n == 16 || n == 19) && text[4] == '-' && text[7] == '-' &&
-        (n == 10 || ((text[10] == ' ' || text[10] == 'T') && text[13] == ':' && (n == 16 || text[16] == ':')))) {
-        DateTime d;
-        if (digits(text, 0, 4, d.year) && digits(text, 5, 2, d.month) && digits(text, 8, 2, d.day) &&
-            (n == 10 || (digits(text, 11, 2, d.hour) && digits(text, 14, 2, d.minute) &&
-                         (n == 16 || digits(text, 17, 2, d.second))))) {
-            if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month) ||
-                d.hour > 23 || d.minute > 59 || d.second > 59) {
-                return std::nullopt;
-            }
-            d.hasTime = n > 10;
-            d.hasSeconds = n == 19;
-            return d;
-        }
+    DateTime fixed;
+    switch (readFixedDateTime(text, fixed)) {
+        case FixedDate::Valid: return fixed;
+        case FixedDate::Invalid: return std::nullopt;
+        case FixedDate::Other: break;
     }
     std::string_view day = text, time;
     const auto cut = text.find_first_of(" T");
@@ -181,10 +201,8 @@ std::optional<std::string> normaliseDate(const std::string& text) {
     return d->text(d->hasSeconds);
 }
 
-const char* valueProblem(float v) { return std::isfinite(v) ? nullptr : "not a finite number"; }
-
 std::optional<std::string> barProblem(float high, float low) {
-    if (!(low > high)) return std::nullopt;
+    if (!lowAboveHigh(high, low)) return std::nullopt;
     return "low " + formatFloat(low) + " is above high " + formatFloat(high);
 }
 

@@ -4,6 +4,7 @@
 // call these, so a bar refused by one is refused by the other.
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <numeric>
@@ -53,7 +54,12 @@ char* writeDateText(char* out, const DateTime& d, bool withSeconds);
 class DateStamp {
 public:
     DateStamp() = default;
-    explicit DateStamp(const DateTime& d);
+    explicit DateStamp(const DateTime& d)
+        : bits_(((((((static_cast<std::uint64_t>(d.year) * 100 + static_cast<std::uint64_t>(d.month)) * 100 +
+                     static_cast<std::uint64_t>(d.day)) * 100 + static_cast<std::uint64_t>(d.hour)) * 100 +
+                   static_cast<std::uint64_t>(d.minute)) * 100 + static_cast<std::uint64_t>(d.second))
+                 << 2) |
+                (d.hasTime ? 2u : 0u) | (d.hasSeconds ? 1u : 0u)) {}
     [[nodiscard]] DateTime dateTime() const;
     [[nodiscard]] bool hasSeconds() const { return (bits_ & 1) != 0; }
     // DateTime::text of it at `out`; returns the end.
@@ -71,6 +77,11 @@ private:
 // anything else, and for dates and times that do not exist (2024-02-31,
 // year 0000, 09:30:99).
 std::optional<DateTime> parseDateTime(std::string_view text);
+// The usual layout alone, YYYY-MM-DD with " HH:MM" or " HH:MM:SS" (or 'T'),
+// at fixed places and without surrounding blanks; parseDateTime gives the
+// same for text in it. Other when the text is laid out otherwise.
+enum class FixedDate { Valid, Invalid, Other };
+FixedDate readFixedDateTime(std::string_view text, DateTime& into);
 // HH:MM or HH:MM:SS alone, as a time column beside a date column holds it.
 bool parseTimeOfDay(std::string_view text, DateTime& into);
 
@@ -79,7 +90,9 @@ bool parseTimeOfDay(std::string_view text, DateTime& into);
 std::optional<std::string> normaliseDate(const std::string& text);
 
 // nullptr when v can be used as a price or volume, else what is wrong with it.
-const char* valueProblem(float v);
+inline const char* valueProblem(float v) { return std::isfinite(v) ? nullptr : "not a finite number"; }
+// The one test barProblem makes, for callers that only need to know.
+inline bool lowAboveHigh(float high, float low) { return low > high; }
 // nullopt when the bar's low is not above its high, else the complaint.
 std::optional<std::string> barProblem(float high, float low);
 
@@ -107,20 +120,27 @@ struct DateOrder {
 template <typename Key>
 DateOrder orderByDate(std::span<const Key> keys) {
     DateOrder result;
+    // Files are mostly in order already: the positions are then their own
+    // order, and a duplicate is a key equal to the one before it.
+    if (std::is_sorted(keys.begin(), keys.end())) {
+        for (std::size_t r = 1; r < keys.size(); ++r) {
+            if (keys[r] == keys[r - 1]) {
+                result.duplicate = std::pair{r - 1, r};
+                break;
+            }
+        }
+        return result;
+    }
     std::vector<std::size_t> order(keys.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    const bool ascending = std::is_sorted(keys.begin(), keys.end());
-    if (!ascending) {
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
     for (std::size_t r = 1; r < order.size(); ++r) {
         if (keys[order[r]] == keys[order[r - 1]]) {
             result.duplicate = std::pair{order[r - 1], order[r]};
             break;
         }
     }
-    if (!ascending) result.order = std::move(order);
+    result.order = std::move(order);
     return result;
 }
 

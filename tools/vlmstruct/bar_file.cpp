@@ -6,11 +6,16 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <memory>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vlmstruct {
 
@@ -49,40 +54,126 @@ bool thousandsGrouped(std::string_view s) {
 enum class Number { Ok, Empty, NotANumber, OutOfRange };
 
 // Prices as files mostly write them, -?DIGITS[.DIGITS] with at most seven
-// significant digits: the digits as a whole number below 2^24 and a power of
-// ten up to 10^10 are both exact floats, so one division rounds the decimal
-// once to the nearest float, as from_chars does. False for anything else.
-bool readShortDecimal(std::string_view text, float& value) {
-    static constexpr float kPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-    std::size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (negative) ++i;
+// significant digits, rounded once to the nearest float as from_chars does.
+// The digits are a whole number below 10^7 and k decimals at most ten: such
+// a decimal is never a midpoint between two floats, and its double product
+// with 10^-k rounds to the float the quotient rounds to (for k up to 8
+// because the product strays less, a relative 2^-52, than the decimal lies
+// from any midpoint, at least 2^-25 * 10^-k; for every such number and k
+// up to 10 by trying them all). No division is needed.
+constexpr double kInverseTens[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8, 1e-9, 1e-10};
+
+float shortDecimal(std::uint32_t digits, std::size_t decimals, bool negative) {
+    const auto magnitude = static_cast<float>(static_cast<double>(digits) * kInverseTens[decimals]);
+    return negative ? -magnitude : magnitude;
+}
+
+// The bytes below byte n of a word, and the factor that moves the n lowest
+// bytes to its top (a shift, as a product cheaper than one by a variable).
+constexpr std::array<std::uint64_t, 9> kBytesBelow = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFF,
+                                                      0xFFFFFFFFFFFF, 0xFFFFFFFFFFFFFF, ~std::uint64_t{0}};
+constexpr std::array<std::uint64_t, 9> kToTop = {0,        1ULL << 56, 1ULL << 48, 1ULL << 40, 1ULL << 32,
+                                                 1ULL << 24, 1ULL << 16, 1ULL << 8,  1};
+
+// The same rule for text of one to eight bytes held in `word`, its first
+// byte lowest (the bytes past `length` may be anything), without a branch
+// per character.
+inline bool readShortDecimalWord(std::uint64_t word, std::size_t length, float& value) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kZeros = 0x3030303030303030ULL;
+    const bool negative = (word & 0xFF) == '-';
+    if (negative) {
+        word >>= 8;
+        --length;
+    }
+    if (length == 0) return false;
+    // The high bit of the first point's byte, and of none before it (a
+    // borrow only reaches the bytes after a point).
+    const std::uint64_t x = word ^ (kOnes * '.');
+    const std::uint64_t point = (x - kOnes) & ~x & (kOnes * 0x80) & kBytesBelow[length];
+    std::size_t digitCount = length, decimals = 0;
+    if (point != 0) {
+        const auto at = static_cast<std::size_t>(std::countr_zero(point)) / 8;
+        if (at == 0 || at + 1 == length) return false;  // .5 or 5.
+        decimals = length - 1 - at;
+        // A second point stays among the digits, and is refused with them.
+        word = (word & kBytesBelow[at]) | ((word >> 8) & ~kBytesBelow[at]);
+        --digitCount;
+    }
+    // The digits at the top of the word and '0's below: eight digits, the
+    // first one highest.
+    word = word * kToTop[digitCount] + (kZeros & kBytesBelow[8 - digitCount]);
+    constexpr std::uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0ULL;
+    if (((word & kHighNibbles) | (((word + kOnes * 6) & kHighNibbles) >> 4)) != kOnes * 0x33) return false;
+    word -= kZeros;
+    word = word * 10 + (word >> 8);
+    constexpr std::uint64_t kPairs = 0x000000FF000000FFULL;
+    word = (((word & kPairs) * 0x000F424000000064ULL) + (((word >> 16) & kPairs) * 0x0000271000000001ULL)) >> 32;
+    const auto digits = static_cast<std::uint32_t>(word);
+    if (digits >= 10000000) return false;  // more than seven significant digits
+    value = shortDecimal(digits, decimals, negative);
+    return true;
+}
+
+// The same rule a character at a time, for any length.
+bool readShortDecimalText(std::string_view text, float& value) {
+    if (text.empty()) return false;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    const char* const whole = p;
     std::uint32_t digits = 0;
-    std::size_t count = 0, decimals = 0;
-    bool point = false;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9') {
-            digits = digits * 10 + static_cast<std::uint32_t>(c - '0');
-            if (point) ++decimals;
-            if (digits > 0 && ++count > 7) return false;
-        } else if (c == '.' && !point && i > (negative ? 1u : 0u)) {
-            point = true;
-        } else {
-            return false;
+    int significant = 0;
+    // Leading zeros are not significant: 0.000123 has three digits.
+    auto readDigits = [&]() {
+        for (; p < end; ++p) {
+            const auto d = static_cast<unsigned>(*p - '0');
+            if (d > 9) break;
+            digits = digits * 10 + d;
+            if (digits > 0 && ++significant > 7) return false;
+        }
+        return true;
+    };
+    if (!readDigits() || p == whole) return false;
+    std::size_t decimals = 0;
+    if (p < end && *p == '.') {
+        const char* const fraction = ++p;
+        if (!readDigits()) return false;
+        decimals = static_cast<std::size_t>(p - fraction);
+        if (decimals == 0 || decimals > 10) return false;
+    }
+    if (p != end) return false;
+    value = shortDecimal(digits, decimals, negative);
+    return true;
+}
+
+// `readable` bytes from text.data() on may be read (at least text.size()).
+[[gnu::always_inline]] inline bool readShortDecimal(std::string_view text, float& value, std::size_t readable) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!text.empty() && text.size() <= 8) {
+            std::uint64_t word = 0;
+            if (readable >= 8) {
+                std::memcpy(&word, text.data(), sizeof word);
+            } else {
+                for (std::size_t i = 0; i < text.size(); ++i) {
+                    word |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+                }
+            }
+            return readShortDecimalWord(word, text.size(), value);
         }
     }
-    if (i == (negative ? 1u : 0u) || (point && decimals == 0) || decimals > 10) return false;
-    const float magnitude = static_cast<float>(digits) / kPowers[decimals];
-    value = negative ? -magnitude : magnitude;
-    return true;
+    return readShortDecimalText(text, value);
 }
 
 // Any number from_chars reads in the general format, rounded once to the
 // nearest float; one too small for a float is 0, one too large is infinite
 // (and refused as such by the price rules).
-Number parseNumber(std::string_view text, bool thousands, float& value) {
+// `readable` as for readShortDecimal.
+Number parseNumber(std::string_view text, bool thousands, float& value, std::size_t readable = 0) {
+    readable = std::max(readable, text.size());
+    const std::string_view untrimmed = text;
     text = trimBlanks(text);
+    readable -= static_cast<std::size_t>(text.data() - untrimmed.data());
     if (text.empty()) return Number::Empty;
     std::string plain;
     if (thousands && text.find(',') != std::string_view::npos && thousandsGrouped(text)) {
@@ -90,8 +181,9 @@ Number parseNumber(std::string_view text, bool thousands, float& value) {
             if (c != ',') plain += c;
         }
         text = plain;
+        readable = text.size();
     }
-    if (readShortDecimal(text, value)) return Number::Ok;
+    if (readShortDecimal(text, value, readable)) return Number::Ok;
     const char* last = text.data() + text.size();
     const auto [end, ec] = std::from_chars(text.data(), last, value);
     if (end != last || ec == std::errc::invalid_argument) return Number::NotANumber;
@@ -105,6 +197,30 @@ Number parseNumber(std::string_view text, bool thousands, float& value) {
     return Number::Ok;
 }
 
+enum class DateFault { None, NotADate, OtherDay, NotATime, OtherTime };
+
+// A row's date from its date column and, when there is one, its time
+// column (`timeText` empty otherwise).
+DateFault combineDate(std::string_view text, std::string_view timeText, DateTime& into) {
+    const std::optional<DateTime> date = parseDateTime(text);
+    if (!date) return DateFault::NotADate;
+    into = *date;
+    if (trimBlanks(timeText).empty()) return DateFault::None;
+    // A time column may hold the whole timestamp; its day must then agree.
+    if (const auto full = parseDateTime(timeText); full) {
+        if (full->year != date->year || full->month != date->month || full->day != date->day) {
+            return DateFault::OtherDay;
+        }
+        if (full->hasTime) into = *full;
+        return DateFault::None;
+    }
+    if (!parseTimeOfDay(timeText, into)) return DateFault::NotATime;
+    if (date->hasTime && (date->hour != into.hour || date->minute != into.minute || date->second != into.second)) {
+        return DateFault::OtherTime;
+    }
+    return DateFault::None;
+}
+
 constexpr std::array<Column, 5> kValueColumns = {Column::Open, Column::High, Column::Low, Column::Close,
                                                  Column::Volume};
 
@@ -114,15 +230,32 @@ std::string headerList(const std::vector<std::string>& names) {
     return out.empty() ? "none" : out;
 }
 
+// Thrown by a window whose check finds the file is not UTF-8: what is read
+// from it then counts for nothing.
+struct NotUtf8 {};
+
 // The text being read: all of it at once, or a regular file read in blocks
 // that keeps what the reader has not finished with.
 class TextWindow {
 public:
     explicit TextWindow(std::string_view all) : view_(all), last_(true), expected_(all.size()) {}
-    TextWindow(int fd, off_t from, std::size_t block, std::size_t expected, const std::string& name)
+    // Every byte read from fd is also fed to `check`, when given, once and in
+    // order; NotUtf8 is thrown as soon as it fails.
+    TextWindow(int fd, off_t from, std::size_t block, std::size_t expected, const std::string& name,
+               Utf8Check* check = nullptr)
         : fd_(fd), offset_(from), expected_(expected), name_(&name), capacity_(std::max<std::size_t>(block, 1)),
-          buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {
+          buffer_(std::make_unique_for_overwrite<char[]>(capacity_)), check_(check) {
         fill();
+    }
+
+    // Feeds the check what is left of the input, for a reader that stopped early.
+    void checkRest() {
+        if (last_ || check_ == nullptr) return;
+        readAll(fd_, offset_, capacity_, *name_, [&](std::string_view piece) {
+            check_->feed(piece);
+            if (check_->broken()) throw NotUtf8{};
+        });
+        last_ = true;
     }
 
     [[nodiscard]] std::string_view text() const { return view_; }
@@ -178,6 +311,10 @@ private:
                 last_ = true;
                 break;
             }
+            if (check_ != nullptr) {
+                check_->feed(std::string_view(buffer_.get() + size_, static_cast<std::size_t>(got)));
+                if (check_->broken()) throw NotUtf8{};
+            }
             size_ += static_cast<std::size_t>(got);
             offset_ += got;
         }
@@ -193,11 +330,15 @@ private:
     std::size_t capacity_ = 0;
     std::unique_ptr<char[]> buffer_;
     std::size_t size_ = 0;
+    Utf8Check* check_ = nullptr;
 };
 
 class Reader {
 public:
     Reader(const std::string& name, const ReadOptions& options) : name_(name), options_(options) {}
+    // kept_ points into bars_.
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 
     // One pass over the text. Quoting errors anywhere come first; then an
     // empty file, a bad header, the first bad row, and a header without
@@ -209,6 +350,10 @@ public:
         RecordView record;
         bool header = false;
         while (true) {
+            if (plainRows_ && !failure_ && readPlainRow(window.text(), window.last(), pos, line)) {
+                if (bars_.high.size() == kSampleRows) reserveFor(window.offset() + pos, window.expectedSize());
+                continue;
+            }
             const auto result = splitter.next(window.text(), pos, line, window.last(), record);
             if (result == RecordSplitter::Result::End) break;
             if (result == RecordSplitter::Result::NeedMore) {
@@ -244,6 +389,8 @@ private:
         return at(line) + ":" + std::to_string(column + 1);
     }
     int column(Column c) const { return columns_[static_cast<std::size_t>(c)]; }
+    // What the splitter trims from an unquoted field.
+    bool blank(char c) const { return c == ' ' || (c == '\t' && delimiter_ != '\t'); }
 
     // A first line `sep=X` (as spreadsheets write it) names the delimiter;
     // otherwise the first line with more than delimiters and blanks decides.
@@ -279,6 +426,7 @@ private:
         } else {
             delimiter_ = delimiterOf(first);
         }
+        for (const char c : {'\r', '\n', '"', delimiter_}) plainStops_[static_cast<unsigned char>(c)] = true;
     }
 
     void readHeader(const RecordView& header) {
@@ -311,8 +459,135 @@ private:
                                namesOf(Column::Time) + " (any case). Without one the bars can only be taken in file order (--no-dates)");
         }
         for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
-            if (column(kValueColumns[v]) >= 0) kept_[v] = true;
+            if (column(kValueColumns[v]) >= 0) {
+                std::vector<float>* const targets[] = {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume};
+                kept_[keptCount_++] = Kept{v, static_cast<std::size_t>(column(kValueColumns[v])), targets[v]};
+            }
         }
+        // Blanks are part of white-space delimiters: such rows take the general path.
+        plainRows_ = options_.plainRowShortcut && delimiter_ != kWhiteSpace;
+    }
+
+    // The first of plainStops_ in [p, end), or end: eight bytes at a time,
+    // since fields are mostly shorter than that.
+    const char* nextPlainStop(const char* p, const char* end) const {
+        if constexpr (std::endian::native == std::endian::little) {
+            constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+            // The high bit of the lowest zero byte is set, and none below it.
+            auto zeroBytes = [](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+            const std::uint64_t delimiters = kOnes * static_cast<unsigned char>(delimiter_);
+            for (; end - p >= 8; p += 8) {
+                std::uint64_t w;
+                std::memcpy(&w, p, sizeof w);
+                const std::uint64_t stops = zeroBytes(w ^ delimiters) | zeroBytes(w ^ (kOnes * '\n')) |
+                                            zeroBytes(w ^ (kOnes * '\r')) | zeroBytes(w ^ (kOnes * '"'));
+                if (stops != 0) return p + std::countr_zero(stops) / 8;
+            }
+        }
+        while (p < end && !plainStops_[static_cast<unsigned char>(*p)]) ++p;
+        return p;
+    }
+
+    // Splits the line at p into plainFields_ up to the first line end or
+    // quote, or the end; returns where it stopped, or nullptr for a field
+    // with blanks around it or too many fields. Sixteen bytes at a time
+    // where the processor has the instructions, eight otherwise.
+    const char* splitPlainLine(const char* p, const char* end, std::size_t& count, bool& empty) {
+        const char* field = p;
+        // Blanks around a field are trimmed: the general path does that.
+        auto add = [&](const char* to) {
+            if (count == plainFields_.size() || (to != field && (blank(*field) || blank(to[-1])))) return false;
+            plainFields_[count++] = std::string_view(field, static_cast<std::size_t>(to - field));
+            empty = empty && to == field;
+            field = to + 1;
+            return true;
+        };
+#if defined(__SSE2__)
+        const __m128i delimiters = _mm_set1_epi8(delimiter_), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'),
+                      quote = _mm_set1_epi8('"');
+        for (; end - p >= 16; p += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            auto at = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, delimiters)));
+            const auto stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)), _mm_cmpeq_epi8(bytes, quote))));
+            if (stops != 0) at &= (1u << std::countr_zero(stops)) - 1;
+            for (; at != 0; at &= at - 1) {
+                if (!add(p + std::countr_zero(at))) return nullptr;
+            }
+            if (stops != 0) {
+                const char* const stop = p + std::countr_zero(stops);
+                return add(stop) ? stop : nullptr;
+            }
+        }
+#endif
+        while (true) {
+            p = nextPlainStop(p, end);
+            if (!add(p)) return nullptr;
+            if (p == end || *p != delimiter_) return p;
+            ++p;
+        }
+    }
+
+    // The usual row, read without the general splitter where that gives the
+    // same: a whole line, its line end in the window, with no quote and no
+    // blank around a field, so that its fields are the text between its
+    // delimiters. Anything the general path would refuse or treat otherwise
+    // (a blank line, another number of fields, a value the number and date
+    // rules do not take as they stand, a low above its high) leaves the row
+    // untouched and returns false: the general path then reads it and gives
+    // its message.
+    bool readPlainRow(std::string_view text, bool last, std::size_t& pos, std::size_t& line) {
+        const char* const begin = text.data();
+        const char* const end = begin + text.size();
+        if (pos == text.size()) return false;
+        std::size_t count = 0;
+        bool empty = true;
+        const char* p = splitPlainLine(begin + pos, end, count, empty);
+        if (p == nullptr || empty) return false;
+        if (p == end) {
+            if (!last) return false;
+        } else if (*p == '\r') {
+            // CR LF is one line end: the LF must be in the text to tell.
+            if (p + 1 == end && !last) return false;
+        } else if (*p != '\n') {
+            return false;  // a quote
+        }
+        // Trailing delimiters add empty fields; they carry nothing.
+        while (count > names_.size() && plainFields_[count - 1].empty()) --count;
+        if (count != names_.size()) return false;
+        std::array<float, 5> values{0, 0, 0, 0, 0};
+        for (std::size_t k = 0; k < keptCount_; ++k) {
+            const std::size_t v = kept_[k].value;
+            const std::string_view field = plainFields_[kept_[k].field];
+            const auto readable = static_cast<std::size_t>(end - field.data());
+            // What parseNumber gives for a field without blanks around it
+            // that the short form reads (no thousands separators then).
+            if (readShortDecimal(field, values[v], readable)) continue;
+            if (parseNumber(field, kValueColumns[v] == Column::Volume, values[v], readable) != Number::Ok ||
+                valueProblem(values[v]) != nullptr) {
+                return false;
+            }
+        }
+        if (lowAboveHigh(values[1], values[2])) return false;
+        DateTime date;
+        if (const int dc = column(Column::Date); dc >= 0) {
+            const int tc = column(Column::Time);
+            const std::string_view dateText = plainFields_[static_cast<std::size_t>(dc)];
+            if (tc < 0) {
+                if (readFixedDateTime(dateText, date) != FixedDate::Valid) {
+                    const auto other = parseDateTime(dateText);
+                    if (!other) return false;
+                    date = *other;
+                }
+            } else if (combineDate(dateText, plainFields_[static_cast<std::size_t>(tc)], date) != DateFault::None) {
+                return false;
+            }
+        }
+        keepRow(line, date, values);
+        if (p < end) p += *p == '\r' && p + 1 < end && p[1] == '\n' ? 2 : 1;
+        pos = static_cast<std::size_t>(p - begin);
+        ++line;
+        return true;
     }
 
     void readRow(const RecordView& record, std::string_view text) {
@@ -353,44 +628,38 @@ private:
             throw BarFileError(at(record.line, c) + ": " + *what + ": '" +
                                excerpt(fields[static_cast<std::size_t>(c)].text) + "'");
         }
+        keepRow(record.line, date, values);
+    }
+
+    // A row read and found good, by either path.
+    void keepRow(std::size_t line, const DateTime& date, const std::array<float, 5>& values) {
         // Most rows are one line after the one before; only the others are noted.
         const std::size_t row = bars_.high.size();
-        if (record.line != lastLine_ + 1) unusualLines_.emplace_back(row, record.line);
-        lastLine_ = record.line;
+        if (line != lastLine_ + 1) unusualLines_.emplace_back(row, line);
+        lastLine_ = line;
         if (column(Column::Date) >= 0) stamps_.emplace_back(date);
-        std::vector<float>* targets[] = {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume};
-        for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
-            if (kept_[v]) targets[v]->push_back(values[v]);
-        }
+        for (std::size_t k = 0; k < keptCount_; ++k) kept_[k].column->push_back(values[kept_[k].value]);
     }
 
     DateTime dateOf(std::size_t line, const std::vector<FieldView>& fields) const {
         const int dc = column(Column::Date), tc = column(Column::Time);
         const std::string_view text = fields[static_cast<std::size_t>(dc)].text;
-        std::optional<DateTime> date = parseDateTime(text);
-        if (!date) throw BarFileError(at(line, dc) + ": not a valid date: '" + excerpt(text) + "'");
-        if (tc < 0) return *date;
-        const std::string_view timeText = fields[static_cast<std::size_t>(tc)].text;
-        if (trimBlanks(timeText).empty()) return *date;
-        // A time column may hold the whole timestamp; its day must then agree.
-        if (const auto full = parseDateTime(timeText); full) {
-            if (full->dayText() != date->dayText()) {
+        const std::string_view timeText = tc < 0 ? std::string_view() : fields[static_cast<std::size_t>(tc)].text;
+        DateTime date;
+        switch (combineDate(text, timeText, date)) {
+            case DateFault::None: return date;
+            case DateFault::NotADate:
+                throw BarFileError(at(line, dc) + ": not a valid date: '" + excerpt(text) + "'");
+            case DateFault::OtherDay:
                 throw BarFileError(at(line, tc) + ": the time '" + excerpt(timeText) + "' is on another day than '" +
                                    excerpt(text) + "'");
-            }
-            if (!full->hasTime) return *date;
-            date = full;
-            return *date;
+            case DateFault::NotATime:
+                throw BarFileError(at(line, tc) + ": not a time of day: '" + excerpt(timeText) + "'");
+            case DateFault::OtherTime:
+                throw BarFileError(at(line, tc) + ": the time '" + excerpt(timeText) + "' differs from the date's '" +
+                                   excerpt(text) + "'");
         }
-        DateTime withTime = *date;
-        if (!parseTimeOfDay(timeText, withTime)) {
-            throw BarFileError(at(line, tc) + ": not a time of day: '" + excerpt(timeText) + "'");
-        }
-        if (date->hasTime && date->key() != withTime.key()) {
-            throw BarFileError(at(line, tc) + ": the time '" + excerpt(timeText) + "' differs from the date's '" +
-                               excerpt(text) + "'");
-        }
-        return withTime;
+        return date;
     }
 
     // The line a row (in file order) started on.
@@ -467,10 +736,19 @@ private:
     const std::string& name_;
     const ReadOptions& options_;
     char delimiter_ = ',';
+    bool plainRows_ = false;
+    std::array<bool, 256> plainStops_{};  // the characters that end a field of a plain row, or the row
+    std::array<std::string_view, 32> plainFields_{};
     std::size_t headerLine_ = 0, lastLine_ = 0;
     std::vector<std::string> names_;
     std::array<int, kColumnRoles> columns_{};
-    std::array<bool, 5> kept_{};
+    // The value columns the file has: where in values, which field, and the column of bars_.
+    struct Kept {
+        std::size_t value = 0, field = 0;
+        std::vector<float>* column = nullptr;
+    };
+    std::array<Kept, 5> kept_{};
+    std::size_t keptCount_ = 0;
     std::optional<std::string> failure_;
     BarSeries bars_;
     std::vector<DateStamp> stamps_;
@@ -505,15 +783,15 @@ private:
 
 namespace {
 
-// Text known to be UTF-8 (without its byte-order mark): in memory, or in a
-// window over the file. NUL characters are refused before anything else.
-BarSeries readUtf8(std::string_view text, TextWindow* window, const Utf8Check& check, const std::string& name,
-                   ReadReport* report, const ReadOptions& options) {
+// Text known to be UTF-8 (without its byte-order mark), in memory. NUL
+// characters are refused before anything else.
+BarSeries readUtf8(std::string_view text, const Utf8Check& check, const std::string& name, ReadReport* report,
+                   const ReadOptions& options) {
     if (check.firstNul() != std::string_view::npos) refuseNul(name, check.firstNul(), "UTF-8");
     ReadReport mine;
     mine.encoding = "UTF-8";
     TextWindow whole(text);
-    BarSeries bars = Reader(name, options).read(window != nullptr ? *window : whole, mine);
+    BarSeries bars = Reader(name, options).read(whole, mine);
     if (report != nullptr) *report = mine;
     return bars;
 }
@@ -546,19 +824,35 @@ BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, con
         if (first.last()) {
             Utf8Check check;
             check.feed(first.text().substr(mark));
-            if (!utf16 && check.valid()) return readUtf8(first.text().substr(mark), nullptr, check, name, report, options);
+            if (!utf16 && check.valid()) return readUtf8(first.text().substr(mark), check, name, report, options);
             return parseBarText(std::string(first.text()), name, report, options);
         }
-        // Longer UTF-8, by far the most common, is read in blocks, checked
-        // in a first pass and parsed in a second; whatever needs converting
-        // is decoded whole.
+        // Longer UTF-8, by far the most common, is read in blocks and
+        // checked as it is parsed; what was read stands only if the whole
+        // file is UTF-8, where a NUL comes before any other complaint.
+        // Whatever needs converting is decoded whole.
         if (!utf16) {
             Utf8Check check;
-            TextWindow::readAll(file.get(), static_cast<off_t>(mark), block, name,
-                                [&](std::string_view piece) { check.feed(piece); });
-            if (check.valid()) {
-                TextWindow window(file.get(), static_cast<off_t>(mark), block, size, name);
-                return readUtf8({}, &window, check, name, report, options);
+            try {
+                TextWindow window(file.get(), static_cast<off_t>(mark), block, size, name, &check);
+                ReadReport mine;
+                mine.encoding = "UTF-8";
+                std::optional<BarSeries> bars;
+                std::optional<BarFileError> failure;
+                try {
+                    bars = Reader(name, options).read(window, mine);
+                } catch (const BarFileError& e) {
+                    failure = e;
+                }
+                window.checkRest();
+                if (check.valid()) {
+                    if (check.firstNul() != std::string_view::npos) refuseNul(name, check.firstNul(), "UTF-8");
+                    if (failure) throw *failure;
+                    if (report != nullptr) *report = mine;
+                    return std::move(*bars);
+                }
+            } catch (const NotUtf8&) {
+                // Decoded whole below.
             }
         }
     }

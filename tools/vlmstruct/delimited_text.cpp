@@ -77,21 +77,52 @@ DecodedText decodeText(std::string bytes, const std::string& name) {
     return d;
 }
 
+namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL, kLowBits = 0x0101010101010101ULL;
+
+std::uint64_t word(const char* at) {
+    std::uint64_t w;
+    std::memcpy(&w, at, sizeof w);
+    return w;
+}
+
+// Some byte of an ASCII word is zero.
+bool holdsZero(std::uint64_t w) { return ((w - kLowBits) & ~w & kHighBits) != 0; }
+
+}  // namespace
+
+std::size_t Utf8Check::skipAscii(std::string_view piece, std::size_t i) {
+    const char* const data = piece.data();
+    const std::size_t n = piece.size();
+    // Four words at a time while no NUL has been seen, the most common case.
+    if (firstNul_ == std::string_view::npos) {
+        for (; i + 32 <= n; i += 32) {
+            const std::uint64_t a = word(data + i), b = word(data + i + 8), c = word(data + i + 16),
+                                d = word(data + i + 24);
+            if (((a | b | c | d) & kHighBits) != 0) break;
+            if (holdsZero(a) || holdsZero(b) || holdsZero(c) || holdsZero(d)) {
+                firstNul_ = fed_ + i + piece.substr(i, 32).find('\0');
+                i += 32;
+                break;
+            }
+        }
+    }
+    for (; i + 8 <= n; i += 8) {
+        const std::uint64_t w = word(data + i);
+        if ((w & kHighBits) != 0) break;
+        if (firstNul_ == std::string_view::npos && holdsZero(w)) firstNul_ = fed_ + i + piece.substr(i, 8).find('\0');
+    }
+    return i;
+}
+
 void Utf8Check::feed(std::string_view piece) {
     const std::size_t n = piece.size();
     std::size_t i = 0;
     while (i < n && valid_) {
-        if (pending_ == 0 && i + 8 <= n) {
-            std::uint64_t word;
-            std::memcpy(&word, piece.data() + i, sizeof word);
-            constexpr std::uint64_t kHigh = 0x8080808080808080ULL, kLow = 0x0101010101010101ULL;
-            if ((word & kHigh) == 0) {
-                if (firstNul_ == std::string_view::npos && ((word - kLow) & ~word & kHigh) != 0) {
-                    firstNul_ = fed_ + i + piece.substr(i, 8).find('\0');
-                }
-                i += 8;
-                continue;
-            }
+        if (pending_ == 0) {
+            i = skipAscii(piece, i);
+            if (i == n) break;
         }
         const auto c = static_cast<unsigned char>(piece[i]);
         if (pending_ > 0) {

@@ -35,10 +35,15 @@ public:
     void feed(std::string_view piece);
     // After the last piece: every sequence well formed and complete.
     [[nodiscard]] bool valid() const { return valid_ && pending_ == 0; }
+    // A sequence fed so far is malformed: valid() stays false whatever follows.
+    [[nodiscard]] bool broken() const { return !valid_; }
     // Offset of the first NUL byte fed, or npos.
     [[nodiscard]] std::size_t firstNul() const { return firstNul_; }
 
 private:
+    // Past the whole ASCII words of piece from i (noting any NUL among them).
+    std::size_t skipAscii(std::string_view piece, std::size_t i);
+
     bool valid_ = true;
     unsigned pending_ = 0;  // continuation bytes still owed by the last lead byte
     std::size_t fed_ = 0;
