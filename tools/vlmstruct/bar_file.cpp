@@ -461,7 +461,10 @@ private:
         for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
             if (column(kValueColumns[v]) >= 0) {
                 std::vector<float>* const targets[] = {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume};
-                kept_[keptCount_++] = Kept{v, static_cast<std::size_t>(column(kValueColumns[v])), targets[v]};
+                const bool stored = options_.keepOpenAndVolume ||
+                                    (kValueColumns[v] != Column::Open && kValueColumns[v] != Column::Volume);
+                kept_[keptCount_++] =
+                    Kept{v, static_cast<std::size_t>(column(kValueColumns[v])), stored ? targets[v] : nullptr};
             }
         }
         // Blanks are part of white-space delimiters: such rows take the general path.
@@ -638,7 +641,9 @@ private:
         if (line != lastLine_ + 1) unusualLines_.emplace_back(row, line);
         lastLine_ = line;
         if (column(Column::Date) >= 0) stamps_.emplace_back(date);
-        for (std::size_t k = 0; k < keptCount_; ++k) kept_[k].column->push_back(values[kept_[k].value]);
+        for (std::size_t k = 0; k < keptCount_; ++k) {
+            if (kept_[k].column != nullptr) kept_[k].column->push_back(values[kept_[k].value]);
+        }
     }
 
     DateTime dateOf(std::size_t line, const std::vector<FieldView>& fields) const {

@@ -44,6 +44,9 @@ struct ReadOptions {
     // the general rules give, and falls back to them for any row it is not
     // sure of. Off only to compare the two.
     bool plainRowShortcut = true;
+    // Opens and volumes are read and checked as always, but kept only when
+    // set: callers that use neither save their memory.
+    bool keepOpenAndVolume = true;
 };
 
 struct ReadReport {

@@ -337,6 +337,7 @@ int main(int argc, char** argv) {
             // The chart takes the dates as text; the files are written from packed ones.
             ReadOptions packed = read;
             packed.packedDates = htmlOut.empty();
+            packed.keepOpenAndVolume = !htmlOut.empty();  // only the chart draws candles and volumes
             const BarSeries bars = load(input, packed);
             const Analysis a = analyse(bars, pointOptions);
             if (csvOut.empty() && jsonOut.empty() && htmlOut.empty()) csvOut = "-";

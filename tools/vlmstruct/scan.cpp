@@ -95,6 +95,7 @@ ScanRow scanFile(const fs::path& file, const std::string& name, const ReadOption
     try {
         ReadOptions packed = read;
         packed.packedDates = true;
+        packed.keepOpenAndVolume = false;  // the summary reads highs, lows and closes
         const BarSeries bars = readBarFile(file, nullptr, packed);
         return summarise(name, bars, analyse(bars, points));
     } catch (const std::exception& e) {
