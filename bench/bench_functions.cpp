@@ -1,6 +1,7 @@
 // Cost per bar of every numbered function, of a whole chart refresh, and of
 // a plain copy of the same bytes as the floor. bench/ns_per_bar.py prints
 // the table in ns per bar.
+#include <array>
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -85,6 +86,20 @@ void BM_Refresh(benchmark::State& state) {
     setPerBar(state, n);
 }
 
+// The nine at once, as the tools compute them: one merging for 1 and 2, one
+// pivot list for 5 to 9. Compare with refresh/walk.
+void BM_AllAtOnce(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const Series s = makeSeries(kRandomWalk, n);
+    std::array<std::vector<float>, 9> outs;
+    for (auto& out : outs) out.resize(n);
+    for (auto _ : state) {
+        vlm::RunAllSeriesFunctions(s.high, s.low, [&](std::size_t f) { return std::span<float>(outs[f]); });
+        benchmark::DoNotOptimize(outs[8].data());
+    }
+    setPerBar(state, n);
+}
+
 // Every bar pushed one at a time: after each push the engine holds what the
 // nine functions return on the bars so far. Compare with refresh/walk, one
 // computation of the nine functions on all the bars.
@@ -132,6 +147,10 @@ void registerAll() {
         }
     }
     benchmark::RegisterBenchmark("refresh/walk", BM_Refresh)
+        ->Arg(10000)
+        ->Arg(1000000)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("all_at_once/walk", BM_AllAtOnce)
         ->Arg(10000)
         ->Arg(1000000)
         ->Unit(benchmark::kMicrosecond);
