@@ -167,12 +167,14 @@ def kill_a_busy_worker(client, killed):
     """Kills (SIGKILL, by process id) a worker that holds tasks, once."""
     if killed:
         return
-    busy = [w for w, keys in client.processing().items() if keys]
+    busy = [(w, keys) for w, keys in client.processing().items() if keys]
     if not busy:
         return
-    pid = client.run(os.getpid, workers=[busy[0]])[busy[0]]
+    worker, held = busy[0]
+    pid = client.run(os.getpid, workers=[worker])[worker]
     os.kill(pid, signal.SIGKILL)
-    killed.append((pid, len(client.processing()[busy[0]])))
+    # What it held just before: once it is gone the scheduler may no longer list it.
+    killed.append((pid, len(held)))
 
 
 @pytest.fixture()
