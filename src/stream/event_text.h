@@ -2,6 +2,7 @@
 // Event descriptions made at a buffer the caller holds, so that a writer of
 // millions of events allocates nothing for their text.
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -34,8 +35,7 @@ public:
     explicit EventText(char* out, FloatText* floats = nullptr) : end_(out), floats_(floats) {}
 
     EventText& text(std::string_view s) {
-        std::memcpy(end_, s.data(), s.size());
-        end_ += s.size();
+        end_ = std::copy(s.begin(), s.end(), end_);  // an empty view may have no data
         return *this;
     }
     // As std::to_string writes it.

@@ -2,6 +2,7 @@
 // The files vlmstruct writes. The outputs of one command are written all or
 // none: a failure leaves every existing output as it was.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -50,8 +51,7 @@ public:
     }
     void put(std::string_view s) {
         room(s.size());
-        std::memcpy(end_, s.data(), s.size());
-        end_ += s.size();
+        end_ = std::copy(s.begin(), s.end(), end_);  // an empty view may have no data
     }
     // Room for `n` characters at the end, for a writer that makes its text
     // in place; took() then takes what it wrote, up to `end`.
