@@ -321,6 +321,19 @@ void putDate(TextSink& out, const BarSeries& bars, int bar) {
     out.put('"');
 }
 
+// `"<what>_bar": N, "<what>_date": "..."`, after `lead` (the separator before it).
+void putBarAndDate(TextSink& out, std::string_view lead, std::string_view what, int bar, const BarSeries& bars) {
+    out.put(lead);
+    out.put('"');
+    out.put(what);
+    out.put("_bar\": ");
+    out.putInt(bar);
+    out.put(", \"");
+    out.put(what);
+    out.put("_date\": ");
+    putDate(out, bars, bar);
+}
+
 void putMarks(TextSink& out, const std::vector<Mark>& marks, const BarSeries& bars, bool lastMoves) {
     out.put('[');
     for (std::size_t k = 0; k < marks.size(); ++k) {
@@ -331,16 +344,10 @@ void putMarks(TextSink& out, const std::vector<Mark>& marks, const BarSeries& ba
         out.put(k ? ",\n    " : "\n    ");
         out.put("{\"direction\": ");
         out.putInt(m.direction);
-        out.put(", \"start_bar\": ");
-        out.putInt(startBar);
-        out.put(", \"start_date\": ");
-        putDate(out, bars, startBar);
+        putBarAndDate(out, ", ", "start", startBar, bars);
         out.put(", \"start_price\": ");
         out.putJsonNumber(startPrice);
-        out.put(", \"end_bar\": ");
-        out.putInt(m.bar);
-        out.put(", \"end_date\": ");
-        putDate(out, bars, m.bar);
+        putBarAndDate(out, ", ", "end", m.bar, bars);
         out.put(", \"end_price\": ");
         out.putJsonNumber(m.price);
         out.put(", \"in_progress\": ");
@@ -350,15 +357,10 @@ void putMarks(TextSink& out, const std::vector<Mark>& marks, const BarSeries& ba
     out.put(marks.empty() ? "]" : "\n  ]");
 }
 
-void putPivot(TextSink& out, const vlm::Pivot& p, float runCount, bool open, const BarSeries& bars) {
-    out.put("{\"start_bar\": ");
-    out.putInt(p.start);
-    out.put(", \"start_date\": ");
-    putDate(out, bars, p.start);
-    out.put(", \"end_bar\": ");
-    out.putInt(p.end);
-    out.put(", \"end_date\": ");
-    putDate(out, bars, p.end);
+// A pivot's object without its closing brace, for the pivot lists and a point's pivot.
+void putPivotFields(TextSink& out, const vlm::Pivot& p, float runCount, const BarSeries& bars) {
+    putBarAndDate(out, "{", "start", p.start, bars);
+    putBarAndDate(out, ", ", "end", p.end, bars);
     out.put(", \"upper\": ");
     out.putJsonNumber(p.upper);
     out.put(", \"lower\": ");
@@ -367,6 +369,10 @@ void putPivot(TextSink& out, const vlm::Pivot& p, float runCount, bool open, con
     out.putInt(static_cast<int>(p.trend));
     out.put(", \"run_count\": ");
     out.putInt(static_cast<int>(runCount));
+}
+
+void putPivot(TextSink& out, const vlm::Pivot& p, float runCount, bool open, const BarSeries& bars) {
+    putPivotFields(out, p, runCount, bars);
     out.put(open ? ", \"open\": true}" : ", \"open\": false}");
 }
 
@@ -389,22 +395,8 @@ void putPoint(TextSink& out, const vlm::TradingPoint& p, const BarSeries& bars) 
     putDate(out, bars, p.bar);
     out.put(", \"price\": ");
     out.putJsonNumber(p.price);
-    out.put(", \"pivot\": {\"start_bar\": ");
-    out.putInt(z.pivot.start);
-    out.put(", \"start_date\": ");
-    putDate(out, bars, z.pivot.start);
-    out.put(", \"end_bar\": ");
-    out.putInt(z.pivot.end);
-    out.put(", \"end_date\": ");
-    putDate(out, bars, z.pivot.end);
-    out.put(", \"upper\": ");
-    out.putJsonNumber(z.pivot.upper);
-    out.put(", \"lower\": ");
-    out.putJsonNumber(z.pivot.lower);
-    out.put(", \"trend\": ");
-    out.putInt(static_cast<int>(z.pivot.trend));
-    out.put(", \"run_count\": ");
-    out.putInt(static_cast<int>(z.runCount));
+    out.put(", \"pivot\": ");
+    putPivotFields(out, z.pivot, z.runCount, bars);
     out.put('}');
     const bool one = p.has(1);
     const std::pair<const char*, double> forces[] = {
