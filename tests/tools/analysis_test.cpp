@@ -35,6 +35,21 @@ TEST(Analyse, SameAsEachRoutineOnItsOwn) {
                                          runFunction(number, signal, bars.high, bars.low)))
                         << "function " << number;
                 }
+                // Strokes and segments: every bar of signal 1 or -1, in order, at its high or low.
+                for (const auto& [marks, number] : {std::pair{&a.strokes, 2}, std::pair{&a.segments, 3}}) {
+                    const std::vector<float> out = runFunction(number, signal, bars.high, bars.low);
+                    std::size_t k = 0;
+                    for (std::size_t i = 0; i < n; ++i) {
+                        if (out[i] != 1.0f && out[i] != -1.0f) continue;
+                        ASSERT_LT(k, marks->size()) << "function " << number;
+                        const Mark& m = (*marks)[k++];
+                        EXPECT_EQ(m.bar, static_cast<int>(i));
+                        EXPECT_EQ(m.direction, out[i] == 1.0f ? 1 : -1);
+                        EXPECT_TRUE(sameBits(std::vector<float>{m.price},
+                                             std::vector<float>{out[i] == 1.0f ? bars.high[i] : bars.low[i]}));
+                    }
+                    EXPECT_EQ(k, marks->size()) << "function " << number;
+                }
                 const vlm::ZhongShuList listed = vlm::CalcPivotList(signal, bars.high, bars.low);
                 EXPECT_EQ(a.pivots, listed);
                 EXPECT_TRUE(sameBits(a.runCounts, vlm::PivotRunCounts(listed)));

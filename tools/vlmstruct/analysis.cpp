@@ -4,13 +4,19 @@
 
 namespace vlmstruct {
 
-std::vector<Mark> marksOf(std::span<const float> signal, std::span<const float> high, std::span<const float> low) {
+namespace {
+
+std::vector<Mark> marksOf(const std::vector<vlm::TurningPoint>& points) {
     std::vector<Mark> marks;
-    for (std::size_t i = 0; i < signal.size(); ++i) {
-        if (signal[i] == 1.0f) marks.push_back({static_cast<int>(i), 1, high[i]});
-        if (signal[i] == -1.0f) marks.push_back({static_cast<int>(i), -1, low[i]});
-    }
+    marks.reserve(points.size());
+    for (const vlm::TurningPoint& p : points) marks.push_back({p.bar, p.isTop ? 1 : -1, p.price});
     return marks;
+}
+
+}  // namespace
+
+std::vector<Mark> marksOf(std::span<const float> signal, std::span<const float> high, std::span<const float> low) {
+    return marksOf(vlm::turningPoints(signal, high, low));
 }
 
 Analysis analyse(const BarSeries& bars, const vlm::TradingPointOptions& pointOptions) {
@@ -26,10 +32,10 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
         return std::span<float>(a.outputs[f]);
     });
     const std::vector<float>& signal = a.outputs[1];
-    a.strokes = marksOf(signal, high, low);
-    a.segments = marksOf(a.outputs[2], high, low);
     // The pivots and the points from the same stroke signal: one walk over its ends.
     const vlm::BarStructures s = vlm::StructuresOfSignal(signal, high, low, close, pointOptions.macd);
+    a.strokes = marksOf(s.strokeEnds);
+    a.segments = marksOf(a.outputs[2], high, low);
     const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
     for (std::size_t p = 0; p < listed; ++p) {
         a.pivots.push_back(s.pivots[p].pivot);
