@@ -43,12 +43,14 @@ TEST(AllSeriesFunctions, SameAsEachCalledInTurn) {
 
 TEST(AllSeriesFunctions, RefusesAnOutputOfAnotherLength) {
     const testing::Bars bars = makeBars(testing::Shape::QuantisedWalk, 40, 1);
-    std::array<std::vector<float>, 9> all;
-    const auto output = [&](std::size_t f) {
-        all[f].assign(f == 6 ? 39 : 40, 0.0f);
-        return std::span<float>(all[f]);
-    };
-    EXPECT_THROW(RunAllSeriesFunctions(bars.high, bars.low, output), std::invalid_argument);
+    for (const std::size_t length : {39u, 41u}) {
+        std::array<std::vector<float>, 9> all;
+        const auto output = [&](std::size_t f) {
+            all[f].assign(f == 6 ? length : 40, 0.0f);
+            return std::span<float>(all[f]);
+        };
+        EXPECT_THROW(RunAllSeriesFunctions(bars.high, bars.low, output), std::invalid_argument) << length;
+    }
 }
 
 }  // namespace

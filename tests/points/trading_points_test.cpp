@@ -285,6 +285,18 @@ Zigzag zigzag() {
     return z;
 }
 
+// The structures from a stroke signal need one signal value, and one close
+// or none, per bar.
+TEST(Structures, OfASignalOfEveryBar) {
+    const std::vector<float> high(6, 2.0f), low(6, 1.0f);
+    for (const std::size_t n : {5u, 7u}) {
+        EXPECT_THROW(StructuresOfSignal(std::vector<float>(n), high, low, {}), std::invalid_argument) << n;
+        EXPECT_THROW(StructuresOfSignal(std::vector<float>(6), high, low, std::vector<float>(n)),
+                     std::invalid_argument) << n;
+    }
+    EXPECT_NO_THROW(StructuresOfSignal(std::vector<float>(6), high, low, {}));
+}
+
 TEST(EndToEnd, ZigzagBars) {
     const Zigzag z = zigzag();
     const BarStructures s = StructuresOfBars(z.high, z.low, {}, {});
