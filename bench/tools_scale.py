@@ -72,11 +72,20 @@ def best(run, repeats=3):
 PYTHON_CALL = """
 import sys, time, json
 sys.path.insert(0, sys.argv[1])
-import pandas as pd, vlmstruct
+import numpy as np, pandas as pd, vlmstruct
 df = pd.read_csv(sys.argv[2], index_col="date", parse_dates=True)
+def resident():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * 4096
+before = resident()
 start = time.perf_counter(); cpu = time.process_time()
-getattr(vlmstruct, sys.argv[3])(df)
-print(json.dumps({"wall": time.perf_counter() - start, "cpu": time.process_time() - cpu}))
+result = getattr(vlmstruct, sys.argv[3])(df)
+took = {"wall": time.perf_counter() - start, "cpu": time.process_time() - cpu, "before": before}
+# What the result holds: its arrays, and each distinct text once.
+frames = [r for r in result if isinstance(r, pd.DataFrame)]
+texts = {id(v): sys.getsizeof(v) for f in frames for c in f.columns if f[c].dtype == object for v in f[c]}
+took["result"] = sum(int(f.memory_usage(index=True, deep=False).sum()) for f in frames) + sum(texts.values())
+print(json.dumps(took))
 """
 
 
@@ -102,7 +111,8 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
         for line in run_child(measure, [str(stages_tool), str(big), "3"])[3].splitlines():
             stage = json.loads(line)
             stages[stage["stage"]] = stage["seconds"]
-        for name in ("read", "nine functions", "analyse", "streaming engine", "replay with points"):
+        for name in ("read", "nine functions", "analyse", "streaming engine", "structures replay",
+                     "replay with points"):
             rows.append((f"stage: {name}", None, stages[name], bars, None))
 
         subprocess.run(["cat", str(big)], stdout=subprocess.DEVNULL, check=True)  # into the page cache
@@ -116,7 +126,7 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
             "vlmstruct analyze --html": ["analyze", str(big), "--html", "{out}/a.html"],
             "vlmstruct replay -o --events": ["replay", str(big), "-o", "{out}/r.csv", "--events", "{out}/e.csv"],
         }
-        measured = {}
+        measured, peaks, written = {}, {}, {}
         for name, args in commands.items():
             out = work / f"out-{len(measured)}"
             out.mkdir()
@@ -127,17 +137,34 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
                 return run_child(measure, [str(tool)] + [a.format(out=out) for a in args])
             wall, cpu, peak, _ = best(once)
             measured[name] = cpu
+            peaks[name] = peak
             rows.append((name, wall, cpu, bars, peak))
+            written[name] = sum(f.stat().st_size for f in out.iterdir())
+
+        # Writing the replay's bytes and nothing else: what no formatting can go below.
+        replay_bytes = written["vlmstruct replay -o --events"]
+        floor_file = work / "floor.bin"
+        dd = ["dd", "if=/dev/zero", f"of={floor_file}", "bs=1M", f"count={max(1, replay_bytes >> 20)}", "status=none"]
+        wall, write_floor, _, _ = best(lambda: (floor_file.unlink(missing_ok=True), run_child(measure, dd))[1])
+        floor_file.unlink()
+        rows.append((f"write floor: dd {replay_bytes / 1e6:.0f} MB (the replay's files) into a file", wall,
+                     write_floor, bars, None))
 
         wall, cpu, peak, _ = best(lambda: run_child(measure, [str(tool), "scan", str(market), "-j", "1", "-o",
                                                                str(work / "summary.csv")]))
         rows.append((f"vlmstruct scan -j 1 ({files} files x 5000 bars)", wall, cpu, files * 5000, peak))
 
         env_path = str(build / "python")
+        python = {}
         for function in ("analyze", "replay"):
             _, _, peak, text = run_child(measure, [sys.executable, "-c", PYTHON_CALL, env_path, str(big), function])
             call = json.loads(text)
             rows.append((f"python: vlmstruct.{function}(df)", call["wall"], call["cpu"], bars, peak))
+            python[function] = {**call, "peak": peak}
+        rows.append(("python: the process before vlmstruct.replay (pandas and df)", None, None, bars,
+                     python["replay"]["before"]))
+        rows.append(("python: vlmstruct.replay's result (arrays, each text once)", None, None, bars,
+                     python["replay"]["result"]))
 
         import distributed_scan
         for name, seconds in distributed_scan.scan_times(market, build, work):
@@ -146,19 +173,26 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
     print(f"{bars} bars ({size / 1e6:.1f} MB), {files} files x 5000 bars; {os.cpu_count()} cores; "
           f"load average {os.getloadavg()[0]:.1f}")
     print()
-    print("| run | wall s | CPU s | Mbars/s | peak RSS, bytes/bar |")
+    print("| run | wall s | CPU s | Mbars/s | peak RSS, bytes/bar |")  # memory rows have no time
     print("|---|---:|---:|---:|---:|")
     for name, wall, cpu, n, peak in rows:
         seconds = cpu if cpu is not None else wall
+        rate = '' if seconds is None else f"{n / seconds / 1e6:.2f}"
         print(f"| {name} | {'' if wall is None else f'{wall:.3f}'} | {'' if cpu is None else f'{cpu:.3f}'} | "
-              f"{n / seconds / 1e6:.2f} | {'' if peak is None else f'{peak / n:.0f}'} |")
+              f"{rate} | {'' if peak is None else f'{peak / n:.0f}'} |")
     print()
     engine = stages["nine functions"] + floor
     print(f"- analyze -o --json: {measured['vlmstruct analyze -o --json'] / engine:.1f} x (nine functions + cat), "
           f"target 5 x")
     print(f"- replay -o --events: {measured['vlmstruct replay -o --events'] / stages['streaming engine']:.1f} x the "
           f"streaming engine, {measured['vlmstruct replay -o --events'] / stages['replay with points']:.1f} x the "
-          f"replay with points; target 3 x the streaming engine")
+          f"replay with points; target 3 x the streaming engine. The engine plus writing the files' bytes alone "
+          f"(dd) is {(stages['streaming engine'] + write_floor) / stages['streaming engine']:.1f} x")
+    print(f"- analyze -o --json peak: {peaks['vlmstruct analyze -o --json'] / bars:.0f} bytes per bar, target 60")
+    replay_call = python["replay"]
+    print(f"- vlmstruct.replay: {replay_call['cpu'] / measured['vlmstruct replay -o --events']:.2f} x the CLI's "
+          f"time, target 2 x; peak {replay_call['peak'] / bars:.0f} bytes per bar, target 120, of which "
+          f"{replay_call['before'] / bars:.0f} before the call and {replay_call['result'] / bars:.0f} the result")
     scan_row = next(r for r in rows if r[0].startswith("vlmstruct scan -j 1"))
     print(f"- scan -j 1: {scan_row[3] / scan_row[2] / 1e6:.2f} million bars per processor second "
           f"({scan_row[3] / scan_row[1] / 1e6:.2f} per wall second), target 10")
