@@ -6,6 +6,7 @@ A deterministic random walk with volatility that clusters and trends that
 persist, so that strokes, segments and pivots of every kind appear. The same
 seed always gives the same file.
 """
+import argparse
 import datetime
 import math
 import random
@@ -75,15 +76,35 @@ def intraday(path, days=20, seed=20240601):
             f.write(f"{d},{o:.3f},{h:.3f},{l:.3f},{c:.3f},{v}\n")
 
 
+USAGE = """make_sample_bars.py [PATH [BARS [SEED]]]
+       make_sample_bars.py intraday [PATH [DAYS [SEED]]]"""
+
+
+def command(argv):
+    """The maker and its arguments from the command line; anything else is a usage error."""
+    parser = argparse.ArgumentParser(description=__doc__, usage=USAGE,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("words", nargs="*", metavar="ARG", help="as the usage lines show")
+    words = parser.parse_args(argv).words
+    maker, defaults = main, ["data/synthetic_daily_bars.csv", 3000, 20240131]
+    if words[:1] == ["intraday"]:
+        maker, defaults, words = intraday, ["data/synthetic_intraday_bars.csv", 20, 20240601], words[1:]
+    if len(words) > 3:
+        parser.error(f"at most PATH, a count and a seed: {' '.join(words[3:])!r} is left over")
+    args = list(defaults)
+    for k, word in enumerate(words):
+        if k == 0:
+            args[0] = word
+            continue
+        try:
+            args[k] = int(word)
+        except ValueError:
+            parser.error(f"{'the count' if k == 1 else 'the seed'} must be a whole number, not {word!r}")
+        if k == 1 and args[k] < 1:
+            parser.error(f"the count must be at least 1, not {word}")
+    return maker, args
+
+
 if __name__ == "__main__":
-    # make_sample_bars.py [PATH [BARS [SEED]]]  |  make_sample_bars.py intraday [PATH [DAYS [SEED]]]
-    args = sys.argv[1:]
-    if args and args[0] == "intraday":
-        args = args[1:]
-        intraday(args[0] if args else "data/synthetic_intraday_bars.csv",
-                 int(args[1]) if len(args) > 1 else 20,
-                 int(args[2]) if len(args) > 2 else 20240601)
-        sys.exit(0)
-    main(args[0] if args else "data/synthetic_daily_bars.csv",
-         int(args[1]) if len(args) > 1 else 3000,
-         int(args[2]) if len(args) > 2 else 20240131)
+    maker, args = command(sys.argv[1:])
+    maker(*args)

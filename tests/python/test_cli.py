@@ -1,6 +1,8 @@
 import json
 import shutil
 import subprocess
+import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -236,3 +238,30 @@ def test_scan_errors_stay_short_in_the_summary(vlmstruct_bin, sample_csv, tmp_pa
     assert result.returncode == 1
     text = (tmp_path / "s.csv").read_text()
     assert len(text) < 2000 and "huge.csv:2:2" in text and "(5000000 bytes)" in text
+
+
+# The sample maker: a word it cannot take is a usage error that writes nothing.
+MAKER_CASES = {
+    "help": (["--help"], 0, False),
+    "unknown option": (["-x"], 2, False),
+    "count not a number": (["{out}", "ten"], 2, False),
+    "count of none": (["{out}", "0"], 2, False),
+    "seed not a number": (["{out}", "5", "seed"], 2, False),
+    "a word too many": (["{out}", "5", "1", "extra"], 2, False),
+    "daily bars": (["{out}", "5"], 0, True),
+    "intraday days": (["intraday", "{out}", "1"], 0, True),
+}
+
+
+@pytest.mark.parametrize("case", sorted(MAKER_CASES))
+def test_sample_maker_refuses_what_it_cannot_take(case, tmp_path):
+    words, status, writes = MAKER_CASES[case]
+    out = tmp_path / "bars.csv"
+    maker = Path(__file__).resolve().parents[2] / "tools" / "make_sample_bars.py"
+    result = subprocess.run([sys.executable, str(maker), *(w.format(out=out) for w in words)],
+                            capture_output=True, text=True, cwd=tmp_path, timeout=60)
+    assert result.returncode == status, result.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == (["bars.csv"] if writes else [])
+    if writes:
+        lines = out.read_text().splitlines()
+        assert len(lines) > 1 and lines[0].endswith("open,high,low,close,volume")
