@@ -206,36 +206,58 @@ TEST(BarFileShortcut, NumbersRoundAsFromChars) {
     }
 }
 
+// The code point a well-formed sequence of `length` bytes at `s` stands for,
+// or -1: decoded, then held to the shortest form, outside the surrogates and
+// at most U+10FFFF.
+long codePoint(const unsigned char* s, std::size_t length) {
+    constexpr long kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    long cp = length == 1 ? s[0] : s[0] & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((s[k] & 0xC0) != 0x80) return -1;
+        cp = (cp << 6) | (s[k] & 0x3F);
+    }
+    if (cp < kLeast[length] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return -1;
+    return cp;
+}
+
 // ASCII is checked whole words at a time: wherever a NUL, a sequence or a
 // broken one falls, and however the text is cut, the check says what
-// reading it a byte at a time says (both stop at a broken sequence).
-TEST(Utf8Check, AsByteByByte) {
+// decoding it a sequence at a time says.
+TEST(Utf8Check, AsDecodedSequenceBySequence) {
     std::mt19937 random(5);
-    const std::string pieces[] = {std::string(1, '\0'), "\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x93\x88", "\xe6\x97", "\xff", "\x80"};
-    for (int round = 0; round < 3000; ++round) {
+    const std::vector<std::string> pieces = {
+        std::string(1, '\0'), "\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x93\x88", "\xe6\x97", "\xff", "\x80",
+        // Edges of the ranges: the first and last of each length, the last
+        // before the surrogates and the first after them.
+        "\xc2\x80", "\xdf\xbf", "\xe0\xa0\x80", "\xed\x9f\xbf", "\xee\x80\x80", "\xef\xbf\xbf",
+        "\xf0\x90\x80\x80", "\xf4\x8f\xbf\xbf",
+        // Overlong forms, surrogates and beyond U+10FFFF: all refused.
+        "\xc0\xaf", "\xc1\xbf", "\xe0\x80\xaf", "\xe0\x9f\xbf", "\xed\xa0\x80", "\xed\xbf\xbf",
+        "\xf0\x80\x80\xaf", "\xf0\x8f\xbf\xbf", "\xf4\x90\x80\x80", "\xf5\x80\x80\x80",
+        // GBK pairs that look like two-byte sequences, one well formed.
+        "\xc0\xb4", "\xd4\xb4"};
+    for (int round = 0; round < 6000; ++round) {
         std::string text;
-        while (text.size() < static_cast<std::size_t>(round % 200)) text += random() % 100 < 4 ? pieces[random() % 7] : std::string(1, 'a' + random() % 26);
+        while (text.size() < static_cast<std::size_t>(round % 200)) {
+            text += random() % 100 < 6 ? pieces[random() % pieces.size()] : std::string(1, 'a' + random() % 26);
+        }
         bool valid = true;
-        unsigned pending = 0;
         std::size_t firstNul = std::string_view::npos;
-        for (std::size_t i = 0; i < text.size() && valid; ++i) {
-            const auto c = static_cast<unsigned char>(text[i]);
-            if (pending > 0) {
-                valid = (c >> 6) == 0x2;
-                --pending;
-            } else if (c >= 0x80) {
-                pending = (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : 0;
-                valid = pending > 0;
-            } else if (c == 0 && firstNul == std::string_view::npos) {
-                firstNul = i;
-            }
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        for (std::size_t i = 0; i < text.size() && valid;) {
+            const unsigned char c = bytes[i];
+            const std::size_t length = c < 0x80 ? 1 : c >= 0xC0 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3
+                                     : c >= 0xF0 && c < 0xF8 ? 4 : 0;
+            valid = length > 0 && i + length <= text.size() && codePoint(bytes + i, length) >= 0;
+            if (c == 0 && firstNul == std::string_view::npos) firstNul = i;
+            i += std::max<std::size_t>(length, 1);
         }
         Utf8Check check;
         for (std::size_t at = 0, piece = 0; at < text.size(); at += piece) {
             piece = std::min<std::size_t>(text.size() - at, 1 + random() % 70);
             check.feed(std::string_view(text).substr(at, piece));
         }
-        EXPECT_EQ(check.valid(), valid && pending == 0) << round;
+        EXPECT_EQ(check.valid(), valid) << round;
         EXPECT_EQ(check.firstNul(), firstNul) << round;
     }
 }

@@ -187,6 +187,9 @@ const std::vector<BadCase> kBadCases = {
         BadCase{"LongTextIsCut", "date,high,low\n2024-01-31," + std::string(100000, '7') + "x,1\n",
                 {"bars.csv:2:2", std::string(60, '7') + "... (100001 bytes)"}},
         BadCase{"ControlCharactersEscaped", "date,high,low\n2024-01-31,\x1b[2J,1\n", {"'\\x1b[2J'"}},
+        // "来" in GBK is, byte for byte, an overlong form of '4' in UTF-8: the
+        // text is GBK, and the message quotes the character it stands for.
+        BadCase{"GbkThatLooksLikeOverlongUtf8", "date,high,low\n2024-01-31,\xc0\xb4,1\n", {"bars.csv:2:2", "'来'"}},
         BadCase{"NeitherUtf8NorGbk", "date,high,low\n\xff\xff,1,2\n", {"bars.csv", "GBK"}},
         BadCase{"Utf16WithoutByteOrderMark", std::string("d\0a\0t\0e\0", 8), {"bars.csv", "NUL", "UTF-16"}},
         BadCase{"Utf16CutShort", "\xFF\xFE" "d", {"bars.csv", "odd number of bytes"}}};

@@ -126,18 +126,26 @@ void Utf8Check::feed(std::string_view piece) {
         }
         const auto c = static_cast<unsigned char>(piece[i]);
         if (pending_ > 0) {
-            if ((c >> 6) != 0x2) valid_ = false;
+            if (c < low_ || c > high_) valid_ = false;
+            low_ = 0x80;
+            high_ = 0xBF;
             --pending_;
         } else if (c < 0x80) {
             if (c == 0 && firstNul_ == std::string_view::npos) firstNul_ = fed_ + i;
-        } else if ((c >> 5) == 0x6) {
+        } else if (c >= 0xC2 && c <= 0xDF) {
             pending_ = 1;
-        } else if ((c >> 4) == 0xE) {
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            // No overlong form (E0 80..9F) and no surrogate (ED A0..BF).
             pending_ = 2;
-        } else if ((c >> 3) == 0x1E) {
+            low_ = c == 0xE0 ? 0xA0 : 0x80;
+            high_ = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            // No overlong form (F0 80..8F) and nothing past U+10FFFF (F4 90..).
             pending_ = 3;
+            low_ = c == 0xF0 ? 0x90 : 0x80;
+            high_ = c == 0xF4 ? 0x8F : 0xBF;
         } else {
-            valid_ = false;
+            valid_ = false;  // a lone continuation, an overlong lead (C0, C1) or F5..FF
         }
         ++i;
     }

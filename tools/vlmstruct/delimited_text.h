@@ -33,7 +33,9 @@ DecodedText decodeText(std::string bytes, const std::string& name);
 class Utf8Check {
 public:
     void feed(std::string_view piece);
-    // After the last piece: every sequence well formed and complete.
+    // After the last piece: every sequence well formed (no overlong form, no
+    // surrogate, nothing past U+10FFFF) and complete. GBK text often holds
+    // pairs that only an overlong form would make UTF-8 ("\xC0\xB4").
     [[nodiscard]] bool valid() const { return valid_ && pending_ == 0; }
     // A sequence fed so far is malformed: valid() stays false whatever follows.
     [[nodiscard]] bool broken() const { return !valid_; }
@@ -46,6 +48,8 @@ private:
 
     bool valid_ = true;
     unsigned pending_ = 0;  // continuation bytes still owed by the last lead byte
+    // What the next continuation byte may be: narrower after some leads.
+    unsigned char low_ = 0x80, high_ = 0xBF;
     std::size_t fed_ = 0;
     std::size_t firstNul_ = std::string_view::npos;
 };
