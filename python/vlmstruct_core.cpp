@@ -448,7 +448,7 @@ py::dict analysisDict(vlmstruct::Analysis&& a, bool includeOpen) {
     const std::size_t n = a.outputs[0].size();
     py::dict columns;
     for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
-        columns[std::string(vlm::kSeriesFunctions[f].name).c_str()] = owning(std::move(a.outputs[f]));
+        columns[std::string(vlm::kSeriesFunctions[f].name).c_str()] = owning(std::move(a.outputs[f]).floats());
     }
     // A handful of labels (a side and its classes): each bar holds the one
     // Python string of its label, '' where no point is.

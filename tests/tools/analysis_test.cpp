@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 #include "analysis.h"
@@ -31,9 +32,12 @@ TEST(Analyse, SameAsEachRoutineOnItsOwn) {
                 const Analysis a = analyse(bars.high, bars.low, c, {});
                 const std::vector<float> signal = runFunction(2, {}, bars.high, bars.low);
                 for (int number = 1; number <= 9; ++number) {
-                    EXPECT_TRUE(sameBits(a.outputs[static_cast<std::size_t>(number - 1)],
-                                         runFunction(number, signal, bars.high, bars.low)))
-                        << "function " << number;
+                    const OutputColumn& column = a.outputs[static_cast<std::size_t>(number - 1)];
+                    const std::vector<float> expected = runFunction(number, signal, bars.high, bars.low);
+                    EXPECT_TRUE(sameBits(column.floats(), expected)) << "function " << number;
+                    std::vector<float> read(column.size());
+                    for (std::size_t i = 0; i < read.size(); ++i) read[i] = column[i];
+                    EXPECT_TRUE(sameBits(read, expected)) << "function " << number;
                 }
                 // Strokes and segments: every bar of signal 1 or -1, in order, at its high or low.
                 for (const auto& [marks, number] : {std::pair{&a.strokes, 2}, std::pair{&a.segments, 3}}) {
@@ -62,6 +66,39 @@ TEST(Analyse, SameAsEachRoutineOnItsOwn) {
                 EXPECT_EQ(a.points, vlm::CalcTradingPoints(bars.high, bars.low, c, {}));
             }
         }
+    }
+}
+
+// A column reads back every value bit for bit, packed or not; it packs
+// only when every value is a whole number a byte holds.
+TEST(OutputColumn, ReadsBackWhatItWasGiven) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        std::vector<float> values;
+        bool packs;
+    } cases[] = {
+        {{}, false},
+        {{0.0f, 1.0f, -1.0f, 0.0f, 2.0f}, true},
+        {{127.0f, -128.0f, 15.0f}, true},
+        {{0.0f, -0.0f, 1.0f}, false},
+        {{1.0f, nan}, false},
+        {{1.0f, 0.5f}, false},
+        {{128.0f, 1.0f}, false},
+        {{-129.0f}, false},
+        {{inf, -1.0f}, false},
+        {{-inf}, false},
+        {{6.29f, 0.0f, 6.29f}, false},
+    };
+    for (const auto& c : cases) {
+        const OutputColumn column(c.values);
+        EXPECT_EQ(column.packed(), c.packs) << ::testing::PrintToString(c.values);
+        ASSERT_EQ(column.size(), c.values.size());
+        std::vector<float> read(column.size());
+        for (std::size_t i = 0; i < read.size(); ++i) read[i] = column[i];
+        EXPECT_TRUE(sameBits(read, c.values)) << ::testing::PrintToString(c.values);
+        EXPECT_TRUE(sameBits(column.floats(), c.values)) << ::testing::PrintToString(c.values);
+        EXPECT_TRUE(sameBits(OutputColumn(c.values).floats(), c.values)) << ::testing::PrintToString(c.values);
     }
 }
 

@@ -1,6 +1,13 @@
 #include "analysis.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "pivot/pivot_outputs.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace vlmstruct {
 
@@ -13,7 +20,42 @@ std::vector<Mark> marksOf(const std::vector<vlm::TurningPoint>& points) {
     return marks;
 }
 
+// A value a byte holds exactly; -0.0 is not one (it would read back as 0.0),
+// nor is a NaN.
+bool fitsByte(float v) {
+    return v >= -128.0f && v <= 127.0f && v == std::trunc(v) && !(v == 0.0f && std::signbit(v));
+}
+
+// The pages the allocator keeps of what has been freed go back to the
+// system. The strokes' merged bars are many small blocks: once freed, the
+// few blocks the allocator holds back among them leave no stretch an output
+// fits in, so their pages would otherwise stay in use to the end.
+void returnFreedPages() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 }  // namespace
+
+OutputColumn::OutputColumn(std::vector<float> values) : bars_(values.size()) {
+    if (!std::all_of(values.begin(), values.end(), fitsByte)) {
+        floats_ = std::move(values);
+        return;
+    }
+    small_.resize(values.size());
+    std::transform(values.begin(), values.end(), small_.begin(), [](float v) { return static_cast<std::int8_t>(v); });
+}
+
+std::vector<float> OutputColumn::floats() const& {
+    if (!floats_.empty() || bars_ == 0) return floats_;
+    return std::vector<float>(small_.begin(), small_.end());
+}
+
+std::vector<float> OutputColumn::floats() && {
+    if (!floats_.empty() || bars_ == 0) return std::move(floats_);
+    return std::vector<float>(small_.begin(), small_.end());
+}
 
 std::vector<Mark> marksOf(std::span<const float> signal, std::span<const float> high, std::span<const float> low) {
     return marksOf(vlm::turningPoints(signal, high, low));
@@ -27,23 +69,53 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
                  const vlm::TradingPointOptions& pointOptions) {
     vlm::CheckTradingPointOptions(pointOptions);
     Analysis a;
+    const auto structures = [&](std::span<const float> signal) {
+        // The pivots and the points from the same stroke signal: one walk over its ends.
+        vlm::BarStructures s = vlm::StructuresOfSignal(signal, high, low, close, pointOptions.macd);
+        a.strokes = marksOf(s.strokeEnds);
+        const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
+        a.pivots.reserve(listed);
+        a.runCounts.reserve(listed);
+        for (std::size_t p = 0; p < listed; ++p) {
+            a.pivots.push_back(s.pivots[p].pivot);
+            a.runCounts.push_back(s.pivots[p].runCount);
+        }
+        if (s.pivotUnderWay) a.openPivot = s.pivots.back().pivot;
+        // An empty close column means the mid-price, as the rules have it.
+        a.points = vlm::CalcTradingPoints(s.view(), pointOptions);
+    };
+    // Each output is written to floats and packed as soon as it is complete
+    // (output f - 1 is when f is asked for), but function 2's: it is the
+    // signal 3 to 9 read, so it stays as it is until they are done.
+    std::vector<float> signal;
+    std::vector<float> writing;
+    const auto settle = [&](std::size_t f) {
+        if (f == 2) a.segments = marksOf(writing, high, low);
+        a.outputs[f] = OutputColumn(std::move(writing));
+        writing = {};
+    };
     vlm::RunAllSeriesFunctions(high, low, [&](std::size_t f) {
-        a.outputs[f].assign(high.size(), 0.0f);
-        return std::span<float>(a.outputs[f]);
+        if (f == 1) {
+            settle(0);
+            signal.assign(high.size(), 0.0f);
+            return std::span<float>(signal);
+        }
+        if (f == 2) {
+            // Function 2's signal is complete and the merged bars and
+            // strokes are freed: the structures are read off it now, so
+            // that the histogram of every bar is gone before the last seven
+            // outputs take their room.
+            returnFreedPages();
+            structures(signal);
+        } else if (f > 2) {
+            settle(f - 1);
+        }
+        writing.assign(high.size(), 0.0f);
+        return std::span<float>(writing);
     });
-    const std::vector<float>& signal = a.outputs[1];
-    // The pivots and the points from the same stroke signal: one walk over its ends.
-    const vlm::BarStructures s = vlm::StructuresOfSignal(signal, high, low, close, pointOptions.macd);
-    a.strokes = marksOf(s.strokeEnds);
-    a.segments = marksOf(a.outputs[2], high, low);
-    const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
-    for (std::size_t p = 0; p < listed; ++p) {
-        a.pivots.push_back(s.pivots[p].pivot);
-        a.runCounts.push_back(s.pivots[p].runCount);
-    }
-    if (s.pivotUnderWay) a.openPivot = s.pivots.back().pivot;
-    // An empty close column means the mid-price, as the rules have it.
-    a.points = vlm::CalcTradingPoints(s.view(), pointOptions);
+    settle(vlm::kSeriesFunctions.size() - 1);
+    a.outputs[1] = OutputColumn(std::move(signal));
+    returnFreedPages();
     return a;
 }
 

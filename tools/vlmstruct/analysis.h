@@ -3,6 +3,7 @@
 // it (function 2's output feeding 3 to 9), plus the structures behind it.
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -22,8 +23,31 @@ struct Mark {
     float price;
 };
 
+// One function's values, one per bar. Most functions give only small whole
+// numbers (marks, trends, counts): such a column is held a byte a bar, and
+// reads back the same floats; any other keeps its floats.
+class OutputColumn {
+public:
+    OutputColumn() = default;
+    explicit OutputColumn(std::vector<float> values);
+
+    [[nodiscard]] std::size_t size() const { return bars_; }
+    [[nodiscard]] float operator[](std::size_t bar) const {
+        return floats_.empty() ? static_cast<float>(small_[bar]) : floats_[bar];
+    }
+    // The values as floats: the column's own when it keeps them.
+    [[nodiscard]] std::vector<float> floats() const&;
+    [[nodiscard]] std::vector<float> floats() &&;
+    [[nodiscard]] bool packed() const { return floats_.empty() && bars_ > 0; }
+
+private:
+    std::size_t bars_ = 0;
+    std::vector<float> floats_;
+    std::vector<std::int8_t> small_;
+};
+
 struct Analysis {
-    std::array<std::vector<float>, vlm::kSeriesFunctions.size()> outputs;  // function n at n - 1
+    std::array<OutputColumn, vlm::kSeriesFunctions.size()> outputs;  // function n at n - 1
     std::vector<Mark> strokes;   // from function 2; the last one can still move
     std::vector<Mark> segments;  // from function 3
     vlm::ZhongShuList pivots;    // closed, as functions 5 to 9 publish them
