@@ -1,7 +1,8 @@
 #include "analysis.h"
 
 #include <algorithm>
-#include <cmath>
+#include <bit>
+#include <cstdint>
 
 #include "pivot/pivot_outputs.h"
 
@@ -20,17 +21,38 @@ std::vector<Mark> marksOf(const std::vector<vlm::TurningPoint>& points) {
     return marks;
 }
 
-// A value a byte holds exactly; -0.0 is not one (it would read back as 0.0),
-// nor is a NaN.
-bool fitsByte(float v) {
-    return v >= -128.0f && v <= 127.0f && v == std::trunc(v) && !(v == 0.0f && std::signbit(v));
+// Whether every value is one a byte holds exactly: read back from its byte
+// it gives the same bits (so -0.0 and NaN do not fit, nor does a fraction).
+// The bytes go to `out` as far as the values are read.
+bool packInto(std::span<const float> values, std::int8_t* out) {
+    constexpr std::size_t kStretch = 4096;  // values checked between stops
+    for (std::size_t i = 0; i < values.size();) {
+        const std::size_t end = std::min(values.size(), i + kStretch);
+        std::uint32_t misfit = 0;
+        for (; i < end; ++i) {
+            const float v = values[i];
+            const bool inRange = v >= -128.0f && v <= 127.0f;
+            const auto b = static_cast<std::int8_t>(inRange ? v : 0.0f);
+            out[i] = b;
+            misfit |= static_cast<std::uint32_t>(!inRange) |
+                      (std::bit_cast<std::uint32_t>(static_cast<float>(b)) ^ std::bit_cast<std::uint32_t>(v));
+        }
+        if (misfit != 0) return false;
+    }
+    return true;
 }
 
 // The pages the allocator keeps of what has been freed go back to the
-// system. The strokes' merged bars are many small blocks: once freed, the
-// few blocks the allocator holds back among them leave no stretch an output
-// fits in, so their pages would otherwise stay in use to the end.
-void returnFreedPages() {
+// system, once a stage is done. The strokes' merged bars are many small
+// blocks: once freed, the few blocks the allocator holds back among them
+// leave no stretch an output fits in, and small blocks taken later split
+// the room of a freed output the same way, so those pages would otherwise
+// stay in use to the end. A short series frees too little to matter, and
+// what it frees the next one reuses (a scan), where returning it would only
+// cost the faults of taking it back.
+void returnFreedPages(std::size_t bars) {
+    constexpr std::size_t kWorthReturning = std::size_t{1} << 16;
+    if (bars < kWorthReturning) return;
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
@@ -39,12 +61,12 @@ void returnFreedPages() {
 }  // namespace
 
 OutputColumn::OutputColumn(std::vector<float> values) : bars_(values.size()) {
-    if (!std::all_of(values.begin(), values.end(), fitsByte)) {
-        floats_ = std::move(values);
-        return;
+    if (values.size() >= kPackedFrom) {
+        small_.resize(values.size());
+        if (packInto(values, small_.data())) return;
+        small_ = {};
     }
-    small_.resize(values.size());
-    std::transform(values.begin(), values.end(), small_.begin(), [](float v) { return static_cast<std::int8_t>(v); });
+    floats_ = std::move(values);
 }
 
 std::vector<float> OutputColumn::floats() const& {
@@ -53,8 +75,11 @@ std::vector<float> OutputColumn::floats() const& {
 }
 
 std::vector<float> OutputColumn::floats() && {
-    if (!floats_.empty() || bars_ == 0) return std::move(floats_);
-    return std::vector<float>(small_.begin(), small_.end());
+    // The column is left empty: its bytes go as soon as their floats are made.
+    bars_ = 0;
+    if (!floats_.empty()) return std::move(floats_);
+    const std::vector<std::int8_t> small = std::move(small_);
+    return std::vector<float>(small.begin(), small.end());
 }
 
 std::vector<Mark> marksOf(std::span<const float> signal, std::span<const float> high, std::span<const float> low) {
@@ -93,6 +118,7 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
         if (f == 2) a.segments = marksOf(writing, high, low);
         a.outputs[f] = OutputColumn(std::move(writing));
         writing = {};
+        returnFreedPages(high.size());
     };
     vlm::RunAllSeriesFunctions(high, low, [&](std::size_t f) {
         if (f == 1) {
@@ -105,7 +131,7 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
             // strokes are freed: the structures are read off it now, so
             // that the histogram of every bar is gone before the last seven
             // outputs take their room.
-            returnFreedPages();
+            returnFreedPages(high.size());
             structures(signal);
         } else if (f > 2) {
             settle(f - 1);
@@ -115,7 +141,7 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
     });
     settle(vlm::kSeriesFunctions.size() - 1);
     a.outputs[1] = OutputColumn(std::move(signal));
-    returnFreedPages();
+    returnFreedPages(high.size());
     return a;
 }
 

@@ -24,10 +24,14 @@ struct Mark {
 };
 
 // One function's values, one per bar. Most functions give only small whole
-// numbers (marks, trends, counts): such a column is held a byte a bar, and
-// reads back the same floats; any other keeps its floats.
+// numbers (marks, trends, counts): such a column of a long series is held a
+// byte a bar, and reads back the same floats; any other keeps its floats. A
+// short series keeps them too: its bytes do not matter, and the check would
+// cost more time than it saves (a scan reads many short files).
 class OutputColumn {
 public:
+    static constexpr std::size_t kPackedFrom = std::size_t{1} << 16;  // bars
+
     OutputColumn() = default;
     explicit OutputColumn(std::vector<float> values);
 
@@ -35,7 +39,8 @@ public:
     [[nodiscard]] float operator[](std::size_t bar) const {
         return floats_.empty() ? static_cast<float>(small_[bar]) : floats_[bar];
     }
-    // The values as floats: the column's own when it keeps them.
+    // The values as floats: the column's own when it keeps them (taken
+    // from a column about to go, which is left empty).
     [[nodiscard]] std::vector<float> floats() const&;
     [[nodiscard]] std::vector<float> floats() &&;
     [[nodiscard]] bool packed() const { return floats_.empty() && bars_ > 0; }
