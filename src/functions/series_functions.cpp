@@ -41,20 +41,16 @@ void mergeIntoStrokes(std::span<const float> high, std::span<const float> low, s
     constexpr std::size_t kPieceBars = std::size_t{1} << 12;
     KxianChuLi merged;
     std::vector<Kxian>& window = merged.kxianList;
-    std::size_t taken = 0;    // records of the window already handed on
-    std::size_t settled = 0;  // strokes whose lists no later bar extends
+    std::size_t taken = 0;  // records of the window already handed on
     for (std::size_t from = 0; from < high.size(); from += kPieceBars) {
         const std::size_t count = std::min(kPieceBars, high.size() - from);
         merged.AddKxians(high.subspan(from, count), low.subspan(from, count));
-        const std::size_t final = window.size() - 1;  // all but the last record
-        MarkKxianTurns(window, taken, final, turns);
-        strokes.extend(std::span<const Kxian>(window).first(final), taken);
-        taken = final;
-        // Only the last stroke still grows: the others give back the room
-        // their lists grew into.
-        for (; settled + 1 < strokes.biList.size(); ++settled) strokes.biList[settled].kxianList.shrink_to_fit();
+        const std::size_t closed = window.size() - 1;  // all but the last record are final
+        MarkKxianTurns(window, taken, closed, turns);
+        strokes.extend(std::span<const Kxian>(window).first(closed), taken);
+        taken = closed;
         // Dropped once they are half the window, so each record moves at
-        // most once on average however long the pending list grows.
+        // most once for each one dropped, however long the pending list grows.
         const std::size_t dead = strokes.pendingStart();
         if (dead > 0 && 2 * dead >= window.size()) {
             window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(dead));
