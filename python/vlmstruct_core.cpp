@@ -442,13 +442,14 @@ py::dict marksDict(const std::vector<vlmstruct::Mark>& marks) {
 }
 
 // What analyze(df) shows of one series: the nine outputs (the analysis's own
-// buffers), each bar's trading-point label, the zones, the stroke and
+// buffers where it keeps floats, made one column at a time from the bytes of
+// a packed one), each bar's trading-point label, the zones, the stroke and
 // segment ends and the points.
 py::dict analysisDict(vlmstruct::Analysis&& a, bool includeOpen) {
     const std::size_t n = a.outputs[0].size();
     py::dict columns;
     for (std::size_t f = 0; f < vlm::kSeriesFunctions.size(); ++f) {
-        columns[std::string(vlm::kSeriesFunctions[f].name).c_str()] = owning(std::move(a.outputs[f]));
+        columns[std::string(vlm::kSeriesFunctions[f].name).c_str()] = owning(std::move(a.outputs[f]).floats());
     }
     // A handful of labels (a side and its classes): each bar holds the one
     // Python string of its label, '' where no point is.

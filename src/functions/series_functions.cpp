@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "kline/bar_count.h"
 #include "kline/kxian_chuli.h"
 #include "kline/kxian_signal.h"
 #include "pivot/pivot_list.h"
@@ -28,6 +29,37 @@ void publishSignal(const std::vector<float>& pOut, std::span<float> out) noexcep
 void publishPivots(const SeriesInputs& in, PivotOutput what, std::span<float> out) {
     const ZhongShuList list = CalcPivotList(in.signal, in.high, in.low);
     WritePivotOutput(list, what, out);
+}
+
+// Function 1 over a zeroed `turns`, and the strokes, from one merging that
+// goes a piece of bars at a time. A merged record is final once the next one
+// opens, and is then marked and handed to the strokes; the records before
+// the pending list are dropped, since the strokes hold their own copies. So
+// the whole merged list is never held beside the strokes' copies of it.
+void mergeIntoStrokes(std::span<const float> high, std::span<const float> low, std::span<float> turns,
+                      BiChuLi& strokes) {
+    constexpr std::size_t kPieceBars = std::size_t{1} << 12;
+    KxianChuLi merged;
+    std::vector<Kxian>& window = merged.kxianList;
+    std::size_t taken = 0;  // records of the window already handed on
+    for (std::size_t from = 0; from < high.size(); from += kPieceBars) {
+        const std::size_t count = std::min(kPieceBars, high.size() - from);
+        merged.AddKxians(high.subspan(from, count), low.subspan(from, count));
+        const std::size_t closed = window.size() - 1;  // all but the last record are final
+        MarkKxianTurns(window, taken, closed, turns);
+        strokes.extend(std::span<const Kxian>(window).first(closed), taken);
+        taken = closed;
+        // Dropped once they are half the window, so each record moves at
+        // most once for each one dropped, however long the pending list grows.
+        const std::size_t dead = strokes.pendingStart();
+        if (dead > 0 && 2 * dead >= window.size()) {
+            window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(dead));
+            strokes.dropLeading(dead);
+            taken -= dead;
+        }
+    }
+    MarkLastKxian(window, turns);
+    strokes.extend(window, taken);
 }
 
 }  // namespace
@@ -67,13 +99,14 @@ void RunAllSeriesFunctions(std::span<const float> high, std::span<const float> l
         if (out.size() != high.size()) throw std::invalid_argument("one output value per bar");
         return out;
     };
+    // Refused before any output is asked for, as a single merging would.
+    RequireBars(high.size(), high.size(), low.size());
     std::span<float> signal;
     {
-        KxianChuLi merged;
-        merged.AddKxians(high, low);
-        WriteKxianSignal(merged.kxianList, take(0));
+        const std::span<float> turns = take(0);
+        std::fill(turns.begin(), turns.end(), 0.0f);
         BiChuLi strokes;
-        strokes.build(merged.kxianList);
+        mergeIntoStrokes(high, low, turns, strokes);
         signal = take(1);
         WriteBiSignal(strokes.biList, signal);
     }

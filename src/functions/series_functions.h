@@ -48,9 +48,12 @@ void RunPivotRunCount(const SeriesInputs& in, std::span<float> out);
 // turn gets (function 2's output feeding 3 to 9), for tools that want them
 // all: the merging that 1 and 2 share is done once, and 5 to 9 are written
 // from one pivot list. `output(k)` gives where function k + 1's values go,
-// one per bar; it is asked for in order, each just before it is written, and
-// 3 to 9 only once the merged bars and strokes are freed, so that a caller
-// holding every output at its peak holds nothing else of the work.
+// one per bar, apart from the bars; it is asked for in order, each just
+// before it is written (so output k - 1 is complete when k is asked for),
+// and 3 to 9 only once the merged bars and strokes are freed, so that a
+// caller holding every output at its peak holds nothing else of the work.
+// The merged bars are never all held at once: each goes to the strokes as
+// soon as it is final.
 void RunAllSeriesFunctions(std::span<const float> high, std::span<const float> low,
                            const std::function<std::span<float>(std::size_t)>& output);
 

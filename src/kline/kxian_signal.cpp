@@ -30,13 +30,23 @@ void WriteKxianSignal(std::span<const Kxian> list, std::span<float> out) noexcep
     if (list.empty()) {
         return;
     }
-    for (std::size_t k = 0; k + 1 < list.size(); ++k) {
+    MarkKxianTurns(list, 0, list.size() - 1, out);
+    MarkLastKxian(list, out);
+}
+
+void MarkKxianTurns(std::span<const Kxian> list, std::size_t from, std::size_t to, std::span<float> out) noexcept {
+    for (std::size_t k = from; k < to; ++k) {
         if (list[k].direction != list[k + 1].direction) {
             mark(out, list[k]);
         }
     }
+}
+
+void MarkLastKxian(std::span<const Kxian> list, std::span<float> out) noexcept {
     // The last record is marked although nothing confirms it yet.
-    mark(out, list.back());
+    if (!list.empty()) {
+        mark(out, list.back());
+    }
 }
 
 }  // namespace vlm

@@ -17,4 +17,11 @@ std::vector<float> CalcKxianSignal(std::span<const float> high, std::span<const 
 // written) from an already merged list; cannot fail.
 void WriteKxianSignal(std::span<const Kxian> kxianList, std::span<float> out) noexcept;
 
+// The same signal a piece at a time, for a list that grows: marks records
+// from..to - 1 (to < list.size()), each of which turns when the record after
+// it runs the other way, over an `out` zeroed beforehand; MarkLastKxian then
+// marks the last record once the list is complete.
+void MarkKxianTurns(std::span<const Kxian> list, std::size_t from, std::size_t to, std::span<float> out) noexcept;
+void MarkLastKxian(std::span<const Kxian> list, std::span<float> out) noexcept;
+
 }  // namespace vlm

@@ -124,11 +124,13 @@ void BiChuLi::restore(const Saved& saved) {
     }
 }
 
-void BiChuLi::build(std::span<const Kxian> kxians) {
+void BiChuLi::build(std::span<const Kxian> kxians) { extend(kxians, 0); }
+
+void BiChuLi::extend(std::span<const Kxian> kxians, std::size_t from) {
     // The pending state lives in a local for the pass, where the compiler can
     // keep it in registers; the member holds it between calls of add.
     Pending pending = pending_;
-    for (std::size_t k = 0; k < kxians.size(); ++k) {
+    for (std::size_t k = from; k < kxians.size(); ++k) {
         step(kxians, k, pending);
     }
     pending_ = pending;

@@ -59,6 +59,18 @@ public:
     // Appends the strokes of a merged-bar list; called once, on an empty biList.
     void build(std::span<const Kxian> kxians);
 
+    // build in pieces: takes merged bars from..kxians.size() - 1 of
+    // `kxians`, after bars 0..from - 1 were taken by earlier calls. The bars
+    // taken must not change afterwards.
+    void extend(std::span<const Kxian> kxians, std::size_t from);
+
+    // The first merged bar of the pending list: the bars before it are held
+    // by the strokes and never read again. dropLeading(count), count at most
+    // that, tells the strokes that the caller's list no longer holds its
+    // first `count` bars, so that later calls index the list without them.
+    [[nodiscard]] std::size_t pendingStart() const { return pending_.start; }
+    void dropLeading(std::size_t count) { pending_.start -= count; }
+
     // Resumable form of build: takes merged bar k of `kxians`, after bars
     // 0..k-1 were taken by earlier calls. Only bars up to k are read, and they
     // must not change afterwards.

@@ -298,6 +298,50 @@ TEST(StrokeProperties, BarByBarMatchesBuild) {
     }
 }
 
+// Fed in pieces from a window that keeps only the merged bars from the
+// pending list on, the strokes are the ones a single build makes.
+TEST(StrokeProperties, PiecesFromAWindowMatchBuild) {
+    for (testing::Shape shape : testing::kAllShapes) {
+        for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+            const testing::Bars bars = testing::makeBars(shape, 600, seed);
+            KxianChuLi chuLi;
+            chuLi.AddKxians(bars.high, bars.low);
+            const std::vector<Kxian>& merged = chuLi.kxianList;
+            BiChuLi whole;
+            whole.build(merged);
+            for (const std::size_t piece : {1u, 3u, 17u, 64u}) {
+                BiChuLi pieces;
+                std::vector<Kxian> window;
+                std::size_t dropped = 0;
+                for (std::size_t from = 0; from < merged.size(); from += piece) {
+                    const std::size_t to = std::min(merged.size(), from + piece);
+                    window.insert(window.end(), merged.begin() + static_cast<std::ptrdiff_t>(from),
+                                  merged.begin() + static_cast<std::ptrdiff_t>(to));
+                    pieces.extend(window, from - dropped);
+                    const std::size_t dead = pieces.pendingStart();
+                    ASSERT_LE(dead, window.size());
+                    window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(dead));
+                    pieces.dropLeading(dead);
+                    dropped += dead;
+                }
+                ASSERT_EQ(pieces.biList.size(), whole.biList.size())
+                    << testing::shapeName(shape) << " seed " << seed << " piece " << piece;
+                for (std::size_t s = 0; s < whole.biList.size(); ++s) {
+                    const Bi& a = pieces.biList[s];
+                    const Bi& b = whole.biList[s];
+                    EXPECT_TRUE(a.direction == b.direction && a.startIndex == b.startIndex &&
+                                a.endIndex == b.endIndex &&
+                                testing::sameBits(std::span(&a.high, 1), std::span(&b.high, 1)) &&
+                                testing::sameBits(std::span(&a.low, 1), std::span(&b.low, 1)) &&
+                                std::equal(a.kxianList.begin(), a.kxianList.end(), b.kxianList.begin(),
+                                           b.kxianList.end(), sameKxian))
+                        << testing::shapeName(shape) << " seed " << seed << " piece " << piece << " stroke " << s;
+                }
+            }
+        }
+    }
+}
+
 TEST(StrokeProperties, HoldOnGeneratedSeries) {
     for (testing::Shape shape : testing::kAllShapes) {
         for (std::uint32_t seed = 1; seed <= 15; ++seed) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <string>
 #include <vector>
 
 #include "analysis.h"
@@ -20,7 +23,7 @@ using vlm::testing::shapeName;
 // closes and with the mid-price.
 TEST(Analyse, SameAsEachRoutineOnItsOwn) {
     for (const vlm::testing::Shape shape : vlm::testing::kAllShapes) {
-        for (const std::size_t n : {0u, 1u, 5u, 90u, 800u, 4000u}) {
+        for (const std::size_t n : {0u, 1u, 5u, 90u, 800u, 4000u, 70000u}) {
             const vlm::testing::Bars bars = makeBars(shape, n, 11);
             std::vector<float> close(n);
             for (std::size_t i = 0; i < n; ++i) close[i] = i % 3 == 0 ? bars.high[i] : bars.low[i];
@@ -30,10 +33,15 @@ TEST(Analyse, SameAsEachRoutineOnItsOwn) {
                              (withClose ? " closes" : " mid-price"));
                 const Analysis a = analyse(bars.high, bars.low, c, {});
                 const std::vector<float> signal = runFunction(2, {}, bars.high, bars.low);
+                // Function 1 gives only marks: a long series holds it packed.
+                EXPECT_EQ(a.outputs[0].packed(), n >= OutputColumn::kPackedFrom);
                 for (int number = 1; number <= 9; ++number) {
-                    EXPECT_TRUE(sameBits(a.outputs[static_cast<std::size_t>(number - 1)],
-                                         runFunction(number, signal, bars.high, bars.low)))
-                        << "function " << number;
+                    const OutputColumn& column = a.outputs[static_cast<std::size_t>(number - 1)];
+                    const std::vector<float> expected = runFunction(number, signal, bars.high, bars.low);
+                    EXPECT_TRUE(sameBits(column.floats(), expected)) << "function " << number;
+                    std::vector<float> read(column.size());
+                    for (std::size_t i = 0; i < read.size(); ++i) read[i] = column[i];
+                    EXPECT_TRUE(sameBits(read, expected)) << "function " << number;
                 }
                 // Strokes and segments: every bar of signal 1 or -1, in order, at its high or low.
                 for (const auto& [marks, number] : {std::pair{&a.strokes, 2}, std::pair{&a.segments, 3}}) {
@@ -61,6 +69,54 @@ TEST(Analyse, SameAsEachRoutineOnItsOwn) {
                 }
                 EXPECT_EQ(a.points, vlm::CalcTradingPoints(bars.high, bars.low, c, {}));
             }
+        }
+    }
+}
+
+// A column reads back every value bit for bit, packed or not; a long one
+// packs only when every value is a whole number a byte holds, wherever the
+// one that is not stands.
+TEST(OutputColumn, ReadsBackWhatItWasGiven) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::size_t longest = OutputColumn::kPackedFrom + 5000;
+    const struct {
+        std::vector<float> pattern;  // repeated over the column
+        float misfit;                // 0: none; else put at `at`
+        std::size_t at;
+        bool packs;
+    } cases[] = {
+        {{0.0f, 1.0f, -1.0f, 0.0f, 2.0f}, 0.0f, 0, true},
+        {{127.0f, -128.0f, 15.0f, 0.0f}, 0.0f, 0, true},
+        {{0.0f, 1.0f}, -0.0f, 0, false},
+        {{0.0f, 1.0f}, -0.0f, longest - 1, false},
+        {{0.0f, -1.0f}, nan, 4095, false},
+        {{0.0f, -1.0f}, nan, 4096, false},
+        {{1.0f, 0.0f}, 0.5f, 70000, false},
+        {{1.0f, 0.0f}, 128.0f, 3, false},
+        {{1.0f, 0.0f}, -129.0f, 9000, false},
+        {{1.0f, 0.0f}, inf, 12, false},
+        {{1.0f, 0.0f}, -inf, 40000, false},
+        {{6.29f, 0.0f, 6.29f}, 0.0f, 0, false},
+    };
+    for (const std::size_t n : {std::size_t{0}, std::size_t{7}, OutputColumn::kPackedFrom - 1, longest}) {
+        for (const auto& c : cases) {
+            std::vector<float> values(n);
+            for (std::size_t i = 0; i < n; ++i) values[i] = c.pattern[i % c.pattern.size()];
+            if ((c.misfit != 0.0f || std::signbit(c.misfit)) && c.at < n) values[c.at] = c.misfit;
+            const bool packs = n >= OutputColumn::kPackedFrom && (c.packs || c.at >= n);
+            SCOPED_TRACE("n=" + std::to_string(n) + " " + ::testing::PrintToString(c.pattern) + " at " +
+                         std::to_string(c.at));
+            const OutputColumn column(values);
+            EXPECT_EQ(column.packed(), packs);
+            ASSERT_EQ(column.size(), n);
+            std::vector<float> read(n);
+            for (std::size_t i = 0; i < n; ++i) read[i] = column[i];
+            EXPECT_TRUE(sameBits(read, values));
+            EXPECT_TRUE(sameBits(column.floats(), values));
+            OutputColumn taken(values);
+            EXPECT_TRUE(sameBits(std::move(taken).floats(), values));
+            EXPECT_EQ(taken.size(), 0u);  // NOLINT(bugprone-use-after-move): left empty on purpose
         }
     }
 }

@@ -53,7 +53,7 @@ TEST(Levels, EachLevelIsTheAnalysisOfItsResampledFile) {
         ASSERT_EQ(reread.dates, level.bars.dates);
         const Analysis again = analyse(reread);
         for (std::size_t f = 0; f < again.outputs.size(); ++f) {
-            EXPECT_TRUE(sameBits(again.outputs[f], level.analysis.outputs[f])) << k << " function " << f + 1;
+            EXPECT_TRUE(sameBits(again.outputs[f].floats(), level.analysis.outputs[f].floats())) << k << " function " << f + 1;
         }
         EXPECT_EQ(structuresJson("x", reread, again, true), structuresJson("x", level.bars, level.analysis, true));
     }
@@ -125,7 +125,7 @@ TEST(Levels, ReplayRowsAreTheAnalysisOfTheFileCutThere) {
             };
             expectMark(row.structures.inProgress[0], a.strokes, "stroke");
             expectMark(row.structures.inProgress[1], a.segments, "segment");
-            expectMark(row.structures.inProgress[2], marksOf(a.outputs[3], all.levels[k].bars.high, all.levels[k].bars.low), "no pullback");
+            expectMark(row.structures.inProgress[2], marksOf(a.outputs[3].floats(), all.levels[k].bars.high, all.levels[k].bars.low), "no pullback");
             ASSERT_EQ(row.structures.lastPivot.present, !a.pivots.empty()) << where;
             if (!a.pivots.empty()) {
                 EXPECT_EQ(row.structures.lastPivot.pivot, a.pivots.back()) << where;

@@ -1,6 +1,14 @@
 #include "analysis.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
 #include "pivot/pivot_outputs.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace vlmstruct {
 
@@ -13,7 +21,66 @@ std::vector<Mark> marksOf(const std::vector<vlm::TurningPoint>& points) {
     return marks;
 }
 
+// Whether every value is one a byte holds exactly: read back from its byte
+// it gives the same bits (so -0.0 and NaN do not fit, nor does a fraction).
+// The bytes go to `out` as far as the values are read.
+bool packInto(std::span<const float> values, std::int8_t* out) {
+    constexpr std::size_t kStretch = 4096;  // values checked between stops
+    for (std::size_t i = 0; i < values.size();) {
+        const std::size_t end = std::min(values.size(), i + kStretch);
+        std::uint32_t misfit = 0;
+        for (; i < end; ++i) {
+            const float v = values[i];
+            const bool inRange = v >= -128.0f && v <= 127.0f;
+            const auto b = static_cast<std::int8_t>(inRange ? v : 0.0f);
+            out[i] = b;
+            misfit |= static_cast<std::uint32_t>(!inRange) |
+                      (std::bit_cast<std::uint32_t>(static_cast<float>(b)) ^ std::bit_cast<std::uint32_t>(v));
+        }
+        if (misfit != 0) return false;
+    }
+    return true;
+}
+
+// The pages the allocator keeps of what has been freed go back to the
+// system, once a stage is done. The strokes' merged bars are many small
+// blocks: once freed, the few blocks the allocator holds back among them
+// leave no stretch an output fits in, and small blocks taken later split
+// the room of a freed output the same way, so those pages would otherwise
+// stay in use to the end. A short series frees too little to matter, and
+// what it frees the next one reuses (a scan), where returning it would only
+// cost the faults of taking it back.
+void returnFreedPages(std::size_t bars) {
+    constexpr std::size_t kWorthReturning = std::size_t{1} << 16;
+    if (bars < kWorthReturning) return;
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 }  // namespace
+
+OutputColumn::OutputColumn(std::vector<float> values) : bars_(values.size()) {
+    if (values.size() >= kPackedFrom) {
+        small_.resize(values.size());
+        if (packInto(values, small_.data())) return;
+        small_ = {};
+    }
+    floats_ = std::move(values);
+}
+
+std::vector<float> OutputColumn::floats() const& {
+    if (!floats_.empty() || bars_ == 0) return floats_;
+    return std::vector<float>(small_.begin(), small_.end());
+}
+
+std::vector<float> OutputColumn::floats() && {
+    // The column is left empty: its bytes go as soon as their floats are made.
+    bars_ = 0;
+    if (!floats_.empty()) return std::move(floats_);
+    const std::vector<std::int8_t> small = std::move(small_);
+    return std::vector<float>(small.begin(), small.end());
+}
 
 std::vector<Mark> marksOf(std::span<const float> signal, std::span<const float> high, std::span<const float> low) {
     return marksOf(vlm::turningPoints(signal, high, low));
@@ -27,23 +94,54 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
                  const vlm::TradingPointOptions& pointOptions) {
     vlm::CheckTradingPointOptions(pointOptions);
     Analysis a;
+    const auto structures = [&](std::span<const float> signal) {
+        // The pivots and the points from the same stroke signal: one walk over its ends.
+        vlm::BarStructures s = vlm::StructuresOfSignal(signal, high, low, close, pointOptions.macd);
+        a.strokes = marksOf(s.strokeEnds);
+        const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
+        a.pivots.reserve(listed);
+        a.runCounts.reserve(listed);
+        for (std::size_t p = 0; p < listed; ++p) {
+            a.pivots.push_back(s.pivots[p].pivot);
+            a.runCounts.push_back(s.pivots[p].runCount);
+        }
+        if (s.pivotUnderWay) a.openPivot = s.pivots.back().pivot;
+        // An empty close column means the mid-price, as the rules have it.
+        a.points = vlm::CalcTradingPoints(s.view(), pointOptions);
+    };
+    // Each output is written to floats and packed as soon as it is complete
+    // (output f - 1 is when f is asked for), but function 2's: it is the
+    // signal 3 to 9 read, so it stays as it is until they are done.
+    std::vector<float> signal;
+    std::vector<float> writing;
+    const auto settle = [&](std::size_t f) {
+        if (f == 2) a.segments = marksOf(writing, high, low);
+        a.outputs[f] = OutputColumn(std::move(writing));
+        writing = {};
+        returnFreedPages(high.size());
+    };
     vlm::RunAllSeriesFunctions(high, low, [&](std::size_t f) {
-        a.outputs[f].assign(high.size(), 0.0f);
-        return std::span<float>(a.outputs[f]);
+        if (f == 1) {
+            settle(0);
+            signal.assign(high.size(), 0.0f);
+            return std::span<float>(signal);
+        }
+        if (f == 2) {
+            // Function 2's signal is complete and the merged bars and
+            // strokes are freed: the structures are read off it now, so
+            // that the histogram of every bar is gone before the last seven
+            // outputs take their room.
+            returnFreedPages(high.size());
+            structures(signal);
+        } else if (f > 2) {
+            settle(f - 1);
+        }
+        writing.assign(high.size(), 0.0f);
+        return std::span<float>(writing);
     });
-    const std::vector<float>& signal = a.outputs[1];
-    // The pivots and the points from the same stroke signal: one walk over its ends.
-    const vlm::BarStructures s = vlm::StructuresOfSignal(signal, high, low, close, pointOptions.macd);
-    a.strokes = marksOf(s.strokeEnds);
-    a.segments = marksOf(a.outputs[2], high, low);
-    const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
-    for (std::size_t p = 0; p < listed; ++p) {
-        a.pivots.push_back(s.pivots[p].pivot);
-        a.runCounts.push_back(s.pivots[p].runCount);
-    }
-    if (s.pivotUnderWay) a.openPivot = s.pivots.back().pivot;
-    // An empty close column means the mid-price, as the rules have it.
-    a.points = vlm::CalcTradingPoints(s.view(), pointOptions);
+    settle(vlm::kSeriesFunctions.size() - 1);
+    a.outputs[1] = OutputColumn(std::move(signal));
+    returnFreedPages(high.size());
     return a;
 }
 

@@ -3,6 +3,7 @@
 // it (function 2's output feeding 3 to 9), plus the structures behind it.
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -22,8 +23,36 @@ struct Mark {
     float price;
 };
 
+// One function's values, one per bar. Most functions give only small whole
+// numbers (marks, trends, counts): such a column of a long series is held a
+// byte a bar, and reads back the same floats; any other keeps its floats. A
+// short series keeps them too: its bytes do not matter, and the check would
+// cost more time than it saves (a scan reads many short files).
+class OutputColumn {
+public:
+    static constexpr std::size_t kPackedFrom = std::size_t{1} << 16;  // bars
+
+    OutputColumn() = default;
+    explicit OutputColumn(std::vector<float> values);
+
+    [[nodiscard]] std::size_t size() const { return bars_; }
+    [[nodiscard]] float operator[](std::size_t bar) const {
+        return floats_.empty() ? static_cast<float>(small_[bar]) : floats_[bar];
+    }
+    // The values as floats: the column's own when it keeps them (taken
+    // from a column about to go, which is left empty).
+    [[nodiscard]] std::vector<float> floats() const&;
+    [[nodiscard]] std::vector<float> floats() &&;
+    [[nodiscard]] bool packed() const { return floats_.empty() && bars_ > 0; }
+
+private:
+    std::size_t bars_ = 0;
+    std::vector<float> floats_;
+    std::vector<std::int8_t> small_;
+};
+
 struct Analysis {
-    std::array<std::vector<float>, vlm::kSeriesFunctions.size()> outputs;  // function n at n - 1
+    std::array<OutputColumn, vlm::kSeriesFunctions.size()> outputs;  // function n at n - 1
     std::vector<Mark> strokes;   // from function 2; the last one can still move
     std::vector<Mark> segments;  // from function 3
     vlm::ZhongShuList pivots;    // closed, as functions 5 to 9 publish them

@@ -71,7 +71,7 @@ std::string pivots(const Analysis& a, bool withOpenPivot) {
 }
 
 // Each output as runs of one value: where each run starts, and its value.
-std::string outputRuns(const std::vector<float>& values) {
+std::string outputRuns(const OutputColumn& values) {
     const auto same = [](float x, float y) { return std::memcmp(&x, &y, sizeof x) == 0 || (x != x && y != y); };
     Integers starts;
     Floats runValues;
