@@ -868,21 +868,31 @@ BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* r
 
 BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, const ReadOptions& options) {
     const std::string name = path.string();
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) throw BarFileError(name + ": a folder, not a bar file");
+    const auto folder = [&] { return BarFileError(name + ": a folder, not a bar file"); };
     const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) throw BarFileError(name + ": cannot open the file");
+    if (file.get() < 0) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec)) throw folder();
+        throw BarFileError(name + ": cannot open the file");
+    }
     const std::size_t block = std::max<std::size_t>(options.blockBytes, 1);
     struct stat info {};
-    const bool regular = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    const bool known = ::fstat(file.get(), &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) throw folder();
+    const bool regular = known && S_ISREG(info.st_mode);
     if (regular) {
         // A file that fits in one block is read once and parsed where it
         // lies (one byte more than its size, to see its end in one read).
         const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
         TextWindow first(file.get(), 0, std::min(block, size + 1), size, name);
+        // The first bytes tell the encoding; the window holds them unless
+        // its blocks are smaller.
         char head[3] = {0, 0, 0};
-        const ssize_t got = ::pread(file.get(), head, sizeof head, 0);
-        const std::string_view start(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+        std::string_view start = first.text().substr(0, sizeof head);
+        if (start.size() < sizeof head && !first.last()) {
+            const ssize_t got = ::pread(file.get(), head, sizeof head, 0);
+            start = std::string_view(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+        }
         const bool utf16 = start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF";
         const std::size_t mark = start == "\xEF\xBB\xBF" ? 3 : 0;
         if (first.last()) {

@@ -72,9 +72,19 @@ BarFileList barFilesIn(const fs::path& folder, const ScanOptions& options) {
     BarFileList list;
     std::vector<fs::path> excluded;
     for (const fs::path& p : options.exclude) excluded.push_back(comparable(p));
+    // A file that is no link is named in its folder's real path by its own
+    // name, so only a link or a file named as an excluded one can be it:
+    // the others are not resolved, which takes a system call per folder in
+    // their path.
+    auto isExcluded = [&](const fs::directory_entry& entry) {
+        const fs::path name = entry.path().filename();
+        const bool named = std::any_of(excluded.begin(), excluded.end(),
+                                       [&](const fs::path& x) { return x.filename() == name; });
+        if (!named && !entry.is_symlink()) return false;
+        return std::find(excluded.begin(), excluded.end(), comparable(entry.path())) != excluded.end();
+    };
     auto take = [&](const fs::directory_entry& entry) {
-        if (!isBarFile(entry)) return;
-        if (std::find(excluded.begin(), excluded.end(), comparable(entry.path())) != excluded.end()) return;
+        if (!isBarFile(entry) || (!excluded.empty() && isExcluded(entry))) return;
         list.files.push_back(entry.path());
     };
     if (options.recursive) {
