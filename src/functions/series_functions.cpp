@@ -72,7 +72,7 @@ void RunAllSeriesFunctions(std::span<const float> high, std::span<const float> l
         KxianChuLi merged;
         merged.AddKxians(high, low);
         WriteKxianSignal(merged.kxianList, take(0));
-        BiChuLi strokes;
+        BiChuLi strokes(BiChuLi::Bars::EndOnly);  // the signal marks their ends alone
         strokes.build(merged.kxianList);
         signal = take(1);
         WriteBiSignal(strokes.biList, signal);

@@ -10,7 +10,7 @@ std::vector<float> CalcBiSignal(std::span<const float> high, std::span<const flo
     std::vector<float> pOut(high.size(), 0.0f);
     KxianChuLi kxianChuLi;
     kxianChuLi.AddKxians(high, low);
-    BiChuLi biChuLi;
+    BiChuLi biChuLi(BiChuLi::Bars::EndOnly);  // the signal marks the strokes' ends alone
     biChuLi.build(kxianChuLi.kxianList);
     WriteBiSignal(biChuLi.biList, pOut);
     return pOut;
