@@ -151,14 +151,5 @@ TEST(AnalyseLatest, SameAsTheWholeAnalysis) {
     EXPECT_GT(withPoint, 0);
 }
 
-TEST(AnalyseLatest, RefusesWhatTheAnalysisRefuses) {
-    const std::vector<float> high{2, 3, 4}, low{1, 2, 3}, shortClose{1, 2};
-    vlm::TradingPointOptions badRun;
-    badRun.class1MinRun = 0;
-    EXPECT_THROW(analyseLatest(high, low, {}, badRun), std::invalid_argument);
-    EXPECT_THROW(analyseLatest(high, low, shortClose), std::invalid_argument);
-    EXPECT_THROW(analyseLatest(high, shortClose, {}), std::invalid_argument);
-}
-
 }  // namespace
 }  // namespace vlmstruct
