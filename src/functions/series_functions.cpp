@@ -34,8 +34,8 @@ void publishPivots(const SeriesInputs& in, PivotOutput what, std::span<float> ou
 // Function 1 over a zeroed `turns`, and the strokes, from one merging that
 // goes a piece of bars at a time. A merged record is final once the next one
 // opens, and is then marked and handed to the strokes; the records before
-// the pending list are dropped, since the strokes hold their own copies. So
-// the whole merged list is never held beside the strokes' copies of it.
+// the pending list are dropped, since the strokes keep what they need of
+// them. So the whole merged list is never held at once.
 void mergeIntoStrokes(std::span<const float> high, std::span<const float> low, std::span<float> turns,
                       BiChuLi& strokes) {
     constexpr std::size_t kPieceBars = std::size_t{1} << 12;
@@ -105,7 +105,7 @@ void RunAllSeriesFunctions(std::span<const float> high, std::span<const float> l
     {
         const std::span<float> turns = take(0);
         std::fill(turns.begin(), turns.end(), 0.0f);
-        BiChuLi strokes;
+        BiChuLi strokes(BiChuLi::Bars::EndOnly);  // the signal marks their ends alone
         mergeIntoStrokes(high, low, turns, strokes);
         signal = take(1);
         WriteBiSignal(strokes.biList, signal);

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "functions/series_functions.h"
 #include "kline/bar_count.h"
 #include "pivot/pivot_outputs.h"
+#include "stroke/bi_signal.h"
 
 namespace vlm {
 
@@ -267,8 +267,8 @@ std::vector<TradingPoint> CalcTradingPoints(const PointStructures& s,
 BarStructures StructuresOfBars(std::span<const float> high, std::span<const float> low,
                                std::span<const float> close, MacdParams macd) {
     RequireBars(high.size(), high.size(), low.size());
-    std::vector<float> signal(high.size());
-    RunStrokes({{}, high, low}, signal);
+    // Function 2's signal; only its ends are read, so the strokes keep no other merged bar.
+    const std::vector<float> signal = CalcBiSignal(high, low, BiChuLi::Bars::EndOnly);
     return StructuresOfSignal(signal, high, low, close, macd);
 }
 

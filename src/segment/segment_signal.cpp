@@ -1,6 +1,8 @@
 #include "segment/segment_signal.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <stdexcept>
 
 #include "kline/bar_count.h"
 
@@ -108,6 +110,22 @@ std::vector<SignalMark> CalcSegmentMarks(std::span<const float> bi, std::span<co
         if (bi[i] == 1.0f || bi[i] == -1.0f) {
             machine.step(i, bi[i], high, low, marks);
         }
+    }
+    return marks;
+}
+
+std::vector<SignalMark> CalcSegmentMarks(std::span<const TurningPoint> strokeEnds, std::span<const float> high,
+                                         std::span<const float> low, PullbackRule rule) {
+    RequireBars(high.size(), high.size(), low.size());
+    std::vector<SignalMark> marks;
+    SegmentMachine machine(rule);
+    std::int64_t before = -1;
+    for (const TurningPoint& p : strokeEnds) {
+        if (p.bar <= before || static_cast<std::size_t>(p.bar) >= high.size()) {
+            throw std::invalid_argument("stroke ends must ascend within the bars");
+        }
+        before = p.bar;
+        machine.step(static_cast<std::size_t>(p.bar), p.isTop ? 1.0f : -1.0f, high, low, marks);
     }
     return marks;
 }

@@ -6,11 +6,18 @@
 
 #include "segment/segment_machine.h"
 #include "kline/signal_mark.h"
+#include "pivot/pivot_walk.h"
 
 namespace vlm {
 
 // The segment ends of a whole stroke signal, in bar order.
 std::vector<SignalMark> CalcSegmentMarks(std::span<const float> bi, std::span<const float> high,
+                                         std::span<const float> low, PullbackRule rule);
+
+// The same from the stroke signal's turning points (turningPoints of it),
+// for callers that hold them already: the machine moves at those bars alone.
+// Throws std::invalid_argument unless the points ascend within the bars.
+std::vector<SignalMark> CalcSegmentMarks(std::span<const TurningPoint> strokeEnds, std::span<const float> high,
                                          std::span<const float> low, PullbackRule rule);
 
 // The marks as one value per bar.

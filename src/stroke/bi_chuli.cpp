@@ -71,8 +71,12 @@ void BiChuLi::step(std::span<const Kxian> kxians, std::size_t k, Pending& pendin
             const bool up = stroke.direction == 1;
             stroke.endIndex = bar.endIndex;
             (up ? stroke.high : stroke.low) = up ? bar.high : bar.low;
-            const auto joined = pendingThrough();
-            stroke.kxianList.insert(stroke.kxianList.end(), joined.begin(), joined.end());
+            if (endOnly_) {
+                stroke.kxianList.back() = bar;
+            } else {
+                const auto joined = pendingThrough();
+                stroke.kxianList.insert(stroke.kxianList.end(), joined.begin(), joined.end());
+            }
             break;
         }
         case StrokeStep::Pends:
@@ -80,7 +84,7 @@ void BiChuLi::step(std::span<const Kxian> kxians, std::size_t k, Pending& pendin
         case StrokeStep::Confirms: {
             const Bi& stroke = biList.back();
             const bool up = stroke.direction == 1;
-            const auto bars = pendingThrough();
+            const auto bars = endOnly_ ? kxians.subspan(k, 1) : pendingThrough();
             Bi next{-stroke.direction,
                     stroke.endIndex,
                     bar.endIndex,
@@ -107,6 +111,7 @@ BiChuLi::Saved BiChuLi::save() const {
         saved.lastHigh = last.high;
         saved.lastLow = last.low;
         saved.lastBars = last.kxianList.size();
+        saved.lastBar = last.kxianList.back();
     }
     return saved;
 }
@@ -121,6 +126,7 @@ void BiChuLi::restore(const Saved& saved) {
         last.low = saved.lastLow;
         last.kxianList.erase(last.kxianList.begin() + static_cast<std::ptrdiff_t>(saved.lastBars),
                              last.kxianList.end());
+        last.kxianList.back() = saved.lastBar;  // what an end-only list replaced
     }
 }
 

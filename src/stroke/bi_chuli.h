@@ -56,6 +56,12 @@ enum class StrokeStep {
 
 class BiChuLi {
 public:
+    // What each stroke's kxianList holds: all its merged bars, or its end
+    // bar alone for callers that read no other (the strokes are the same).
+    enum class Bars { All, EndOnly };
+    BiChuLi() = default;
+    explicit BiChuLi(Bars bars) : endOnly_(bars == Bars::EndOnly) {}
+
     // Appends the strokes of a merged-bar list; called once, on an empty biList.
     void build(std::span<const Kxian> kxians);
 
@@ -80,8 +86,8 @@ public:
     [[nodiscard]] StrokeStep preview(const Kxian& bar) const;
 
     // Everything one add can change, small enough to keep before each call:
-    // the list's length, the last stroke's end, extremes and count of merged
-    // bars (they only grow), and the pending list. restore() takes back the
+    // the list's length, the last stroke's end, extremes, count of merged
+    // bars (they only grow) and end bar, and the pending list. restore() takes back the
     // one add made since save().
     struct Saved;
     [[nodiscard]] Saved save() const;
@@ -102,6 +108,7 @@ private:
     void step(std::span<const Kxian> kxians, std::size_t k, Pending& pending);
 
     Pending pending_;
+    bool endOnly_ = false;
 
 public:
     struct Saved {
@@ -110,6 +117,7 @@ public:
         float lastHigh = 0.0f;
         float lastLow = 0.0f;
         std::size_t lastBars = 0;
+        Kxian lastBar;
         Pending pending;
     };
 };

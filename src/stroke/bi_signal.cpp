@@ -6,11 +6,11 @@
 
 namespace vlm {
 
-std::vector<float> CalcBiSignal(std::span<const float> high, std::span<const float> low) {
+std::vector<float> CalcBiSignal(std::span<const float> high, std::span<const float> low, BiChuLi::Bars kept) {
     std::vector<float> pOut(high.size(), 0.0f);
     KxianChuLi kxianChuLi;
     kxianChuLi.AddKxians(high, low);
-    BiChuLi biChuLi;
+    BiChuLi biChuLi(kept);
     biChuLi.build(kxianChuLi.kxianList);
     WriteBiSignal(biChuLi.biList, pOut);
     return pOut;

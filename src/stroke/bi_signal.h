@@ -14,8 +14,11 @@ inline constexpr float kStrokeBottom = -1.0f;
 
 // 1.0 on the bar of each up stroke's top, -1.0 on the bar of each down
 // stroke's bottom (the extreme bar of the stroke's last merged bar), 0.0
-// elsewhere.
-std::vector<float> CalcBiSignal(std::span<const float> high, std::span<const float> low);
+// elsewhere. Function 2 keeps each stroke's merged bars; a caller that wants
+// the signal alone may have the strokes keep their end bars only (the same
+// signal, with no copy of every merged bar).
+std::vector<float> CalcBiSignal(std::span<const float> high, std::span<const float> low,
+                                BiChuLi::Bars kept = BiChuLi::Bars::All);
 
 // The same signal written over `out` from built strokes; cannot fail.
 void WriteBiSignal(std::span<const Bi> biList, std::span<float> out) noexcept;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "pivot/pivot_walk.h"
 #include "segment/segment_signal.h"
 #include "stroke/bi_signal.h"
 #include "support/series_gen.h"
@@ -195,6 +196,36 @@ TEST(SegmentProperties, OnArbitrarySignals) {
             const std::vector<float> out = CalcSegment(signal, bars.high, bars.low, rule);
             EXPECT_TRUE(marksAlternateOnStrokeBars(out, signal)) << seed;
         }
+    }
+}
+
+// Walked over the signal's turning points, the machine marks what it marks
+// walking the signal; stroke ends out of order or outside the bars are refused.
+TEST(SegmentProperties, FromTurningPointsAsFromTheSignal) {
+    for (const testing::Shape shape : testing::kAllShapes) {
+        for (std::uint32_t seed = 1; seed <= 20; ++seed) {
+            const testing::Bars bars = testing::makeBars(shape, 400, seed);
+            for (const bool strokes : {true, false}) {
+                const std::vector<float> signal =
+                    strokes ? CalcBiSignal(bars.high, bars.low) : testing::makeArbitrarySignal(400, seed);
+                const std::vector<TurningPoint> ends = turningPoints(signal, bars.high, bars.low);
+                for (const auto rule : {PullbackRule::Apply, PullbackRule::Ignore}) {
+                    EXPECT_EQ(CalcSegmentMarks(ends, bars.high, bars.low, rule),
+                              CalcSegmentMarks(signal, bars.high, bars.low, rule))
+                        << testing::shapeName(shape) << " seed " << seed << (strokes ? " strokes" : " arbitrary");
+                }
+            }
+        }
+    }
+    const std::vector<float> high{3, 4, 5}, low{1, 2, 3};
+    const std::vector<std::vector<TurningPoint>> refused{
+        {{1, true, 4}, {1, false, 2}},  // the same bar twice
+        {{2, true, 5}, {0, false, 1}},  // descending
+        {{-1, true, 4}},
+        {{3, true, 4}},  // past the last bar
+    };
+    for (const std::vector<TurningPoint>& ends : refused) {
+        EXPECT_THROW(CalcSegmentMarks(ends, high, low, PullbackRule::Apply), std::invalid_argument);
     }
 }
 

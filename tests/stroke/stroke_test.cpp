@@ -298,6 +298,47 @@ TEST(StrokeProperties, BarByBarMatchesBuild) {
     }
 }
 
+// Strokes that keep only their end bar are the strokes that keep them all,
+// built whole or bar by bar, and an add taken back restores them exactly.
+TEST(StrokeProperties, EndBarOnlyKeepsTheSameStrokes) {
+    const auto sameStroke = [](const Bi& a, const Bi& b) {
+        return a.direction == b.direction && a.startIndex == b.startIndex && a.endIndex == b.endIndex &&
+               testing::sameBits(std::span(&a.high, 1), std::span(&b.high, 1)) &&
+               testing::sameBits(std::span(&a.low, 1), std::span(&b.low, 1)) && a.kxianList.size() == 1 &&
+               sameKxian(a.kxianList.back(), b.kxianList.back());
+    };
+    for (testing::Shape shape : testing::kAllShapes) {
+        for (std::uint32_t seed = 1; seed <= 8; ++seed) {
+            const testing::Bars bars = testing::makeBars(shape, 400, seed);
+            KxianChuLi chuLi;
+            chuLi.AddKxians(bars.high, bars.low);
+            const std::vector<Kxian>& merged = chuLi.kxianList;
+            BiChuLi all;
+            all.build(merged);
+            BiChuLi whole(BiChuLi::Bars::EndOnly), stepwise(BiChuLi::Bars::EndOnly);
+            whole.build(merged);
+            for (std::size_t k = 0; k < merged.size(); ++k) {
+                const std::vector<Bi> before = stepwise.biList;
+                const BiChuLi::Saved saved = stepwise.save();
+                stepwise.add(merged, k);
+                stepwise.restore(saved);
+                ASSERT_EQ(stepwise.biList.size(), before.size());
+                for (std::size_t s = 0; s < before.size(); ++s) {
+                    ASSERT_TRUE(sameStroke(stepwise.biList[s], before[s])) << "restored, merged bar " << k;
+                }
+                stepwise.add(merged, k);
+            }
+            for (const BiChuLi* endOnly : {&whole, &stepwise}) {
+                ASSERT_EQ(endOnly->biList.size(), all.biList.size());
+                for (std::size_t s = 0; s < all.biList.size(); ++s) {
+                    EXPECT_TRUE(sameStroke(endOnly->biList[s], all.biList[s]))
+                        << testing::shapeName(shape) << " seed " << seed << " stroke " << s;
+                }
+            }
+        }
+    }
+}
+
 // Fed in pieces from a window that keeps only the merged bars from the
 // pending list on, the strokes are the ones a single build makes.
 TEST(StrokeProperties, PiecesFromAWindowMatchBuild) {

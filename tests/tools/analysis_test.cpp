@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "analysis.h"
 #include "pivot/pivot_outputs.h"
+#include "scan.h"
 #include "support/series_gen.h"
 
 namespace vlmstruct {
@@ -119,6 +121,88 @@ TEST(OutputColumn, ReadsBackWhatItWasGiven) {
             EXPECT_EQ(taken.size(), 0u);  // NOLINT(bugprone-use-after-move): left empty on purpose
         }
     }
+}
+
+// Every field, floats by their bits (%a tells 0 from -0, NaN from any number).
+std::string describe(const Latest& l) {
+    std::string out;
+    char buffer[160];
+    auto mark = [&](const char* what, const std::optional<Mark>& m) {
+        if (!m) return out += std::string(what) + " none; ", void();
+        std::snprintf(buffer, sizeof buffer, "%s %d %d %a; ", what, m->bar, m->direction, m->price);
+        out += buffer;
+    };
+    mark("stroke", l.stroke);
+    mark("segment", l.segment);
+    if (l.pivot) {
+        std::snprintf(buffer, sizeof buffer, "pivot %d-%d %a %a %a run %a; ", l.pivot->start, l.pivot->end,
+                      l.pivot->upper, l.pivot->lower, l.pivot->trend, l.pivotRunCount);
+        out += buffer;
+    }
+    if (l.point) {
+        const vlm::TradingPoint& p = *l.point;
+        std::snprintf(buffer, sizeof buffer, "point %d side %d %a classes %u forces %a %a %a follows %d", p.bar,
+                      static_cast<int>(p.side), p.price, p.classes, p.leavingForce, p.enteringForce, p.forceRatio,
+                      p.follows);
+        out += buffer;
+        for (const vlm::PointPivot& pp : p.pivots) {
+            std::snprintf(buffer, sizeof buffer, " [%d-%d %a %a %a %a]", pp.pivot.start, pp.pivot.end, pp.pivot.upper,
+                          pp.pivot.lower, pp.pivot.trend, pp.runCount);
+            out += buffer;
+        }
+    }
+    return out;
+}
+
+// The latest structures computed on their own are those of the whole
+// analysis, and so is the summary row built from them: with closes, with
+// the mid-price, with NaN closes, under several point options, on series
+// with and without strokes, pivots and points.
+TEST(AnalyseLatest, SameAsTheWholeAnalysis) {
+    std::vector<vlm::TradingPointOptions> optionSets(4);
+    optionSets[1].class1MinRun = 1;
+    optionSets[1].force = vlm::ForceMeasure::Peak;
+    optionSets[2].force = vlm::ForceMeasure::Slope;
+    optionSets[2].divergenceRatio = 1.5;
+    optionSets[3].macd = {3, 7, 2};
+    optionSets[3].force = vlm::ForceMeasure::FullArea;
+    int withoutStroke = 0, withoutPivot = 0, withoutPoint = 0, withPoint = 0;
+    for (const vlm::testing::Shape shape : vlm::testing::kAllShapes) {
+        for (const std::size_t n : {0u, 1u, 3u, 12u, 40u, 90u, 800u, 3000u}) {
+            for (std::uint32_t seed = 1; seed <= 3; ++seed) {
+                const vlm::testing::Bars bars = makeBars(shape, n, seed * 7);
+                for (const int closes : {0, 1, 2}) {  // none (mid-price), plain, some NaN
+                    BarSeries series;
+                    series.high = bars.high;
+                    series.low = bars.low;
+                    if (closes > 0) {
+                        for (std::size_t i = 0; i < n; ++i) {
+                            const bool gap = closes == 2 && i % 5 == 3;
+                            series.close.push_back(gap ? std::numeric_limits<float>::quiet_NaN()
+                                                       : i % 2 == 0 ? bars.high[i] : bars.low[i]);
+                        }
+                    }
+                    for (std::size_t o = 0; o < optionSets.size(); ++o) {
+                        SCOPED_TRACE(std::string(shapeName(shape)) + " n=" + std::to_string(n) + " seed " +
+                                     std::to_string(seed) + " closes " + std::to_string(closes) + " options " +
+                                     std::to_string(o));
+                        const Latest whole = latestOf(analyse(series, optionSets[o]));
+                        const Latest latest = analyseLatest(series.high, series.low, series.close, optionSets[o]);
+                        EXPECT_EQ(describe(latest), describe(whole));
+                        EXPECT_EQ(scanCsv({summarise("f.csv", series, latest)}),
+                                  scanCsv({summarise("f.csv", series, whole)}));
+                        withoutStroke += latest.stroke ? 0 : 1;
+                        withoutPivot += latest.pivot ? 0 : 1;
+                        (latest.point ? withPoint : withoutPoint) += 1;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(withoutStroke, 0);
+    EXPECT_GT(withoutPivot, 0);
+    EXPECT_GT(withoutPoint, 0);
+    EXPECT_GT(withPoint, 0);
 }
 
 }  // namespace

@@ -28,9 +28,12 @@ struct Read {
 std::ostream& operator<<(std::ostream& os, const Read& r) { return os << r.dates.size() << " dates " << r.error; }
 
 // In memory, or from `file` in blocks of `block` bytes when that is not 0.
-Read readWith(const std::string& text, bool shortcut, std::size_t block, const std::filesystem::path& file) {
+// Opens and volumes are read and checked either way, and kept when `keep` is set.
+Read readWith(const std::string& text, bool shortcut, std::size_t block, const std::filesystem::path& file,
+              bool keep = true) {
     Read r;
-    const ReadOptions options{.allowNoDates = true, .blockBytes = block, .plainRowShortcut = shortcut};
+    const ReadOptions options{
+        .allowNoDates = true, .blockBytes = block, .plainRowShortcut = shortcut, .keepOpenAndVolume = keep};
     try {
         ReadReport report;
         const BarSeries bars =
@@ -86,6 +89,11 @@ const std::vector<std::string> kOddRows = {
     "2024-04-01 09:30,1234.5678,12345678,0.00012345678,1e2,123456789\n",  // eight digits and more
     "2024-04-01 09:30,1234.567,1234567,0.0001234567,100,1234567.\n",      // seven
     "2024-04-01 09:30,.5,2,1,1,5\n", "2024-04-01 09:30,1,2,1,1,1,234\n",
+    // Opens and volumes that are checked, kept or not.
+    "2024-04-01 09:30,1e39,2,1,1,5\n", "2024-04-01 09:30,1,2,1,1,nan\n", "2024-04-01 09:30,-,2,1,1,5\n",
+    "2024-04-01 09:30,1.2.3,2,1,1,5\n", "2024-04-01 09:30,1.,2,1,1,-12345678\n",
+    "2024-04-01 09:30,99999999,2,1,1,99999999\n", "2024-04-01 09:30,-9999999,2,1,1,1e400\n",
+    "2024-04-01 09:30,12345.678,2,1,1,x1\n",
     "2024-01-01 00:30,1,2,1,1,5\n",  // the first row's date again
     "2023-12-31 00:30,1,2,1,1,5\n",  // before every other: reordered
     ",,,,,\n", "\n", "x\n"};
@@ -131,6 +139,16 @@ TEST(BarFileShortcut, ReadsAsTheGeneralPath) {
         mixed += goodRow(i, random());
         mixedOdd += random() % 64 == 0 ? kOddRows[random() % kOddRows.size()] : goodRow(i, random());
     }
+    // Rows of 40 to 200 bytes: fields and line ends before, at and after
+    // every place where a row's first sixty-four bytes end.
+    std::string longRows = "date,open,high,low,close,volume,note\n";
+    for (int i = 0; i < 160; ++i) {
+        const std::string row = goodRow(i);
+        longRows += row.substr(0, row.size() - 1) + "," + std::string(static_cast<std::size_t>(i), 'n') + "\n";
+        longRows += row.substr(0, row.size() - 1) + "," + std::string(static_cast<std::size_t>(i % 40), 'm') +
+                    (i % 7 == 0 ? ",\n" : "\n");
+    }
+    files.emplace_back("LongRows", longRows);
     files.emplace_back("Mixed", mixed);
     files.emplace_back("MixedWithOddRows", mixedOdd);
 
@@ -142,9 +160,16 @@ TEST(BarFileShortcut, ReadsAsTheGeneralPath) {
             for (const char c : lf) text += c == '\n' ? std::string(end) : std::string(1, c);
             std::ofstream(file, std::ios::binary) << text;
             const Read general = readWith(text, false, 0, file);
+            Read generalWithout = general;
+            if (!generalWithout.columns.empty()) {
+                generalWithout.columns.front().clear();
+                generalWithout.columns.back().clear();
+            }
             for (const std::size_t block : {std::size_t{0}, std::size_t{7}, std::size_t{64}, std::size_t{1} << 20}) {
                 EXPECT_EQ(readWith(text, true, block, file), general) << name << ", line end " << int(end[0]) << int(end[1])
                                                                        << ", blocks of " << block;
+                EXPECT_EQ(readWith(text, true, block, file, false), generalWithout)
+                    << name << ", opens and volumes not kept, line end " << int(end[0]) << ", blocks of " << block;
                 if (block != 0) {
                     EXPECT_EQ(readWith(text, false, block, file), general) << name << ", general, " << block;
                 }

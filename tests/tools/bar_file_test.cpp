@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bar_file.h"
@@ -176,6 +178,9 @@ const std::vector<BadCase> kBadCases = {
                 {"bars.csv:2", "expected 3 fields", "commas", "'2024-01-31;2;1'"}},
         BadCase{"WholeRowQuoted", "date,high,low\n\"2024-01-31,2,1\"\n", {"bars.csv:2", "one quoted field"}},
         BadCase{"DoubledQuoteIsAQuote", "date,high,low\n2024-01-31,\"10\"\"\",1\n", {"bars.csv:2:2", "'10\"'"}},
+        // The text of every field with doubled quotes is kept while the record is read.
+        BadCase{"DoubledQuotesInTwoFields", "date,high,low,note\n2024-01-31,\"1\"\"0\",\"\"\"1\",\"a\"\"\"\"b\"\n",
+                {"bars.csv:2:2", "'1\"0'"}},
         BadCase{"TextAfterClosingQuote", "date,high,low\n2024-01-31,\"10\"5,1\n",
                 {"bars.csv:2:2", "after a closing quote"}},
         BadCase{"QuoteNeverClosed", "date,high,low\n2024-01-31,\"10,1\n2024-02-01,2,1\n",
@@ -318,6 +323,89 @@ TEST(Dates, Normalised) {
         {"20241301", std::nullopt},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(normaliseDate(text), expected) << text;
+}
+
+// The usual layout read a character at a time, as its rule is written: the
+// length and separators, then every place a digit, then a day and time that exist.
+FixedDate fixedByCharacters(std::string_view s, DateTime& into) {
+    const std::size_t n = s.size();
+    if (!((n == 10 || n == 16 || n == 19) && s[4] == '-' && s[7] == '-' &&
+          (n == 10 || ((s[10] == ' ' || s[10] == 'T') && s[13] == ':' && (n == 16 || s[16] == ':'))))) {
+        return FixedDate::Other;
+    }
+    auto pair = [&](std::size_t at) {
+        const bool digits = s[at] >= '0' && s[at] <= '9' && s[at + 1] >= '0' && s[at + 1] <= '9';
+        return digits ? (s[at] - '0') * 10 + (s[at + 1] - '0') : -1;
+    };
+    const int values[] = {pair(0), pair(2), pair(5), pair(8), n > 10 ? pair(11) : 0, n > 10 ? pair(14) : 0,
+                          n == 19 ? pair(17) : 0};
+    for (const int v : values) {
+        if (v < 0) return FixedDate::Other;
+    }
+    DateTime d;
+    d.year = values[0] * 100 + values[1];
+    d.month = values[2];
+    d.day = values[3];
+    d.hour = values[4];
+    d.minute = values[5];
+    d.second = values[6];
+    const bool leap = (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
+    const int monthDays[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > monthDays[d.month - 1] || d.hour > 23 ||
+        d.minute > 59 || d.second > 59) {
+        return FixedDate::Invalid;
+    }
+    d.hasTime = n > 10;
+    d.hasSeconds = n == 19;
+    into = d;
+    return FixedDate::Valid;
+}
+
+// Every text near the layout, each place changed to characters that break
+// it or only just keep it, and random texts of its lengths: the same answer,
+// the same date, and nothing written for a text that is not a valid date.
+TEST(Dates, FixedLayoutAsCharacterByCharacter) {
+    const std::string bases[] = {"2024-02-29 23:59:59", "1900-02-29 00:00:00", "2000-02-29 12:30:15",
+                                 "0000-01-01 00:00:00", "9999-12-31 23:59:59", "2023-04-31 09:30:00",
+                                 "2024-13-01 09:30:00", "2024-00-10 09:30:00", "2024-01-00 24:00:00",
+                                 "2024-01-01T12:60:00", "2024-01-01 12:30:60", "2023-02-28T19:09:09"};
+    const char replacements[] = {'0', '1', '2', '3', '9', '/', '0' - 1, '9' + 1, '-', ':', ' ', 'T', 't',
+                                 'a', '\0', '\x80', '\xb0', '\xff', '\x7f'};
+    std::vector<std::string> texts;
+    for (const std::string& base : bases) {
+        for (const std::size_t n : {10u, 16u, 19u}) {
+            const std::string cut = base.substr(0, n);
+            texts.push_back(cut);
+            for (std::size_t i = 0; i < n; ++i) {
+                for (const char c : replacements) {
+                    std::string changed = cut;
+                    changed[i] = c;
+                    texts.push_back(changed);
+                }
+            }
+        }
+        for (const std::size_t n : {0u, 9u, 11u, 15u, 17u, 18u, 20u}) texts.push_back(base.substr(0, n) + std::string(n > 19 ? 1 : 0, '0'));
+    }
+    std::mt19937 random(5);
+    const std::string alphabet = "0123456789-: T";
+    for (int k = 0; k < 30000; ++k) {
+        std::string text(k % 3 == 0 ? 10 : k % 3 == 1 ? 16 : 19, '0');
+        for (char& c : text) c = alphabet[random() % alphabet.size()];
+        texts.push_back(text);
+    }
+    int answers[3] = {0, 0, 0};
+    for (const std::string& text : texts) {
+        DateTime got, want;
+        got.year = want.year = -7;  // a mark that must stay where the text is not a valid date
+        const FixedDate expected = fixedByCharacters(text, want);
+        ASSERT_EQ(readFixedDateTime(text, got), expected) << text;
+        EXPECT_TRUE(got.year == want.year && got.month == want.month && got.day == want.day &&
+                    got.hour == want.hour && got.minute == want.minute && got.second == want.second &&
+                    got.hasTime == want.hasTime && got.hasSeconds == want.hasSeconds)
+            << text;
+        ++answers[static_cast<int>(expected)];
+    }
+    for (const int count : answers) EXPECT_GT(count, 100);
 }
 
 TEST(DateOrder, SortsStablyAndFindsTheFirstDuplicate) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "pivot/pivot_outputs.h"
+#include "segment/segment_signal.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -14,10 +15,12 @@ namespace vlmstruct {
 
 namespace {
 
+Mark markOf(const vlm::TurningPoint& p) { return {p.bar, p.isTop ? 1 : -1, p.price}; }
+
 std::vector<Mark> marksOf(const std::vector<vlm::TurningPoint>& points) {
     std::vector<Mark> marks;
     marks.reserve(points.size());
-    for (const vlm::TurningPoint& p : points) marks.push_back({p.bar, p.isTop ? 1 : -1, p.price});
+    for (const vlm::TurningPoint& p : points) marks.push_back(markOf(p));
     return marks;
 }
 
@@ -143,6 +146,43 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
     a.outputs[1] = OutputColumn(std::move(signal));
     returnFreedPages(high.size());
     return a;
+}
+
+Latest latestOf(const Analysis& a) {
+    Latest latest;
+    if (!a.strokes.empty()) latest.stroke = a.strokes.back();
+    if (!a.segments.empty()) latest.segment = a.segments.back();
+    if (!a.pivots.empty()) {
+        latest.pivot = a.pivots.back();
+        latest.pivotRunCount = a.runCounts.back();
+    }
+    if (!a.points.empty()) latest.point = a.points.back();
+    return latest;
+}
+
+Latest analyseLatest(std::span<const float> high, std::span<const float> low, std::span<const float> close,
+                     const vlm::TradingPointOptions& pointOptions) {
+    vlm::CheckTradingPointOptions(pointOptions);
+    // The structures the points are built from hold the stroke ends and the
+    // pivots; the segments are walked over the same ends.
+    const vlm::BarStructures s = vlm::StructuresOfBars(high, low, close, pointOptions.macd);
+    Latest latest;
+    if (!s.strokeEnds.empty()) latest.stroke = markOf(s.strokeEnds.back());
+    const std::vector<vlm::SignalMark> segments =
+        vlm::CalcSegmentMarks(s.strokeEnds, high, low, vlm::PullbackRule::Apply);
+    if (!segments.empty()) {
+        const vlm::SignalMark& m = segments.back();
+        const bool top = m.value == 1.0f;
+        latest.segment = Mark{static_cast<int>(m.bar), top ? 1 : -1, top ? high[m.bar] : low[m.bar]};
+    }
+    const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
+    if (listed > 0) {
+        latest.pivot = s.pivots[listed - 1].pivot;
+        latest.pivotRunCount = s.pivots[listed - 1].runCount;
+    }
+    const std::vector<vlm::TradingPoint> points = vlm::CalcTradingPoints(s.view(), pointOptions);
+    if (!points.empty()) latest.point = points.back();
+    return latest;
 }
 
 }  // namespace vlmstruct

@@ -21,6 +21,8 @@ struct Mark {
     int bar;
     int direction;
     float price;
+
+    friend bool operator==(const Mark&, const Mark&) = default;
 };
 
 // One function's values, one per bar. Most functions give only small whole
@@ -65,6 +67,22 @@ Analysis analyse(const BarSeries& bars, const vlm::TradingPointOptions& pointOpt
 // The same from the series themselves; `close` may be empty (the mid-price).
 Analysis analyse(std::span<const float> high, std::span<const float> low, std::span<const float> close,
                  const vlm::TradingPointOptions& pointOptions = {});
+
+// The latest of each structure, all a one-line summary of a series reads:
+// what `latestOf(analyse(...))` gives, computed without the nine output
+// series and the lists before the last of each.
+struct Latest {
+    std::optional<Mark> stroke;   // the last stroke end
+    std::optional<Mark> segment;  // the last segment end
+    std::optional<vlm::Pivot> pivot;  // the last closed pivot
+    float pivotRunCount = 0.0f;       // its run count (function 9)
+    std::optional<vlm::TradingPoint> point;  // the last trading point
+
+    friend bool operator==(const Latest&, const Latest&) = default;
+};
+Latest latestOf(const Analysis& a);
+Latest analyseLatest(std::span<const float> high, std::span<const float> low, std::span<const float> close,
+                     const vlm::TradingPointOptions& pointOptions = {});
 
 std::vector<Mark> marksOf(std::span<const float> signal, std::span<const float> high, std::span<const float> low);
 

@@ -75,10 +75,17 @@ constexpr std::array<std::uint64_t, 9> kBytesBelow = {0, 0xFF, 0xFFFF, 0xFFFFFF,
 constexpr std::array<std::uint64_t, 9> kToTop = {0,        1ULL << 56, 1ULL << 48, 1ULL << 40, 1ULL << 32,
                                                  1ULL << 24, 1ULL << 16, 1ULL << 8,  1};
 
-// The same rule for text of one to eight bytes held in `word`, its first
-// byte lowest (the bytes past `length` may be anything), without a branch
-// per character.
-inline bool readShortDecimalWord(std::uint64_t word, std::size_t length, float& value) {
+// Text of one to eight bytes held in `word`, its first byte lowest (the
+// bytes past `length` may be anything), in the form -?DIGITS[.DIGITS]:
+// checked without a branch per character and left as its eight digits,
+// the first one highest, '0's above the text's own, with its sign and its
+// count of decimals. False for any other text.
+struct ShortDigits {
+    std::uint64_t word;  // eight ASCII digits
+    std::size_t decimals;
+    bool negative;
+};
+[[gnu::always_inline]] inline bool shortDecimalShape(std::uint64_t word, std::size_t length, ShortDigits& out) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kZeros = 0x3030303030303030ULL;
     const bool negative = (word & 0xFF) == '-';
     if (negative) {
@@ -104,13 +111,22 @@ inline bool readShortDecimalWord(std::uint64_t word, std::size_t length, float& 
     word = word * kToTop[digitCount] + (kZeros & kBytesBelow[8 - digitCount]);
     constexpr std::uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0ULL;
     if (((word & kHighNibbles) | (((word + kOnes * 6) & kHighNibbles) >> 4)) != kOnes * 0x33) return false;
-    word -= kZeros;
+    out = {word, decimals, negative};
+    return true;
+}
+
+// The short rule for such text.
+[[gnu::always_inline]] inline bool readShortDecimalWord(std::uint64_t word, std::size_t length, float& value) {
+    ShortDigits d{};
+    if (!shortDecimalShape(word, length, d)) return false;
+    constexpr std::uint64_t kZeros = 0x3030303030303030ULL;
+    word = d.word - kZeros;
     word = word * 10 + (word >> 8);
     constexpr std::uint64_t kPairs = 0x000000FF000000FFULL;
     word = (((word & kPairs) * 0x000F424000000064ULL) + (((word >> 16) & kPairs) * 0x0000271000000001ULL)) >> 32;
     const auto digits = static_cast<std::uint32_t>(word);
     if (digits >= 10000000) return false;  // more than seven significant digits
-    value = shortDecimal(digits, decimals, negative);
+    value = shortDecimal(digits, d.decimals, d.negative);
     return true;
 }
 
@@ -147,22 +163,39 @@ bool readShortDecimalText(std::string_view text, float& value) {
     return true;
 }
 
-// `readable` bytes from text.data() on may be read (at least text.size()).
-[[gnu::always_inline]] inline bool readShortDecimal(std::string_view text, float& value, std::size_t readable) {
-    if constexpr (std::endian::native == std::endian::little) {
-        if (!text.empty() && text.size() <= 8) {
-            std::uint64_t word = 0;
-            if (readable >= 8) {
-                std::memcpy(&word, text.data(), sizeof word);
-            } else {
-                for (std::size_t i = 0; i < text.size(); ++i) {
-                    word |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
-                }
-            }
-            return readShortDecimalWord(word, text.size(), value);
+// The text's bytes in a word, its first byte lowest; `readable` bytes
+// from text.data() on may be read (at least text.size(), at most eight of
+// which are taken).
+[[gnu::always_inline]] inline std::uint64_t wordOf(std::string_view text, std::size_t readable) {
+    std::uint64_t word = 0;
+    if (readable >= 8) {
+        std::memcpy(&word, text.data(), sizeof word);
+    } else {
+        for (std::size_t i = 0; i < text.size() && i < 8; ++i) {
+            word |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
         }
     }
+    return word;
+}
+
+// `readable` as for wordOf.
+[[gnu::always_inline]] inline bool readShortDecimal(std::string_view text, float& value, std::size_t readable) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!text.empty() && text.size() <= 8) return readShortDecimalWord(wordOf(text, readable), text.size(), value);
+    }
     return readShortDecimalText(text, value);
+}
+
+// Whether parseNumber reads the text as a finite number, for a value that
+// is checked but not kept, where that is sure without reading it: eight
+// bytes or fewer in the form -?DIGITS[.DIGITS] always are (eight digits
+// stay far below the largest float). False says nothing.
+[[gnu::always_inline]] inline bool surelyFiniteNumber(std::string_view text, std::size_t readable) {
+    if constexpr (std::endian::native == std::endian::little) {
+        ShortDigits d{};
+        return !text.empty() && text.size() <= 8 && shortDecimalShape(wordOf(text, readable), text.size(), d);
+    }
+    return false;
 }
 
 // Any number from_chars reads in the general format, rounded once to the
@@ -508,6 +541,29 @@ private:
 #if defined(__SSE2__)
         const __m128i delimiters = _mm_set1_epi8(delimiter_), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'),
                       quote = _mm_set1_epi8('"');
+        // Sixty-four bytes, most rows whole, as two masks: the delimiters
+        // and the stops. A row then takes as many turns of the loop below as
+        // it has fields, the same for every row of a file, so that the
+        // processor foresees them.
+        for (; end - p >= 64; p += 64) {
+            std::uint64_t at = 0, stops = 0;
+            for (int part = 0; part < 4; ++part) {
+                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
+                const auto a = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, delimiters)));
+                const auto s = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_or_si128(
+                    _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)), _mm_cmpeq_epi8(bytes, quote))));
+                at |= std::uint64_t{a} << (16 * part);
+                stops |= std::uint64_t{s} << (16 * part);
+            }
+            if (stops != 0) at &= (stops & (~stops + 1)) - 1;
+            for (; at != 0; at &= at - 1) {
+                if (!add(p + std::countr_zero(at))) return nullptr;
+            }
+            if (stops != 0) {
+                const char* const stop = p + std::countr_zero(stops);
+                return add(stop) ? stop : nullptr;
+            }
+        }
         for (; end - p >= 16; p += 16) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             auto at = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, delimiters)));
@@ -565,7 +621,10 @@ private:
             const auto readable = static_cast<std::size_t>(end - field.data());
             // What parseNumber gives for a field without blanks around it
             // that the short form reads (no thousands separators then).
-            if (readShortDecimal(field, values[v], readable)) continue;
+            if (kept_[k].column == nullptr ? surelyFiniteNumber(field, readable)
+                                           : readShortDecimal(field, values[v], readable)) {
+                continue;
+            }
             if (parseNumber(field, kValueColumns[v] == Column::Volume, values[v], readable) != Number::Ok ||
                 valueProblem(values[v]) != nullptr) {
                 return false;
@@ -809,21 +868,31 @@ BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* r
 
 BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, const ReadOptions& options) {
     const std::string name = path.string();
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) throw BarFileError(name + ": a folder, not a bar file");
+    const auto folder = [&] { return BarFileError(name + ": a folder, not a bar file"); };
     const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) throw BarFileError(name + ": cannot open the file");
+    if (file.get() < 0) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec)) throw folder();
+        throw BarFileError(name + ": cannot open the file");
+    }
     const std::size_t block = std::max<std::size_t>(options.blockBytes, 1);
     struct stat info {};
-    const bool regular = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    const bool known = ::fstat(file.get(), &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) throw folder();
+    const bool regular = known && S_ISREG(info.st_mode);
     if (regular) {
         // A file that fits in one block is read once and parsed where it
         // lies (one byte more than its size, to see its end in one read).
         const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
         TextWindow first(file.get(), 0, std::min(block, size + 1), size, name);
+        // The first bytes tell the encoding; the window holds them unless
+        // its blocks are smaller.
         char head[3] = {0, 0, 0};
-        const ssize_t got = ::pread(file.get(), head, sizeof head, 0);
-        const std::string_view start(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+        std::string_view start = first.text().substr(0, sizeof head);
+        if (start.size() < sizeof head && !first.last()) {
+            const ssize_t got = ::pread(file.get(), head, sizeof head, 0);
+            start = std::string_view(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+        }
         const bool utf16 = start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF";
         const std::size_t mark = start == "\xEF\xBB\xBF" ? 3 : 0;
         if (first.last()) {

@@ -199,8 +199,6 @@ RecordSplitter::Result RecordSplitter::next(std::string_view text, std::size_t& 
         record.begin = pos;
         record.fields.clear();
         unquoted_.clear();
-        // Never reallocated within a record: the fields point into it.
-        if (unquoted_.capacity() < n - pos) unquoted_.reserve(n - pos);
         if (white) {
             while (!beyond(pos) && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
         }
@@ -223,6 +221,10 @@ RecordSplitter::Result RecordSplitter::next(std::string_view text, std::size_t& 
                     if (c == '"') {
                         if (!beyond(pos + 1) && text[pos + 1] == '"') {
                             if (copied == std::string::npos) {
+                                // Never reallocated within a record, since the fields
+                                // point into it: room for the rest of the text at its
+                                // first use (most records never use it).
+                                if (unquoted_.empty() && unquoted_.capacity() < n - start) unquoted_.reserve(n - start);
                                 copied = unquoted_.size();
                                 unquoted_.append(text.substr(start, pos - start));
                             }

@@ -16,30 +16,30 @@
 
 namespace vlmstruct {
 
-ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis& a) {
+ScanRow summarise(const std::string& file, const BarSeries& bars, const Latest& latest) {
     ScanRow row;
     row.file = file;
     row.bars = bars.size();
     if (bars.hasDates()) row.lastDate = bars.date(bars.size() - 1);
-    if (!a.strokes.empty()) {
-        row.strokeDirection = a.strokes.back().direction;
-        row.strokeBar = a.strokes.back().bar;
+    if (latest.stroke) {
+        row.strokeDirection = latest.stroke->direction;
+        row.strokeBar = latest.stroke->bar;
     }
-    if (!a.segments.empty()) {
-        row.segmentDirection = a.segments.back().direction;
-        row.segmentBar = a.segments.back().bar;
+    if (latest.segment) {
+        row.segmentDirection = latest.segment->direction;
+        row.segmentBar = latest.segment->bar;
     }
-    if (!a.pivots.empty()) {
-        const vlm::Pivot& p = a.pivots.back();
+    if (latest.pivot) {
+        const vlm::Pivot& p = *latest.pivot;
         row.pivotUpper = p.upper;
         row.pivotLower = p.lower;
         row.pivotTrend = p.trend;
-        row.pivotRunCount = a.runCounts.back();
+        row.pivotRunCount = latest.pivotRunCount;
         const float where = bars.close.empty() ? std::nanf("") : vlm::closeAgainst(bars.close.back(), p);
         row.closeVsPivot = std::isnan(where) ? "n/a" : where > 0 ? "above" : where < 0 ? "below" : "inside";
     }
-    if (!a.points.empty()) {
-        const vlm::TradingPoint& p = a.points.back();
+    if (latest.point) {
+        const vlm::TradingPoint& p = *latest.point;
         row.pointLabel = vlm::PointLabel(p);
         row.pointBar = p.bar;
         row.pointPrice = p.price;
@@ -72,9 +72,19 @@ BarFileList barFilesIn(const fs::path& folder, const ScanOptions& options) {
     BarFileList list;
     std::vector<fs::path> excluded;
     for (const fs::path& p : options.exclude) excluded.push_back(comparable(p));
+    // A file that is no link is named in its folder's real path by its own
+    // name, so only a link or a file named as an excluded one can be it:
+    // the others are not resolved, which takes a system call per folder in
+    // their path.
+    auto isExcluded = [&](const fs::directory_entry& entry) {
+        const fs::path name = entry.path().filename();
+        const bool named = std::any_of(excluded.begin(), excluded.end(),
+                                       [&](const fs::path& x) { return x.filename() == name; });
+        if (!named && !entry.is_symlink()) return false;
+        return std::find(excluded.begin(), excluded.end(), comparable(entry.path())) != excluded.end();
+    };
     auto take = [&](const fs::directory_entry& entry) {
-        if (!isBarFile(entry)) return;
-        if (std::find(excluded.begin(), excluded.end(), comparable(entry.path())) != excluded.end()) return;
+        if (!isBarFile(entry) || (!excluded.empty() && isExcluded(entry))) return;
         list.files.push_back(entry.path());
     };
     if (options.recursive) {
@@ -97,7 +107,7 @@ ScanRow scanFile(const fs::path& file, const std::string& name, const ReadOption
         packed.packedDates = true;
         packed.keepOpenAndVolume = false;  // the summary reads highs, lows and closes
         const BarSeries bars = readBarFile(file, nullptr, packed);
-        return summarise(name, bars, analyse(bars, points));
+        return summarise(name, bars, analyseLatest(bars.high, bars.low, bars.close, points));
     } catch (const std::exception& e) {
         ScanRow row;
         row.file = name;

@@ -25,7 +25,7 @@ struct ScanRow {
     std::size_t barsSincePoint = 0;
 };
 
-ScanRow summarise(const std::string& file, const BarSeries& bars, const Analysis& a);
+ScanRow summarise(const std::string& file, const BarSeries& bars, const Latest& latest);
 
 struct ScanOptions {
     unsigned jobs = 1;
