@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 namespace vlm {
@@ -14,6 +15,15 @@ struct SignalMark {
     float value;
 
     friend bool operator==(const SignalMark&, const SignalMark&) = default;
+};
+
+// A mark with its bar's price, as the walks over a signal's marks read it.
+struct TurningPoint {
+    std::int32_t bar;
+    bool isTop;
+    float price;  // the high at a top, the low at a bottom
+
+    friend bool operator==(const TurningPoint&, const TurningPoint&) = default;
 };
 
 // The mark of a record or stroke of `direction` (1 up, -1 down): its top or bottom.

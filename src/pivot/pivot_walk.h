@@ -9,20 +9,14 @@
 #include <span>
 #include <vector>
 
+#include "kline/signal_mark.h"
 #include "pivot/pivot_list.h"
 #include "pivot/pivot_tracker.h"
 
 namespace vlm {
 
-// Only the stroke tops and bottoms move the tracker, so the walk visits them
-// alone; bars in between would leave it untouched.
-struct TurningPoint {
-    std::int32_t bar;
-    bool isTop;
-    float price;  // the high at a top, the low at a bottom
-
-    friend bool operator==(const TurningPoint&, const TurningPoint&) = default;
-};
+// Only the stroke tops and bottoms (TurningPoint) move the tracker, so the
+// walk visits them alone; bars in between would leave it untouched.
 
 // The turning points of a signal: bars holding exactly 1.0 or -1.0.
 std::vector<TurningPoint> turningPoints(std::span<const float> bi, std::span<const float> high,

@@ -6,7 +6,6 @@
 
 #include "segment/segment_machine.h"
 #include "kline/signal_mark.h"
-#include "pivot/pivot_walk.h"
 
 namespace vlm {
 
