@@ -101,12 +101,12 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
         // The pivots and the points from the same stroke signal: one walk over its ends.
         vlm::BarStructures s = vlm::StructuresOfSignal(signal, high, low, close, pointOptions.macd);
         a.strokes = marksOf(s.strokeEnds);
-        const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
-        a.pivots.reserve(listed);
-        a.runCounts.reserve(listed);
-        for (std::size_t p = 0; p < listed; ++p) {
-            a.pivots.push_back(s.pivots[p].pivot);
-            a.runCounts.push_back(s.pivots[p].runCount);
+        const std::span<const vlm::PointPivot> closed = s.closedPivots();
+        a.pivots.reserve(closed.size());
+        a.runCounts.reserve(closed.size());
+        for (const vlm::PointPivot& p : closed) {
+            a.pivots.push_back(p.pivot);
+            a.runCounts.push_back(p.runCount);
         }
         if (s.pivotUnderWay) a.openPivot = s.pivots.back().pivot;
         // An empty close column means the mid-price, as the rules have it.
@@ -175,10 +175,9 @@ Latest analyseLatest(std::span<const float> high, std::span<const float> low, st
         const bool top = m.value == 1.0f;
         latest.segment = Mark{static_cast<int>(m.bar), top ? 1 : -1, top ? high[m.bar] : low[m.bar]};
     }
-    const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
-    if (listed > 0) {
-        latest.pivot = s.pivots[listed - 1].pivot;
-        latest.pivotRunCount = s.pivots[listed - 1].runCount;
+    if (const std::span<const vlm::PointPivot> closed = s.closedPivots(); !closed.empty()) {
+        latest.pivot = closed.back().pivot;
+        latest.pivotRunCount = closed.back().runCount;
     }
     const std::vector<vlm::TradingPoint> points = vlm::CalcTradingPoints(s.view(), pointOptions);
     if (!points.empty()) latest.point = points.back();
