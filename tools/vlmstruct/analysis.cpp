@@ -46,13 +46,14 @@ bool packInto(std::span<const float> values, std::int8_t* out) {
 }
 
 // The pages the allocator keeps of what has been freed go back to the
-// system, once a stage is done. The strokes' merged bars are many small
+// system, once a stage is done. The strokes' end bars are many small
 // blocks: once freed, the few blocks the allocator holds back among them
 // leave no stretch an output fits in, and small blocks taken later split
 // the room of a freed output the same way, so those pages would otherwise
 // stay in use to the end. A short series frees too little to matter, and
-// what it frees the next one reuses (a scan), where returning it would only
-// cost the faults of taking it back.
+// what it frees the next one reuses (the levels of analyze, a Python loop
+// over many series), where returning it would only cost the faults of
+// taking it back.
 void returnFreedPages(std::size_t bars) {
     constexpr std::size_t kWorthReturning = std::size_t{1} << 16;
     if (bars < kWorthReturning) return;
