@@ -6,7 +6,9 @@
 // (either byte order, with its mark), or with every comma-separated field
 // quoted. ASCII text in UTF-16, and a comma-separated file with its fields
 // quoted, must read exactly as the plain text does. The plain text read with
-// the plain-row shortcut off must give the same bits, or the same message.
+// the plain-row shortcut off must give the same bits, or the same message,
+// and so must it read as scan reads it (dates packed, opens and volumes
+// checked but not kept).
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -27,9 +29,12 @@ void fail(const char* what) {
     std::abort();
 }
 
-std::optional<BarSeries> read(const std::string& text, std::string* message = nullptr, bool shortcut = true) {
+std::optional<BarSeries> read(const std::string& text, std::string* message = nullptr, bool shortcut = true,
+                              bool lean = false) {
     try {
-        return vlmstruct::parseBarText(text, "fuzz.csv", nullptr, {.plainRowShortcut = shortcut});
+        return vlmstruct::parseBarText(
+            text, "fuzz.csv", nullptr,
+            {.packedDates = lean, .plainRowShortcut = shortcut, .keepOpenAndVolume = !lean});
     } catch (const vlmstruct::BarFileError& e) {
         if (message != nullptr) *message = e.what();
         return std::nullopt;
@@ -69,6 +74,21 @@ bool same(const std::optional<BarSeries>& a, const std::optional<BarSeries>& b) 
     if (!a || !b) return !a && !b;
     return a->dates == b->dates && a->open == b->open && a->high == b->high && a->low == b->low &&
            a->close == b->close && a->volume == b->volume;
+}
+
+// What scan and analyze keep: the same highs, lows and closes, the same
+// dates once written, and no opens or volumes (still checked as read).
+bool sameLean(const BarSeries& whole, const BarSeries& lean) {
+    if (!lean.open.empty() || !lean.volume.empty() || !lean.dates.empty() || !sameBits(whole.high, lean.high) ||
+        !sameBits(whole.low, lean.low) || !sameBits(whole.close, lean.close)) {
+        return false;
+    }
+    if (whole.dates.empty()) return lean.stamps.empty();
+    if (lean.stamps.size() != whole.dates.size()) return false;
+    for (std::size_t i = 0; i < whole.dates.size(); ++i) {
+        if (lean.date(i) != whole.dates[i]) return false;
+    }
+    return true;
 }
 
 std::string utf16(const std::string& text, bool littleEndian) {
@@ -125,6 +145,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (plain.has_value() != general.has_value() || (plain && !sameBits(*plain, *general)) ||
         message != generalMessage) {
         fail("the plain-row shortcut reads differently from the general path");
+    }
+    std::string leanMessage;
+    const std::optional<BarSeries> lean = read(text, &leanMessage, true, true);
+    if (plain.has_value() != lean.has_value() || (plain && !sameLean(*plain, *lean)) || message != leanMessage) {
+        fail("reading without opens and volumes kept changed what was read");
     }
     switch (data[0] % 3) {
         case 1: {

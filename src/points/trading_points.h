@@ -113,6 +113,10 @@ struct BarStructures {
     bool pivotUnderWay = false;  // the last of `pivots` is the one under way
 
     [[nodiscard]] PointStructures view() const { return {strokeEnds, pivots, histogram}; }
+    // The pivots that closed: all of `pivots` but the one under way.
+    [[nodiscard]] std::span<const PointPivot> closedPivots() const {
+        return std::span<const PointPivot>(pivots).first(pivots.size() - (pivotUnderWay ? 1 : 0));
+    }
 };
 BarStructures StructuresOfBars(std::span<const float> high, std::span<const float> low,
                                std::span<const float> close, MacdParams macd = {});

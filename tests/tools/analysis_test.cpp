@@ -101,7 +101,8 @@ TEST(OutputColumn, ReadsBackWhatItWasGiven) {
         {{1.0f, 0.0f}, -inf, 40000, false},
         {{6.29f, 0.0f, 6.29f}, 0.0f, 0, false},
     };
-    for (const std::size_t n : {std::size_t{0}, std::size_t{7}, OutputColumn::kPackedFrom - 1, longest}) {
+    for (const std::size_t n :
+         {std::size_t{0}, std::size_t{7}, OutputColumn::kPackedFrom - 1, OutputColumn::kPackedFrom, longest}) {
         for (const auto& c : cases) {
             std::vector<float> values(n);
             for (std::size_t i = 0; i < n; ++i) values[i] = c.pattern[i % c.pattern.size()];

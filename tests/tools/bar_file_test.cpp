@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <unistd.h>
+
 #include "bar_file.h"
 
 namespace vlmstruct {
@@ -252,7 +254,7 @@ TEST(BarFile, ReadInBlocksAsWhole) {
     texts.emplace_back("QuoteErrorAfterABadRow", "date,high,low\n2024-01-31,x,1\n2024-02-01,\"2\"z,1\n");
     texts.emplace_back("NulAfterABadRow", std::string("date,high,low\n2024-01-31,x,1\n\0\n", 31));
     const std::filesystem::path file = std::filesystem::temp_directory_path() /
-                                       ("bar_file_blocks_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".csv");
+                                       ("bar_file_blocks_" + std::to_string(::getpid()) + ".csv");
     for (const auto& [name, text] : texts) {
         const Outcome whole = outcomeOf([&](ReadReport& r) { return parseBarText(text, file.string(), &r, {.allowNoDates = true}); });
         {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "scan.h"
 
 namespace vlmstruct {
@@ -22,7 +24,7 @@ std::vector<std::string> names(const fs::path& folder, const BarFileList& list) 
 // given, and so is a link to it; a file of the same name elsewhere is not.
 TEST(BarFilesIn, LeaveOutTheExcludedFileHoweverItIsReached) {
     const fs::path folder = fs::temp_directory_path() /
-                            ("scan_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+                            ("scan_test_" + std::to_string(::getpid()));
     const fs::path linkedFolder = folder.string() + "_link";
     fs::remove_all(folder);
     fs::remove(linkedFolder);

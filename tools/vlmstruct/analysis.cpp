@@ -46,13 +46,14 @@ bool packInto(std::span<const float> values, std::int8_t* out) {
 }
 
 // The pages the allocator keeps of what has been freed go back to the
-// system, once a stage is done. The strokes' merged bars are many small
+// system, once a stage is done. The strokes' end bars are many small
 // blocks: once freed, the few blocks the allocator holds back among them
 // leave no stretch an output fits in, and small blocks taken later split
 // the room of a freed output the same way, so those pages would otherwise
 // stay in use to the end. A short series frees too little to matter, and
-// what it frees the next one reuses (a scan), where returning it would only
-// cost the faults of taking it back.
+// what it frees the next one reuses (the levels of analyze, a Python loop
+// over many series), where returning it would only cost the faults of
+// taking it back.
 void returnFreedPages(std::size_t bars) {
     constexpr std::size_t kWorthReturning = std::size_t{1} << 16;
     if (bars < kWorthReturning) return;
@@ -101,12 +102,12 @@ Analysis analyse(std::span<const float> high, std::span<const float> low, std::s
         // The pivots and the points from the same stroke signal: one walk over its ends.
         vlm::BarStructures s = vlm::StructuresOfSignal(signal, high, low, close, pointOptions.macd);
         a.strokes = marksOf(s.strokeEnds);
-        const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
-        a.pivots.reserve(listed);
-        a.runCounts.reserve(listed);
-        for (std::size_t p = 0; p < listed; ++p) {
-            a.pivots.push_back(s.pivots[p].pivot);
-            a.runCounts.push_back(s.pivots[p].runCount);
+        const std::span<const vlm::PointPivot> closed = s.closedPivots();
+        a.pivots.reserve(closed.size());
+        a.runCounts.reserve(closed.size());
+        for (const vlm::PointPivot& p : closed) {
+            a.pivots.push_back(p.pivot);
+            a.runCounts.push_back(p.runCount);
         }
         if (s.pivotUnderWay) a.openPivot = s.pivots.back().pivot;
         // An empty close column means the mid-price, as the rules have it.
@@ -175,10 +176,9 @@ Latest analyseLatest(std::span<const float> high, std::span<const float> low, st
         const bool top = m.value == 1.0f;
         latest.segment = Mark{static_cast<int>(m.bar), top ? 1 : -1, top ? high[m.bar] : low[m.bar]};
     }
-    const std::size_t listed = s.pivots.size() - (s.pivotUnderWay ? 1 : 0);
-    if (listed > 0) {
-        latest.pivot = s.pivots[listed - 1].pivot;
-        latest.pivotRunCount = s.pivots[listed - 1].runCount;
+    if (const std::span<const vlm::PointPivot> closed = s.closedPivots(); !closed.empty()) {
+        latest.pivot = closed.back().pivot;
+        latest.pivotRunCount = closed.back().runCount;
     }
     const std::vector<vlm::TradingPoint> points = vlm::CalcTradingPoints(s.view(), pointOptions);
     if (!points.empty()) latest.point = points.back();

@@ -29,7 +29,8 @@ struct Mark {
 // numbers (marks, trends, counts): such a column of a long series is held a
 // byte a bar, and reads back the same floats; any other keeps its floats. A
 // short series keeps them too: its bytes do not matter, and the check would
-// cost more time than it saves (a scan reads many short files).
+// cost more time than it saves (many short series are analysed one after
+// another, as the levels of a file are).
 class OutputColumn {
 public:
     static constexpr std::size_t kPackedFrom = std::size_t{1} << 16;  // bars

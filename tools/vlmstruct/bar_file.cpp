@@ -526,8 +526,8 @@ private:
 
     // Splits the line at p into plainFields_ up to the first line end or
     // quote, or the end; returns where it stopped, or nullptr for a field
-    // with blanks around it or too many fields. Sixteen bytes at a time
-    // where the processor has the instructions, eight otherwise.
+    // with blanks around it or too many fields. Sixty-four bytes at a time,
+    // then sixteen, where the processor has the instructions; eight otherwise.
     const char* splitPlainLine(const char* p, const char* end, std::size_t& count, bool& empty) {
         const char* field = p;
         // Blanks around a field are trimmed: the general path does that.
