@@ -71,11 +71,7 @@ std::vector<TurningPoint> turningPoints(std::span<const float> bi, std::span<con
     RequireBars(bi.size(), high.size(), low.size());
     std::vector<TurningPoint> points;
     for (std::size_t i = 0; i < bi.size(); ++i) {
-        if (bi[i] == 1.0f) {
-            points.push_back({static_cast<std::int32_t>(i), true, high[i]});
-        } else if (bi[i] == -1.0f) {
-            points.push_back({static_cast<std::int32_t>(i), false, low[i]});
-        }
+        if (bi[i] == 1.0f || bi[i] == -1.0f) points.push_back(PointOfMark({i, bi[i]}, high, low));
     }
     return points;
 }

@@ -80,10 +80,7 @@ public:
     [[nodiscard]] std::size_t finalCloses() const { return finalCloses_; }
     // The turning point a mark stands for: its bar, and the high at a top or
     // the low at a bottom.
-    [[nodiscard]] TurningPoint pointOf(const SignalMark& mark) const {
-        const bool top = mark.value == 1.0f;
-        return {static_cast<std::int32_t>(mark.bar), top, top ? high_[mark.bar] : low_[mark.bar]};
-    }
+    [[nodiscard]] TurningPoint pointOf(const SignalMark& mark) const { return PointOfMark(mark, high_, low_); }
 
     // The pivot still open at the last bar, which the host does not show.
     [[nodiscard]] const std::optional<Pivot>& pivotUnderWay() const { return pivotUnderWay_; }

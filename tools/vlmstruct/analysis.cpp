@@ -171,11 +171,7 @@ Latest analyseLatest(std::span<const float> high, std::span<const float> low, st
     if (!s.strokeEnds.empty()) latest.stroke = markOf(s.strokeEnds.back());
     const std::vector<vlm::SignalMark> segments =
         vlm::CalcSegmentMarks(s.strokeEnds, high, low, vlm::PullbackRule::Apply);
-    if (!segments.empty()) {
-        const vlm::SignalMark& m = segments.back();
-        const bool top = m.value == 1.0f;
-        latest.segment = Mark{static_cast<int>(m.bar), top ? 1 : -1, top ? high[m.bar] : low[m.bar]};
-    }
+    if (!segments.empty()) latest.segment = markOf(vlm::PointOfMark(segments.back(), high, low));
     if (const std::span<const vlm::PointPivot> closed = s.closedPivots(); !closed.empty()) {
         latest.pivot = closed.back().pivot;
         latest.pivotRunCount = closed.back().runCount;
