@@ -198,6 +198,13 @@ const std::vector<BadCase> kBadCases = {
         // text is GBK, and the message quotes the character it stands for.
         BadCase{"GbkThatLooksLikeOverlongUtf8", "date,high,low\n2024-01-31,\xc0\xb4,1\n", {"bars.csv:2:2", "'来'"}},
         BadCase{"NeitherUtf8NorGbk", "date,high,low\n\xff\xff,1,2\n", {"bars.csv", "GBK"}},
+        // Where each reading breaks: UTF-8 at the 0xFF (byte 33), GBK one byte
+        // before it, at the lead 0x82 that 0xFF cannot follow.
+        BadCase{"NeitherSaysWhereEachBreaks", "date,high,low\n2024-01-31,2,1,\xe3\x81\x82\xff\n",
+                {"bars.csv", "UTF-8 (broken at byte 33)", "GBK text (byte 32)"}},
+        // A sequence the text ends in: UTF-8 breaks at its lead.
+        BadCase{"NeitherWithASequenceCutShort", "date,high,low\n2024-01-31,2,1\n\xe6",
+                {"bars.csv", "UTF-8 (broken at byte 30)", "GBK text (byte 30)"}},
         BadCase{"Utf16WithoutByteOrderMark", std::string("d\0a\0t\0e\0", 8), {"bars.csv", "NUL", "UTF-16"}},
         BadCase{"Utf16CutShort", "\xFF\xFE" "d", {"bars.csv", "odd number of bytes"}}};
 

@@ -12,6 +12,20 @@ namespace vlmstruct {
 
 namespace {
 
+// Where UTF-8 first breaks, for a message: the first byte that is not well
+// formed, or the lead of a sequence the text cuts short.
+std::string utf8Break(const std::string& s) {
+    Utf8Check check;
+    check.feed(s);
+    std::size_t at = check.brokenAt();
+    if (at == std::string::npos) {
+        at = s.size();
+        while (at > 0 && (static_cast<unsigned char>(s[at - 1]) & 0xC0) == 0x80) --at;
+        at = at > 0 ? at - 1 : 0;
+    }
+    return std::to_string(at + 1);
+}
+
 bool validUtf8(const std::string& s) {
     Utf8Check check;
     check.feed(s);
@@ -70,7 +84,10 @@ DecodedText decodeText(std::string bytes, const std::string& name) {
     } else if (validUtf8(bytes)) {
         d = {std::move(bytes), "UTF-8"};
     } else {
-        d = {convert(bytes, 0, "GBK", name, "neither UTF-8 nor GBK text"), "GBK"};
+        // Both places tell the user where to look: where it stops being
+        // UTF-8 (byte M), and where it stops being GBK (the byte convert names).
+        const std::string complaint = "neither UTF-8 (broken at byte " + utf8Break(bytes) + ") nor GBK text";
+        d = {convert(bytes, 0, "GBK", name, complaint), "GBK"};
     }
     const auto nul = d.utf8.find('\0');
     if (nul != std::string::npos) refuseNul(name, nul, d.encoding);
@@ -147,6 +164,7 @@ void Utf8Check::feed(std::string_view piece) {
         } else {
             valid_ = false;  // a lone continuation, an overlong lead (C0, C1) or F5..FF
         }
+        if (!valid_) brokenAt_ = fed_ + i;
         ++i;
     }
     fed_ += n;

@@ -41,6 +41,10 @@ public:
     [[nodiscard]] bool broken() const { return !valid_; }
     // Offset of the first NUL byte fed, or npos.
     [[nodiscard]] std::size_t firstNul() const { return firstNul_; }
+    // Offset of the first byte fed that is not well-formed UTF-8 (a lone
+    // continuation, a bad lead, or a sequence cut short by it), or npos; a
+    // sequence the text ends in the middle of is not counted.
+    [[nodiscard]] std::size_t brokenAt() const { return brokenAt_; }
 
 private:
     // Past the whole ASCII words of piece from i (noting any NUL among them).
@@ -52,6 +56,7 @@ private:
     unsigned char low_ = 0x80, high_ = 0xBF;
     std::size_t fed_ = 0;
     std::size_t firstNul_ = std::string_view::npos;
+    std::size_t brokenAt_ = std::string_view::npos;
 };
 
 // The message decodeText gives for a NUL at `offset` of text in `encoding`.
