@@ -34,6 +34,27 @@ bool sameKxian(const Kxian& a, const Kxian& b) {
            a.endIndex == b.endIndex && a.extremeIndex == b.extremeIndex;
 }
 
+// The same stroke but for its merged bars: direction, ends, and extremes by their bits.
+bool sameStrokeEnds(const Bi& a, const Bi& b) {
+    return a.direction == b.direction && a.startIndex == b.startIndex && a.endIndex == b.endIndex &&
+           testing::sameBits(std::span(&a.high, 1), std::span(&b.high, 1)) &&
+           testing::sameBits(std::span(&a.low, 1), std::span(&b.low, 1));
+}
+
+// The same stroke, merged bars and all.
+bool sameStroke(const Bi& a, const Bi& b) {
+    return sameStrokeEnds(a, b) &&
+           std::equal(a.kxianList.begin(), a.kxianList.end(), b.kxianList.begin(), b.kxianList.end(), sameKxian);
+}
+
+// The merged bars of a generated series.
+std::vector<Kxian> mergedOf(testing::Shape shape, std::size_t bars, std::uint32_t seed) {
+    const testing::Bars series = testing::makeBars(shape, bars, seed);
+    KxianChuLi chuLi;
+    chuLi.AddKxians(series.high, series.low);
+    return chuLi.kxianList;
+}
+
 struct StrokeShape {
     std::int32_t direction, startIndex, endIndex;
     float high, low;
@@ -259,10 +280,7 @@ TEST(ConfirmBi, OtherDirectionsNeverConfirm) {
 TEST(StrokeProperties, BarByBarMatchesBuild) {
     for (testing::Shape shape : testing::kAllShapes) {
         for (std::uint32_t seed = 1; seed <= 5; ++seed) {
-            const testing::Bars bars = testing::makeBars(shape, 400, seed);
-            KxianChuLi chuLi;
-            chuLi.AddKxians(bars.high, bars.low);
-            const std::vector<Kxian>& merged = chuLi.kxianList;
+            const std::vector<Kxian> merged = mergedOf(shape, 400, seed);
             BiChuLi whole;
             whole.build(merged);
             BiChuLi stepwise;
@@ -286,12 +304,7 @@ TEST(StrokeProperties, BarByBarMatchesBuild) {
             for (std::size_t s = 0; s < whole.biList.size(); ++s) {
                 const Bi& a = stepwise.biList[s];
                 const Bi& b = whole.biList[s];
-                EXPECT_TRUE(a.direction == b.direction && a.startIndex == b.startIndex &&
-                            a.endIndex == b.endIndex &&
-                            testing::sameBits(std::span(&a.high, 1), std::span(&b.high, 1)) &&
-                            testing::sameBits(std::span(&a.low, 1), std::span(&b.low, 1)) &&
-                            std::equal(a.kxianList.begin(), a.kxianList.end(),
-                                       b.kxianList.begin(), b.kxianList.end(), sameKxian))
+                EXPECT_TRUE(sameStroke(a, b))
                     << testing::shapeName(shape) << " seed " << seed << " stroke " << s;
             }
         }
@@ -301,18 +314,12 @@ TEST(StrokeProperties, BarByBarMatchesBuild) {
 // Strokes that keep only their end bar are the strokes that keep them all,
 // built whole or bar by bar, and an add taken back restores them exactly.
 TEST(StrokeProperties, EndBarOnlyKeepsTheSameStrokes) {
-    const auto sameStroke = [](const Bi& a, const Bi& b) {
-        return a.direction == b.direction && a.startIndex == b.startIndex && a.endIndex == b.endIndex &&
-               testing::sameBits(std::span(&a.high, 1), std::span(&b.high, 1)) &&
-               testing::sameBits(std::span(&a.low, 1), std::span(&b.low, 1)) && a.kxianList.size() == 1 &&
-               sameKxian(a.kxianList.back(), b.kxianList.back());
+    const auto sameEndBar = [](const Bi& a, const Bi& b) {
+        return sameStrokeEnds(a, b) && a.kxianList.size() == 1 && sameKxian(a.kxianList.back(), b.kxianList.back());
     };
     for (testing::Shape shape : testing::kAllShapes) {
         for (std::uint32_t seed = 1; seed <= 8; ++seed) {
-            const testing::Bars bars = testing::makeBars(shape, 400, seed);
-            KxianChuLi chuLi;
-            chuLi.AddKxians(bars.high, bars.low);
-            const std::vector<Kxian>& merged = chuLi.kxianList;
+            const std::vector<Kxian> merged = mergedOf(shape, 400, seed);
             BiChuLi all;
             all.build(merged);
             BiChuLi whole(BiChuLi::Bars::EndOnly), stepwise(BiChuLi::Bars::EndOnly);
@@ -331,7 +338,7 @@ TEST(StrokeProperties, EndBarOnlyKeepsTheSameStrokes) {
             for (const BiChuLi* endOnly : {&whole, &stepwise}) {
                 ASSERT_EQ(endOnly->biList.size(), all.biList.size());
                 for (std::size_t s = 0; s < all.biList.size(); ++s) {
-                    EXPECT_TRUE(sameStroke(endOnly->biList[s], all.biList[s]))
+                    EXPECT_TRUE(sameEndBar(endOnly->biList[s], all.biList[s]))
                         << testing::shapeName(shape) << " seed " << seed << " stroke " << s;
                 }
             }
@@ -344,10 +351,7 @@ TEST(StrokeProperties, EndBarOnlyKeepsTheSameStrokes) {
 TEST(StrokeProperties, PiecesFromAWindowMatchBuild) {
     for (testing::Shape shape : testing::kAllShapes) {
         for (std::uint32_t seed = 1; seed <= 4; ++seed) {
-            const testing::Bars bars = testing::makeBars(shape, 600, seed);
-            KxianChuLi chuLi;
-            chuLi.AddKxians(bars.high, bars.low);
-            const std::vector<Kxian>& merged = chuLi.kxianList;
+            const std::vector<Kxian> merged = mergedOf(shape, 600, seed);
             BiChuLi whole;
             whole.build(merged);
             for (const std::size_t piece : {1u, 3u, 17u, 64u}) {
@@ -370,12 +374,7 @@ TEST(StrokeProperties, PiecesFromAWindowMatchBuild) {
                 for (std::size_t s = 0; s < whole.biList.size(); ++s) {
                     const Bi& a = pieces.biList[s];
                     const Bi& b = whole.biList[s];
-                    EXPECT_TRUE(a.direction == b.direction && a.startIndex == b.startIndex &&
-                                a.endIndex == b.endIndex &&
-                                testing::sameBits(std::span(&a.high, 1), std::span(&b.high, 1)) &&
-                                testing::sameBits(std::span(&a.low, 1), std::span(&b.low, 1)) &&
-                                std::equal(a.kxianList.begin(), a.kxianList.end(), b.kxianList.begin(),
-                                           b.kxianList.end(), sameKxian))
+                    EXPECT_TRUE(sameStroke(a, b))
                         << testing::shapeName(shape) << " seed " << seed << " piece " << piece << " stroke " << s;
                 }
             }
