@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,58 +64,7 @@ std::vector<Period> periods(std::initializer_list<const char*> names) {
     return out;
 }
 
-// Every level's row of every bar as the columns the files write.
-std::vector<std::vector<double>> replayAll(const Minutes& bars, const std::vector<Period>& levels) {
-    LevelReplay replay(levels, {}, {});
-    std::vector<std::vector<double>> rows;
-    const std::size_t width = AsOfColumns().size() + PointAsOfColumns().size();
-    for (std::size_t n = 1; n <= bars.time.size(); ++n) {
-        replay.push(bars.prefix(n));
-        std::vector<double> row;
-        for (const LevelAsOf& level : replay.rows()) {
-            std::vector<double> values(width, -12345.0);
-            if (level.present) {
-                AsOfValues(level.structures, std::span(values).first(AsOfColumns().size()));
-                PointAsOfValues(level.point, std::span(values).subspan(AsOfColumns().size()));
-            }
-            row.insert(row.end(), values.begin(), values.end());
-        }
-        rows.push_back(std::move(row));
-    }
-    return rows;
-}
-
-bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
 }  // namespace
-
-// Rows up to bar t are the same whatever the base bars after t are: cut in a
-// morning, at the lunch break, at a day's close (the week unfinished), on a
-// Friday afternoon.
-TEST(LevelReplay, NoLookAheadAcrossLevels) {
-    const Minutes bars(tradingDays(kWednesday, 7), 5);
-    const std::vector<Period> levels = periods({"5min", "30min", "day", "week"});
-    const auto full = replayAll(bars, levels);
-    std::mt19937 rng(9);
-    std::uniform_real_distribution<float> jolt(-0.8f, 0.8f);
-    for (const std::size_t t : {std::size_t{0}, std::size_t{17}, std::size_t{119}, std::size_t{239},
-                                std::size_t{2 * 240 + 200}, std::size_t{3 * 240 - 1}, std::size_t{3 * 240 + 5}}) {
-        Minutes other = bars;
-        for (std::size_t i = t + 1; i < other.time.size(); ++i) {
-            const float d = jolt(rng);
-            other.high[i] += d + 0.3f;
-            other.low[i] += d - 0.3f;
-            other.open[i] += d;
-            other.close[i] -= d;
-            other.volume[i] *= 3.0f;
-        }
-        const auto altered = replayAll(other, levels);
-        for (std::size_t i = 0; i <= t; ++i) ASSERT_TRUE(sameBits(full[i], altered[i])) << "bar " << i << ", cut " << t;
-        ASSERT_FALSE(sameBits(full.back(), altered.back())) << "the perturbation should show at the end";
-    }
-}
 
 // At every bar each level's row is the last row of the single-level replay
 // of that level's bars resampled from the bars so far (the base level: of

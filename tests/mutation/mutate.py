@@ -1,12 +1,15 @@
 #!/usr/bin/python3
-"""One-token faults in the core, each built and run against the core and
-plug-in tests. A fault the tests do not notice is a rule they do not pin.
+"""One-token faults in the core, the trading points, the levels, the
+streaming engine and replay, the bar-file reader and the floating-point
+guard, each built and run against the tests that judge its file. A fault the
+tests do not notice is a rule they do not pin.
 
 The repository is copied to a temporary folder first (the files git knows of,
 as they are in the working tree), so the working tree is never touched.
 
-    /usr/bin/python3 tests/mutation/mutate.py            # every mutant
-    /usr/bin/python3 tests/mutation/mutate.py -k pivot   # those whose file or class has "pivot"
+    /usr/bin/python3 tests/mutation/mutate.py              # every mutant
+    /usr/bin/python3 tests/mutation/mutate.py -k pivot     # those whose file or class has "pivot"
+    /usr/bin/python3 tests/mutation/mutate.py -k src/levels
     /usr/bin/python3 tests/mutation/mutate.py --list
 """
 
@@ -20,8 +23,30 @@ import time
 from dataclasses import dataclass
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-TEST_BINARIES = ["tests/core_tests", "tests/plugin_tests"]
 TEST_TIMEOUT = 60  # seconds per binary; a walk that never ends counts as caught
+
+# The bar-file reader's own tests among the tools' tests.
+BAR_FILE_TESTS = "BarFile*:Dates.*:DateOrder.*:Prices.*:Utf8Check.*:Files/*"
+
+# The tests that judge a file's faults: (area, path prefix, test programs),
+# the first entry whose prefix starts the path; a program may name the
+# gtest filter of the tests that read the file after a colon. They run in
+# order, and the first that fails catches the fault.
+JUDGES = [
+    ("guard", "src/plugin/", ["plugin_tests"]),
+    ("stream", "src/stream/", ["stream_tests", "points_tests"]),
+    ("points", "src/points/", ["points_tests", "levels_tests"]),
+    ("levels", "src/levels/", ["levels_tests", "tool_tests:Levels.*"]),
+    ("bar file", "tools/vlmstruct/bar_", ["tool_tests:" + BAR_FILE_TESTS]),
+    ("core", "src/", ["core_tests", "plugin_tests"]),
+]
+
+
+def judge(path):
+    for area, prefix, programs in JUDGES:
+        if path.startswith(prefix):
+            return area, programs
+    sys.exit(f"mutate: no tests judge {path}; add it to JUDGES")
 
 
 @dataclass(frozen=True)
@@ -47,6 +72,19 @@ P_LIST = "src/pivot/pivot_list.cpp"
 P_OUT = "src/pivot/pivot_outputs.cpp"
 P_OUT_H = "src/pivot/pivot_outputs.h"
 FUNCS = "src/functions/series_functions.cpp"
+MACD = "src/points/macd.cpp"
+POINTS = "src/points/trading_points.cpp"
+P_STREAM = "src/points/point_stream.cpp"
+P_REPLAY = "src/points/point_replay.cpp"
+ENGINE = "src/stream/streaming_engine.cpp"
+REPLAY = "src/stream/replay.cpp"
+RESAMPLE = "src/levels/resample.cpp"
+LINKS = "src/levels/links.cpp"
+LINKS_H = "src/levels/links.h"
+L_REPLAY = "src/levels/level_replay.cpp"
+B_FILE = "tools/vlmstruct/bar_file.cpp"
+B_CHECKS = "tools/vlmstruct/bar_checks.cpp"
+GUARD = "src/plugin/host_fp_guard.cpp"
 
 STRICT = "comparison strictness"
 MIRROR = "mirror comparison"
@@ -54,6 +92,7 @@ DROPPED = "dropped assignment"
 WRONG = "wrong variable"
 CONST = "constant"
 LOGIC = "logic operator"
+ARITH = "arithmetic operator"
 
 M = Mutant
 MUTANTS = [
@@ -79,7 +118,7 @@ MUTANTS = [
     M(K_CHULI, "size += r.opensRecord ? 1 : 0;", "size += r.opensRecord ? 1 : 1;", CONST),
     # Turning points.
     M(K_SIGNAL, "if (list[k].direction != list[k + 1].direction)", "if (list[k].direction == list[k + 1].direction)", MIRROR),
-    M(K_SIGNAL, "for (std::size_t k = 0; k + 1 < list.size(); ++k)", "for (std::size_t k = 0; k + 2 < list.size(); ++k)", CONST),
+    M(K_SIGNAL, "for (std::size_t k = from; k < to; ++k)", "for (std::size_t k = from; k + 1 < to; ++k)", CONST),
     M(K_SIGNAL, "            mark(out, list[k]);", "            mark(out, list[k + 1]);", WRONG),
     M(K_SIGNAL, "    mark(out, list.back());\n", "\n", DROPPED),
     M(K_SIGNAL, "if (record.extremeIndex >= 0 && bar < out.size())", "if (record.extremeIndex > 0 && bar < out.size())", STRICT),
@@ -229,9 +268,9 @@ MUTANTS = [
     M(P_WALK, "[](const TurningPoint& p, std::int32_t b) { return p.bar < b; });", "[](const TurningPoint& p, std::int32_t b) { return p.bar <= b; });", STRICT),
     M(P_WALK, "        ++counter;\n", "\n", DROPPED),
     M(P_WALK, "        ZhongShuOne.Reset();\n", "\n", DROPPED),
-    M(P_WALK, "points.push_back({static_cast<std::int32_t>(i), true, high[i]});",
-      "points.push_back({static_cast<std::int32_t>(i), true, low[i]});", WRONG),
-    M(P_WALK, "} else if (bi[i] == -1.0f) {", "} else if (bi[i] < 0.0f) {", CONST),
+    M(K_MARK, "return {static_cast<std::int32_t>(mark.bar), top, top ? high[mark.bar] : low[mark.bar]};",
+      "return {static_cast<std::int32_t>(mark.bar), top, top ? low[mark.bar] : low[mark.bar]};", WRONG),
+    M(P_WALK, "if (bi[i] == 1.0f || bi[i] == -1.0f) points.push_back", "if (bi[i] == 1.0f || bi[i] < 0.0f) points.push_back", CONST),
     M(P_LIST, "if (options.includeOpenPivot) {", "if (!options.includeOpenPivot) {", MIRROR),
     # Pivot outputs.
     M(P_OUT, "std::max<std::int64_t>(std::int64_t{pivot.start} + 1, 0)", "std::max<std::int64_t>(std::int64_t{pivot.start}, 0)", CONST),
@@ -249,6 +288,189 @@ MUTANTS = [
     M(FUNCS, "publishPivots(in, PivotOutput::Trend, out);", "publishPivots(in, PivotOutput::RunCount, out);", WRONG),
     M(FUNCS, "publishPivots(in, PivotOutput::Upper, out);", "publishPivots(in, PivotOutput::Lower, out);", WRONG),
     M(FUNCS, "publishSignal(CalcSegmentSignalNoPullback(in.signal, in.high, in.low), out);", "publishSignal(CalcSegmentSignal(in.signal, in.high, in.low), out);", WRONG),
+    # MACD.
+    M(MACD, "return 2.0 / (static_cast<double>(n) + 1.0);", "return 2.0 / (static_cast<double>(n) + 2.0);", CONST),
+    M(MACD, "return alpha * x + (1.0 - alpha) * ema;", "return alpha * ema + (1.0 - alpha) * x;", WRONG),
+    M(MACD, "if (!std::isfinite(close)) {", "if (std::isnan(close)) {", LOGIC),
+    M(MACD, "slowEma_ = step(slowEma_, slowAlpha_, x);", "slowEma_ = step(slowEma_, fastAlpha_, x);", WRONG),
+    M(MACD, "value_.dea = step(value_.dea, signalAlpha_, value_.dif);", "value_.dea = step(value_.dea, slowAlpha_, value_.dif);", WRONG),
+    M(MACD, "value_.histogram = 2.0 * (value_.dif - value_.dea);", "value_.histogram = 2.0 * (value_.dif + value_.dea);", ARITH),
+    M(MACD, "params.signal < 1)", "params.signal < 0)", CONST),
+    M(MACD, "        value_.dea = 0.0;\n", "\n", DROPPED,
+      equivalent="the values start at zero and this branch runs once, before any other sets them"),
+    # Trading points.
+    M(POINTS, "return a.isTop ? a.price > b : a.price < b; }", "return a.isTop ? a.price >= b : a.price < b; }", STRICT),
+    M(POINTS, "return a.isTop ? a.price > b : a.price < b; }", "return a.isTop ? a.price > b : a.price <= b; }", STRICT),
+    M(POINTS, "if (options.class1MinRun < 1) {", "if (options.class1MinRun < 2) {", CONST),
+    M(POINTS, "        if (ends[probe].bar < bar) {", "        if (ends[probe].bar <= bar) {", STRICT),
+    M(POINTS, "            low = probe + 1;\n", "            low = probe;\n", CONST,
+      equivalent="the end at probe lies before the bar, so the search from probe passes over it"),
+    M(POINTS, "for (auto i = static_cast<std::size_t>(from.bar) + 1; i <=", "for (auto i = static_cast<std::size_t>(from.bar); i <=", CONST),
+    M(POINTS, "i <= static_cast<std::size_t>(to.bar); ++i)", "i < static_cast<std::size_t>(to.bar); ++i)", STRICT),
+    M(POINTS, "const bool withStroke = sign * h > 0.0;", "const bool withStroke = sign * h >= 0.0;", STRICT,
+      equivalent="a zero histogram adds nothing to an area and raises no peak"),
+    M(POINTS, "const double sign = to.isTop ? 1.0 : -1.0;", "const double sign = to.isTop ? -1.0 : 1.0;", MIRROR),
+    M(POINTS, "static_cast<double>(std::int64_t{to.bar} - from.bar);", "static_cast<double>(std::int64_t{to.bar} - from.bar + 1);", CONST),
+    M(POINTS, "                force += std::fabs(h);\n                break;\n            case ForceMeasure::Peak:",
+      "                force += h;\n                break;\n            case ForceMeasure::Peak:", WRONG),
+    M(POINTS, "if (withStroke) force = std::max(force, std::fabs(h));", "if (withStroke) force += std::fabs(h);", WRONG),
+    M(POINTS, "if (k >= finalEnds_) return StrokeForce", "if (k > finalEnds_) return StrokeForce", STRICT),
+    M(POINTS, "pivot.runCount >= static_cast<float>(options.class1MinRun)", "pivot.runCount > static_cast<float>(options.class1MinRun)", STRICT),
+    M(POINTS, "ends[e].isTop == (trend == 1.0f)) {", "ends[e].isTop != (trend == 1.0f)) {", MIRROR),
+    M(POINTS, "ends[next_ - 1].bar <= lastStart)", "ends[next_ - 1].bar < lastStart)", STRICT),
+    M(POINTS, "take(kBuy3, end.price > z.upper);", "take(kBuy3, end.price >= z.upper);", STRICT),
+    M(POINTS, "take(kSell3, end.price < z.lower);", "take(kSell3, end.price <= z.lower);", STRICT),
+    M(POINTS, " && end.price > ends[entering_].price);", ");", DROPPED),
+    M(POINTS, "end.price < ends[entering_].price);", "end.price <= ends[entering_].price);", STRICT),
+    M(POINTS, "if (k == kNone || k + 1 >= ends.size()) continue;", "if (k == kNone || k + 2 >= ends.size()) continue;", CONST),
+    M(POINTS, "pullback.price > z.upper : pullback.price < z.lower;", "pullback.price >= z.upper : pullback.price < z.lower;", STRICT),
+    M(POINTS, "if (!(leaving < options.divergenceRatio * entering)) continue;", "if (!(leaving <= options.divergenceRatio * entering)) continue;", STRICT),
+    M(POINTS, "one.forceRatio = leaving / entering;", "one.forceRatio = entering / leaving;", WRONG),
+    M(POINTS, "beyond(ends[k], ends[k + 2].price)", "beyond(ends[k + 2], ends[k].price)", MIRROR),
+    M(POINTS, "two.follows = ends[k].bar;", "two.follows = ends[k + 2].bar;", WRONG),
+    M(POINTS, "q.classes |= p.classes;", "q.classes = p.classes;", WRONG),
+    M(POINTS, "            if (p.has(2)) q.follows = p.follows;\n", "\n", DROPPED),
+    M(POINTS, "p + 1 < s.pivots.size() ? s.pivots[p + 1].pivot.start", "p + 1 < s.pivots.size() ? s.pivots[p].pivot.start", WRONG),
+    M(POINTS, "out.histogram = MacdHistogram(mid, macd);", "out.histogram = MacdHistogram(high, macd);", WRONG),
+    # Trading points bar by bar.
+    M(P_STREAM, "open ? openStartIndex_ : finalEnds - 3;", "open ? openStartIndex_ : finalEnds - 2;", CONST),
+    M(P_STREAM, "open ? openStartIndex_ : finalEnds - 3;", "open ? openStartIndex_ : finalEnds - 4;", CONST),
+    M(P_STREAM, "std::min(finalEnds - 1, settledIndex + 1);", "std::min(finalEnds - 1, settledIndex + 2);", CONST),
+    M(P_STREAM, "return p.bar > wasFinalThrough;", "return p.bar >= wasFinalThrough;", STRICT),
+    M(P_STREAM, "pending_[n].point.bar <= finalThrough_)", "pending_[n].point.bar < finalThrough_)", STRICT),
+    M(P_STREAM, "while (firstOpen_ + 1 < finalPivots) {", "while (firstOpen_ < finalPivots) {", CONST),
+    M(P_STREAM, "for (std::size_t k = 0; k < 2 && k < ends.size(); ++k) {\n        if (!(ends",
+      "for (std::size_t k = 0; k < 1 && k < ends.size(); ++k) {\n        if (!(ends", CONST),
+    M(P_STREAM, " || counts[seenFrom_ + p] != seen.runCount) return false;", ") return false;", DROPPED),
+    M(P_STREAM, "    provisional_ = false;\n    restore(saved_);", "    restore(saved_);", DROPPED),
+    M(P_STREAM, "    seenFrom_ = firstOpen_;\n", "\n", DROPPED),
+    M(P_REPLAY, "if (point.has(c)) code = code * 10 + c;", "if (point.has(c)) code = code + c;", ARITH),
+    M(P_REPLAY, "if (!pending.empty()) return {true, pending.back().point, false};",
+      "if (!pending.empty()) return {true, pending.back().point, true};", CONST),
+    M(P_REPLAY, "orNaN(on, row.final ? 1.0 : 0.0)", "orNaN(on, row.final ? 0.0 : 1.0)", MIRROR),
+    M(P_REPLAY, "p.side == PointSide::Sell ? 1.0 : -1.0,", "p.side == PointSide::Buy ? 1.0 : -1.0,", MIRROR),
+    M(P_REPLAY, "*out++ = point.side == PointSide::Buy ? 'B' : 'S';", "*out++ = point.side == PointSide::Sell ? 'B' : 'S';", MIRROR),
+    M(P_REPLAY, "{{PointChange::Withdrawn, EventKind::Withdrawn},\n                                                            {PointChange::Appeared, EventKind::Appeared},",
+      "{{PointChange::Appeared, EventKind::Appeared},\n                                                            {PointChange::Withdrawn, EventKind::Withdrawn},", WRONG),
+    # The streaming engine.
+    M(ENGINE, "if (after > before && after >= 2) {", "if (after > before && after >= 3) {", CONST),
+    M(ENGINE, "if (list[k].direction != list[k + 1].direction) {", "if (list[k].direction == list[k + 1].direction) {", MIRROR),
+    M(ENGINE, "if (strokes.final + 1 >= biList.size()) {", "if (strokes.final + 2 >= biList.size()) {", CONST),
+    M(ENGINE, "segments.marks.empty() ? 0 : segments.marks.size() - 1;", "segments.marks.empty() ? 0 : segments.marks.size();", CONST),
+    M(ENGINE, "tail.add({lastBar, MarkValue(-final.biList.back().direction)});", "tail.add({lastBar, MarkValue(final.biList.back().direction)});", MIRROR),
+    M(ENGINE, "            tail.add({lastBar, 1.0f});", "            tail.add({lastBar, -1.0f});", CONST),
+    M(ENGINE, "if (tailApplied_ && tail == appliedTail_) {", "if (tail == appliedTail_) {", LOGIC),
+    M(ENGINE, "marks.resize(tail.size == 0 ? 0 : tail.size - 1);", "marks.resize(tail.size);", CONST),
+    M(ENGINE, "    if (saved.kxians > 0) kxians.back() = saved.lastKxian;\n", "\n", DROPPED),
+    M(ENGINE, "} else if (number > kMarkSeriesCount && number <= 9) {", "} else if (number > kMarkSeriesCount && number < 9) {", STRICT),
+    M(ENGINE, "    finalCloses_ = closes_.size();\n}", "}", DROPPED),
+    # Replay: events and as-of rows.
+    M(REPLAY, "if (close > pivot.upper) return 1.0f;", "if (close >= pivot.upper) return 1.0f;", STRICT),
+    M(REPLAY, "if (close < pivot.lower) return -1.0f;", "if (close <= pivot.lower) return -1.0f;", STRICT),
+    M(REPLAY, "    if (std::isnan(close)) return kNaN;\n", "\n", DROPPED),
+    M(REPLAY, "a.upper == b.upper && a.lower == b.lower;", "a.upper == b.upper;", DROPPED),
+    M(REPLAY, "if (a != nullptr && b != nullptr && a->value == b->value) {", "if (a != nullptr && b != nullptr && a->bar == b->bar) {", WRONG),
+    M(REPLAY, "for (std::size_t k = from; k < engine_.finalMarks(series); ++k) {", "for (std::size_t k = from + 1; k < engine_.finalMarks(series); ++k) {", CONST),
+    M(REPLAY, "b->retained ? EventKind::Closed : EventKind::Dropped", "b->retained ? EventKind::Dropped : EventKind::Closed", MIRROR),
+    M(REPLAY, "if (same && was->end != is->end)", "if (same && was->start != is->end)", WRONG),
+    M(REPLAY, "before.underWay->start == b->pivot.start", "before.underWay->end == b->pivot.start", WRONG),
+    M(REPLAY, "if (final > 0) setMarkState(row.lastFinal[k], engine, marks[final - 1]);",
+      "if (final > 0) setMarkState(row.lastFinal[k], engine, marks.back());", WRONG),
+    M(REPLAY, "row.closeVsLastPivot = closeAgainst(close, pivots.back());", "row.closeVsLastPivot = closeAgainst(close, pivots.front());", WRONG),
+    M(REPLAY, "orNaN(e.from >= 0, e.from)", "orNaN(e.from > 0, e.from)", STRICT),
+    M(REPLAY, "    *o++ = orNaN(m.bar >= 0, m.price);", "    *o++ = orNaN(m.bar > 0, m.price);", STRICT),
+    M(REPLAY, "replay.push(high[i], low[i], i < close.size() ? close[i] : kNaN);",
+      "replay.push(high[i], low[i], i + 1 < close.size() ? close[i + 1] : kNaN);", WRONG),
+    # Resampling.
+    M(RESAMPLE, "return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;", "return (a % b != 0 && (a < 0) != (b < 0)) ? q : q;", CONST),
+    M(RESAMPLE, "return std::max(2 * interval, interval + 15 * kMinute);", "return std::min(2 * interval, interval + 15 * kMinute);", MIRROR),
+    M(RESAMPLE, "interval + 15 * kMinute);", "interval + 16 * kMinute);", CONST),
+    M(RESAMPLE, "    if (n <= 60) return 60 % n == 0;", "    if (n < 60) return 60 % n == 0;", STRICT,
+      equivalent="60 passes the whole-hours rule as well"),
+    M(RESAMPLE, "return n % 60 == 0 && (24 * 60) % n == 0;", "return n % 60 == 0;", DROPPED),
+    M(RESAMPLE, "if (first_ || t - previous_ > gap_) {", "if (first_ || t - previous_ >= gap_) {", STRICT),
+    M(RESAMPLE, "bin.end = sessionFirst_ + (bin.minor + 1) * width_;", "bin.end = sessionFirst_ + bin.minor * width_;", CONST),
+    M(RESAMPLE, "bin.minor = timeOfDay(t) / width_;", "bin.minor = (timeOfDay(t) - 1) / width_;", CONST),
+    M(RESAMPLE, "bin.major = floorDiv(dayOf(t) + 3, 7); break;", "bin.major = floorDiv(dayOf(t) + 4, 7); break;", CONST),
+    M(RESAMPLE, "out.high.back() = base.high[i] > out.high.back()", "out.high.back() = base.high[i] < out.high.back()", MIRROR),
+    M(RESAMPLE, "out.low.back() = base.low[i] < out.low.back()", "out.low.back() = base.low[i] > out.low.back()", MIRROR),
+    M(RESAMPLE, "    if (!base.close.empty()) out.close.back() = base.close[i];\n", "\n", DROPPED),
+    M(RESAMPLE, "    out.time.back() = base.time[i];\n", "\n", DROPPED),
+    M(RESAMPLE, "    out.lastBase.back() = bar;\n}", "}", DROPPED),
+    M(RESAMPLE, "std::max(usualClose_, timeOfDay(before))", "std::min(usualClose_, timeOfDay(before))", MIRROR),
+    M(RESAMPLE, "return earlier_ && timeOfDay(last) >= usualClose_;", "return earlier_ && timeOfDay(last) > usualClose_;", STRICT),
+    M(RESAMPLE, "if (interval >= kDay) return true;", "if (interval > kDay) return true;", STRICT),
+    M(RESAMPLE, "return interval == 0 || last + interval < current.end;", "return interval == 0 || last + interval <= current.end;", STRICT),
+    M(RESAMPLE, "const std::int64_t sunday = current.major * 7 + 3;", "const std::int64_t sunday = current.major * 7 + 4;", CONST),
+    M(RESAMPLE, "if (isoWeekday(d) <= 5) return false;", "if (isoWeekday(d) < 5) return false;", STRICT),
+    M(RESAMPLE, "DaysFromCivil(y, m + 1, 1)) - 1;", "DaysFromCivil(y, m + 1, 1));", CONST),
+    M(RESAMPLE, "interval <= static_cast<Seconds>(period.minutes) * kMinute;", "interval < static_cast<Seconds>(period.minutes) * kMinute;", STRICT),
+    M(RESAMPLE, "if (base.time[i] <= base.time[i - 1]) outOfOrder(i);", "if (base.time[i] < base.time[i - 1]) outOfOrder(i);", STRICT),
+    M(RESAMPLE, "        if (i > 0) days.step(base.time[i - 1], base.time[i]);\n", "\n", DROPPED),
+    M(RESAMPLE, "if (s.interval == 0 || t - before < s.interval) {", "if (s.interval == 0 || t - before <= s.interval) {", STRICT,
+      equivalent="an equal gap leaves the interval, the session gap and the bins as they were"),
+    M(RESAMPLE, "binAgain = (s.coarse && !coarse) || (s.binsFollowGap && gap != s.gap);", "binAgain = (s.coarse && !coarse);", DROPPED),
+    M(RESAMPLE, "o.sessionGap <= 0),", "o.sessionGap < 0),", STRICT),
+    M(RESAMPLE, "unchanged = s.bars.size() - 1;", "unchanged = s.bars.size();", CONST),
+    # Links between levels.
+    M(LINKS, "basesOf(level, k == 0 ? 0 : ends[k - 1].bar, ends[k].bar)", "basesOf(level, k == 0 ? 0 : ends[k].bar, ends[k].bar)", WRONG),
+    M(LINKS, "[](const BaseRange& r, std::int32_t b) { return r.first < b; });", "[](const BaseRange& r, std::int32_t b) { return r.first <= b; });", STRICT),
+    M(LINKS_H, "return first <= r.first && r.last <= last; }", "return first < r.first && r.last <= last; }", STRICT),
+    M(LINKS_H, "return first <= r.first && r.last <= last; }", "return first <= r.first && r.last < last; }", STRICT),
+    M(LINKS, "const auto it = std::upper_bound(level.firstBase.begin()", "const auto it = std::lower_bound(level.firstBase.begin()", WRONG),
+    M(LINKS, "                made = b;\n                break;", "                made = b;", DROPPED),
+    M(LINKS, "it->bar == lowerBar && it->direction == end.direction) {", "it->bar == lowerBar) {", DROPPED),
+    M(LINKS, "if (lower.points[static_cast<std::size_t>(k)].side == point.side)", "if (lower.points[static_cast<std::size_t>(k)].side != point.side)", MIRROR),
+    M(LINKS, "if (it != higher.strokes.end() && it->bar == point.bar) {", "if (it != higher.strokes.end()) {", DROPPED),
+    # Replay across levels.
+    M(L_REPLAY, "if (unchanged < track.pushed) {", "if (unchanged <= track.pushed) {", STRICT),
+    M(L_REPLAY, "        while (track.pushed < last) {", "        while (track.pushed <= last) {", STRICT),
+    M(L_REPLAY, "row.point.point.bar <= track.finalPointsThrough;", "row.point.point.bar < track.finalPointsThrough;", STRICT),
+    M(L_REPLAY, "            startOver(track);\n            rows_[k] = LevelAsOf{};", "            rows_[k] = LevelAsOf{};", DROPPED),
+    # The bar-file reader: dates.
+    M(B_CHECKS, "|| year % 400 == 0;", ";", DROPPED),
+    M(B_CHECKS, "return month == 2 && leap ? 29 : kDays[month - 1];", "return month == 3 && leap ? 29 : kDays[month - 1];", WRONG),
+    M(B_CHECKS, "end - at > 2) return false;", "end - at > 3) return false;", CONST),
+    M(B_CHECKS, "if (h > 23 || m > 59 || s > 59) return false;", "if (h > 24 || m > 59 || s > 59) return false;", CONST),
+    M(B_CHECKS, "d.day > daysIn(d.year, d.month) || d.hour > 23 ||", "d.day >= daysIn(d.year, d.month) || d.hour > 23 ||", STRICT),
+    M(B_CHECKS, "        d.minute > 59 || d.second > 59) {", "        d.minute > 59 || d.second > 60) {", CONST),
+    M(B_CHECKS, "if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month)) {",
+      "if (d.year < 0 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month)) {", CONST),
+    M(B_CHECKS, "(second & kSpace) == bytesOf(' ', kSpace) || (second & kSpace) == bytesOf('T', kSpace)",
+      "(second & kSpace) == bytesOf(' ', kSpace)", DROPPED,
+      equivalent="the general rules read a 'T' between the date and the time as the fast path does"),
+    M(B_CHECKS, "d.hour = static_cast<int>((timePairs >> 24) & 0xFF);", "d.hour = static_cast<int>((timePairs >> 16) & 0xFF);", CONST),
+    M(B_CHECKS, "if (separator != '-' && separator != '/' && separator != '.') return std::nullopt;",
+      "if (separator != '-' && separator != '/') return std::nullopt;", DROPPED),
+    M(B_CHECKS, "        digits(day, 6, 2, d.day);", "        digits(day, 5, 2, d.day);", CONST),
+    M(B_CHECKS, "d.hasTime = (bits_ & 2) != 0;", "d.hasTime = (bits_ & 1) != 0;", WRONG),
+    M(B_FILE, "|| full->day != date->day) {", ") {", DROPPED),
+    # The bar-file reader: numbers and rows.
+    M(B_FILE, "if (first == std::string_view::npos || first == 0 || first > 3) return false;",
+      "if (first == std::string_view::npos || first == 0 || first > 4) return false;", CONST),
+    M(B_FILE, "        if (value == 0.0f) value = 0.0f;  // no negative zero from an underflow\n", "\n", DROPPED),
+    M(B_FILE, "if (digits > 0 && ++significant > 7) return false;", "if (digits > 0 && ++significant > 8) return false;", CONST),
+    M(B_FILE, "if (digits >= 10000000) return false;", "if (digits >= 100000000) return false;", CONST),
+    M(B_FILE, "kInverseTens[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5,", "kInverseTens[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-6,", CONST),
+    M(B_FILE, "if (role != Column::Ignored && column(role) < 0) {", "if (role != Column::Ignored) {", DROPPED),
+    M(B_FILE, "        if (lowAboveHigh(values[1], values[2])) return false;\n", "\n", DROPPED),
+    M(B_FILE, "parseNumber(field, kValueColumns[v] == Column::Volume, values[v]);", "parseNumber(field, kValueColumns[v] == Column::Close, values[v]);", WRONG),
+    M(B_FILE, "if (line != lastLine_ + 1) unusualLines_", "if (line != lastLine_ + 2) unusualLines_", CONST),
+    M(B_FILE, "if (after == unusualLines_.begin()) return headerLine_ + 1 + row;", "if (after == unusualLines_.begin()) return headerLine_ + row;", CONST),
+    M(B_FILE, "seconds = seconds || s.hasSeconds();", "seconds = seconds && s.hasSeconds();", LOGIC),
+    M(B_FILE, r'start == "\xEF\xBB\xBF" ? 3 : 0;', r'start == "\xEF\xBB\xBF" ? 2 : 0;', CONST),
+    M(B_FILE, "            if (p + 1 == end && !last) return false;\n", "\n", DROPPED),
+    M(B_FILE, "while (count > names_.size() && plainFields_[count - 1].empty()) --count;", "", DROPPED),
+    # The floating-point guard.
+    M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x9FC0;", CONST),
+    M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x1FC0;", CONST),
+    M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x9F80;", CONST,
+      equivalent="flush-to-zero alone acts only where arithmetic underflows; the nine functions compare and copy prices"),
+    M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x1F00;", CONST),
+    M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x7F80;", CONST),
+    M(GUARD, "    _mm_setcsr(mxcsr_);\n", "\n", DROPPED),
+    M(GUARD, "    mxcsr_ = _mm_getcsr();\n", "\n", DROPPED),
+    M(GUARD, "    _mm_setcsr(kDefaultMxcsr);\n", "\n", DROPPED),
 ]
 
 
@@ -269,20 +491,28 @@ def copy_repository(dest):
         shutil.copy2(src, os.path.join(dest, rel))
 
 
-def build(copy, jobs):
-    return sh(["cmake", "--build", os.path.join(copy, "build"), "--target", "core_tests",
-               "plugin_tests", "-j", str(jobs)], copy)
+def programs_of(judges):
+    return sorted({j.split(":")[0] for j in judges})
 
 
-def tests_pass(copy):
-    for binary in TEST_BINARIES:
+def build(copy, judges, jobs):
+    return sh(["cmake", "--build", os.path.join(copy, "build"), "--target", *programs_of(judges),
+               "-j", str(jobs)], copy)
+
+
+def tests_pass(copy, judges):
+    for j in judges:
+        program, _, only = j.partition(":")
+        command = [os.path.join(copy, "build", "tests", program), "--gtest_brief=1"]
+        if only:
+            command.append("--gtest_filter=" + only)
         try:
-            r = sh([os.path.join(copy, "build", binary), "--gtest_brief=1"], copy, TEST_TIMEOUT)
+            r = sh(command, copy, TEST_TIMEOUT)
         except subprocess.TimeoutExpired:
-            return False, binary + " timed out"
+            return False, j + " timed out"
         if r.returncode != 0:
             failed = [l for l in r.stdout.splitlines() if l.startswith("[  FAILED  ]")]
-            return False, failed[0] if failed else binary + " exited " + str(r.returncode)
+            return False, failed[0] if failed else j + " exited " + str(r.returncode)
     return True, ""
 
 
@@ -298,7 +528,8 @@ def check_fragments(mutants):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("-k", dest="pattern", default="", help="only mutants whose file or class contains this")
+    ap.add_argument("-k", dest="patterns", action="append", default=[],
+                    help="only mutants whose file or class contains this (repeat for several)")
     ap.add_argument("-j", dest="jobs", type=int, default=2, help="build jobs (default 2)")
     ap.add_argument("-n", dest="numbers", default="",
                     help="only these mutants, by their number in --list (e.g. 3,17,40)")
@@ -310,7 +541,8 @@ def main():
     if args.numbers:
         wanted = {int(n) for n in args.numbers.split(",")}
         numbered = [(n, m) for n, m in numbered if n in wanted]
-    numbered = [(n, m) for n, m in numbered if args.pattern in m.path or args.pattern in m.kind]
+    numbered = [(n, m) for n, m in numbered
+                if not args.patterns or any(p in m.path or p in m.kind for p in args.patterns)]
     mutants = [m for _, m in numbered]
     if args.list:
         for n, m in numbered:
@@ -324,19 +556,29 @@ def main():
     copy = tempfile.mkdtemp(prefix="vlm-mutants-")
     try:
         copy_repository(copy)
-        r = sh(["cmake", "-S", copy, "-B", os.path.join(copy, "build"), "-G", "Ninja",
-                "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DVLM_BUILD_TOOLS=OFF", "-DVLM_BUILD_BENCH=OFF"], copy)
+        needed = sorted({j for m in mutants for j in judge(m.path)[1]})
+        tools = any(j.startswith("tool_tests") for j in needed)
+        configure = ["cmake", "-S", copy, "-B", os.path.join(copy, "build"), "-G", "Ninja",
+                     "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DVLM_BUILD_BENCH=OFF",
+                     "-DVLM_BUILD_TOOLS=" + ("ON" if tools else "OFF")]
+        if shutil.which("ccache"):
+            # Paths under the copy hash alike from one copy to the next.
+            os.environ.update(CCACHE_BASEDIR=copy, CCACHE_NOHASHDIR="1")
+            configure += ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
+        r = sh(configure, copy)
         if r.returncode != 0:
             sys.exit("mutate: configure failed:\n" + r.stdout)
-        r = build(copy, args.jobs)
+        r = build(copy, needed, args.jobs)
         if r.returncode != 0:
             sys.exit("mutate: the unchanged tree does not build:\n" + r.stdout[-4000:])
-        ok, why = tests_pass(copy)
+        ok, why = tests_pass(copy, needed)
         if not ok:
             sys.exit("mutate: the unchanged tree fails its tests: " + why)
 
         caught = survived = broken = equivalent = 0
+        areas = {}
         for n, m in numbered:
+            area, judges = judge(m.path)
             path = os.path.join(copy, m.path)
             with open(path, encoding="utf-8") as f:
                 original = f.read()
@@ -344,11 +586,11 @@ def main():
             try:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(original.replace(m.fragment, m.replacement))
-                if build(copy, args.jobs).returncode != 0:
+                if build(copy, judges, args.jobs).returncode != 0:
                     outcome, why = "did-not-compile", ""
                     broken += 1
                 else:
-                    passed, why = tests_pass(copy)
+                    passed, why = tests_pass(copy, judges)
                     if not passed:
                         outcome = "caught"
                         caught += 1
@@ -364,6 +606,10 @@ def main():
             change = f"{m.fragment.strip()!r} -> {m.replacement.strip()!r}"
             print(f"{n:3} {outcome:15} {m.kind:22} {m.path}: {change}"
                   f"  ({time.monotonic() - started:.0f}s){'  ' + why if why else ''}", flush=True)
+            counts = areas.setdefault(area, {})
+            counts[outcome] = counts.get(outcome, 0) + 1
+        for area, counts in areas.items():
+            print(f"{area}: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())))
         print(f"equivalent, listed with their reason: {equivalent}")
         print(f"mutants: {caught} caught, {survived} survived, {broken} did not compile")
         return 1 if survived or broken else 0

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "kline/kxian_signal.h"
@@ -145,29 +146,43 @@ TEST_P(EveryFunction, WritesEveryBar) {
 }
 
 #if defined(VLM_TEST_X86)
-// Under each caller setting, the same bits as under the default one, no trap
-// (an unmasked exception would kill the test), and the caller's MXCSR handed
-// back exactly, its status flags included.
+// Under each caller setting: the bits of the core's routine called plainly
+// under the default setting, no trap (an unmasked exception would kill the
+// test), and the caller's MXCSR handed back exactly, its status flags
+// included. The prices hold NaN, infinities and subnormals, and one series
+// is subnormal throughout, so a guard that computed with flush-to-zero or
+// denormals-are-zero would give other bits.
 TEST_P(EveryFunction, LeavesTheCallersFloatingPointAlone) {
+    using vlm::testing::loadMxcsr;
+    using vlm::testing::readMxcsr;
     const int n = GetParam();
+    const std::uint32_t host = readMxcsr();
     for (vlm::testing::Shape shape : {vlm::testing::Shape::WithNaN, vlm::testing::Shape::QuantisedWalk,
                                       vlm::testing::Shape::ZeroAndNegative}) {
-        Bars bars = vlm::testing::makeBars(shape, 2000, 17);
-        vlm::testing::addSpecialValues(bars.high, bars.low);
-        const HostCall in = inputsFor(n, bars);
-        const std::vector<float> expected = call(n, in);
-        for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
-            std::vector<float> out(in.a.size(), 42.0f);
-            const PluginCalcFunc f = function(n);
-            const std::uint32_t before = vlm::testing::readMxcsr();
-            vlm::testing::loadMxcsr(env.mxcsr);
-            f(static_cast<std::int32_t>(out.size()), out.data(), in.a.data(), in.b.data(),
-              in.c.empty() ? nullptr : in.c.data());
-            const std::uint32_t after = vlm::testing::readMxcsr();
-            vlm::testing::loadMxcsr(before);
-            EXPECT_EQ(after, env.mxcsr) << env.name << ", " << vlm::testing::shapeName(shape);
-            EXPECT_TRUE(vlm::testing::sameBits(out, expected))
-                << env.name << ", " << vlm::testing::shapeName(shape);
+        for (const bool subnormal : {false, true}) {
+            Bars bars = vlm::testing::makeBars(shape, 2000, 17);
+            loadMxcsr(vlm::testing::kCallerFloatingPoint[0].mxcsr);  // the default
+            if (subnormal) {
+                vlm::testing::scaleToSubnormal(bars.high);
+                vlm::testing::scaleToSubnormal(bars.low);
+            }
+            vlm::testing::addSpecialValues(bars.high, bars.low);
+            const HostCall in = n <= 2 ? HostCall{bars.high, bars.low, {}}
+                                       : HostCall{namedRoutine(2, {bars.high, bars.low, {}}), bars.high, bars.low};
+            const std::vector<float> expected = namedRoutine(n, in);
+            loadMxcsr(host);
+            const std::string where = std::string(vlm::testing::shapeName(shape)) + (subnormal ? ", subnormal" : "");
+            for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
+                std::vector<float> out(in.a.size(), 42.0f);
+                const PluginCalcFunc f = function(n);
+                loadMxcsr(env.mxcsr);
+                f(static_cast<std::int32_t>(out.size()), out.data(), in.a.data(), in.b.data(),
+                  in.c.empty() ? nullptr : in.c.data());
+                const std::uint32_t after = readMxcsr();
+                loadMxcsr(host);
+                EXPECT_EQ(after, env.mxcsr) << env.name << ", " << where;
+                EXPECT_TRUE(vlm::testing::sameBits(out, expected)) << env.name << ", " << where;
+            }
         }
     }
 }

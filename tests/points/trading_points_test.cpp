@@ -323,18 +323,29 @@ TEST(EndToEnd, ZigzagBars) {
     EXPECT_EQ(points[0].pivots[2].pivot.start, 12);
     // B1 of the second zone: 17.75 to 12.75 (bars 55..60) against the
     // entering 24.25 to 14.75 (bars 31..36), by the area of the negative
-    // histogram of the mid-prices.
+    // histogram of the mid-prices: the document's values, to its digits
+    // (NaN: not negative there).
     const std::vector<double>& h = s.histogram;
-    double leaving = 0.0;
-    double entering = 0.0;
-    for (int i = 55; i <= 60; ++i) leaving += h[static_cast<std::size_t>(i)] < 0 ? -h[static_cast<std::size_t>(i)] : 0.0;
-    for (int i = 31; i <= 36; ++i) entering += h[static_cast<std::size_t>(i)] < 0 ? -h[static_cast<std::size_t>(i)] : 0.0;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        int bar;
+        double value;
+    } histogram[] = {{31, nan},    {32, nan},    {33, -0.203}, {34, -0.585}, {35, -0.970}, {36, -1.334},
+                     {55, nan},    {56, nan},    {57, nan},    {58, nan},    {59, -0.133}, {60, -0.330}};
+    for (const auto& [bar, value] : histogram) {
+        const double got = h[static_cast<std::size_t>(bar)];
+        if (std::isnan(value)) {
+            EXPECT_GE(got, 0.0) << "bar " << bar;
+        } else {
+            EXPECT_NEAR(got, value, 0.0005) << "bar " << bar;
+        }
+    }
     EXPECT_EQ(points[1].bar, 60);
     EXPECT_EQ(points[1].classes, c1);
     EXPECT_EQ(points[1].price, 12.75f);
-    EXPECT_EQ(points[1].leavingForce, leaving);
-    EXPECT_EQ(points[1].enteringForce, entering);
-    EXPECT_LT(leaving, entering);
+    EXPECT_NEAR(points[1].leavingForce, 0.4637, 0.00005);
+    EXPECT_NEAR(points[1].enteringForce, 3.0913, 0.00005);
+    EXPECT_NEAR(points[1].forceRatio, 0.150, 0.0005);
     // The pullback to 18.25 is above 12.75 (B2) and above 17.75 after the
     // first top over the zone, 19.25 (B3).
     EXPECT_EQ(points[2].bar, 72);
@@ -357,9 +368,41 @@ TEST(EndToEnd, ZigzagBars) {
     }
     EXPECT_EQ(stream.points(), points);
     EXPECT_EQ(stream.finalThrough(), 66);
-    ASSERT_EQ(stream.finalPoints().size(), 2u);
-    ASSERT_EQ(stream.pendingPoints().size(), 1u);
-    EXPECT_EQ(stream.pendingPoints()[0].appearedBar, 72);
+
+    // The points' lives as the document tells them: the B1 appears at bar 58
+    // and moves with the falling leg (58, 59, 60), is withdrawn at bar 64,
+    // appears again at bar 70 and is final at bar 77; the S3 at 42 is final
+    // at bar 53; at the last bar the B2 and B3 at 72 is still pending. The
+    // S3 and the B2 and B3 move with their legs the same way before they
+    // settle: each shown at its bar, withdrawn at the next.
+    struct Life {
+        std::int32_t bar, appeared, final, withdrawn;
+        bool operator==(const Life&) const = default;
+    };
+    const std::vector<Life> b1 = {{58, 58, -1, 59}, {59, 59, -1, 60}, {60, 60, -1, 64}, {60, 70, 77, -1}};
+    std::vector<Life> b1Lives, s3Lives, b2b3Lives;
+    for (const ShownPoint& p : StreamTradingPoints(z.high, z.low, {})) {
+        const Life life{p.point.bar, p.appearedBar, p.finalBar, p.withdrawnBar};
+        if (p.point.classes == c1 && p.point.side == buy) {
+            b1Lives.push_back(life);
+        } else if (p.point.classes == c3 && p.point.side == sell) {
+            s3Lives.push_back(life);
+        } else if (p.point.classes == (c2 | c3) && p.point.side == buy) {
+            b2b3Lives.push_back(life);
+        } else {
+            ADD_FAILURE() << "a point the document does not tell of, at bar " << p.point.bar;
+        }
+    }
+    EXPECT_EQ(b1Lives, b1);
+    for (const auto& [lives, settled] :
+         {std::pair{&s3Lives, Life{42, 42, 53, -1}}, std::pair{&b2b3Lives, Life{72, 72, -1, -1}}}) {
+        ASSERT_FALSE(lives->empty());
+        EXPECT_EQ(lives->back(), settled);
+        for (std::size_t k = 0; k + 1 < lives->size(); ++k) {
+            const auto bar = settled.bar - static_cast<std::int32_t>(lives->size() - 1 - k);
+            EXPECT_EQ((*lives)[k], (Life{bar, bar, -1, bar + 1})) << "moved with the leg, bar " << bar;
+        }
+    }
 }
 
 // The pivot under way joins the list, its run count counted as if it were

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "bar_file.h"
 #include "levels.h"
 #include "levels/level_replay.h"
 #include "output_files.h"
+#include "replay_files.h"
 
 namespace vlmstruct {
 
@@ -17,15 +20,18 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 4) == 0);
 }
 
-// Minute bars over two days with a lunch break, as a file would hold them.
-std::string minuteFile() {
+// Minute bars over `days` weekdays from Monday 2024-06-03 with a lunch
+// break, as a file would hold them; `step` makes another walk.
+std::string minuteFile(std::size_t days = 2, int step = 7919) {
     std::string text = "datetime,open,high,low,close,volume\n";
     float price = 10.0f;
     int k = 0;
-    for (const char* day : {"2024-06-03", "2024-06-04"}) {
+    const char* const weekdays[] = {"2024-06-03", "2024-06-04", "2024-06-05", "2024-06-06", "2024-06-07",
+                                    "2024-06-10"};
+    for (const char* day : std::span(weekdays).first(days)) {
         for (int minute = 9 * 60 + 31; minute <= 15 * 60; ++minute) {
             if (minute > 11 * 60 + 30 && minute <= 13 * 60) continue;
-            price += ((k * 7919) % 13 - 6) * 0.01f;
+            price += ((k * step) % 13 - 6) * 0.01f;
             char row[96];
             std::snprintf(row, sizeof row, "%s %02d:%02d,%.2f,%.2f,%.2f,%.2f,%d\n", day, minute / 60,
                           minute % 60, price, price + 0.05f + (k % 5) * 0.01f, price - 0.04f - (k % 3) * 0.01f,
@@ -140,6 +146,40 @@ TEST(Levels, ReplayRowsAreTheAnalysisOfTheFileCutThere) {
                 EXPECT_EQ(row.point.point, a.points.back()) << where;
             }
         }
+    }
+}
+
+// The replay across levels at bar t reads bars 0..t only: with every bar
+// after t replaced by a bar of another walk, the rows of the whole file up to
+// t are the same text. Cut in a morning, at the lunch break, at a day's close
+// (the week unfinished), on a Friday afternoon and on the Monday after.
+TEST(Levels, ReplayRowsNeverLookAhead) {
+    const BarSeries bars = parseBarText(minuteFile(6), "minutes.csv");
+    const BarSeries other = parseBarText(minuteFile(6, 104729), "other.csv");
+    const std::vector<vlm::levels::Period> periods = parseLevels("5min,30min,day,week");
+    const auto lines = [](const std::string& csv) {
+        std::vector<std::string> out;
+        for (std::size_t at = 0, next; at < csv.size(); at = next + 1) {
+            next = csv.find('\n', at);
+            out.push_back(csv.substr(at, next - at));
+        }
+        return out;
+    };
+    const std::vector<std::string> full = lines(levelsAsOfCsv(bars, periods, {}));
+    ASSERT_EQ(full.size(), bars.size() + 1);  // the header, then a row per bar
+    for (const std::size_t t : {std::size_t{0}, std::size_t{17}, std::size_t{119}, std::size_t{239},
+                                std::size_t{4 * 240 + 200}, std::size_t{5 * 240 + 5}}) {
+        BarSeries mixed = bars;
+        const auto replace = [t](auto& into, const auto& from) {
+            std::copy(from.begin() + static_cast<std::ptrdiff_t>(t + 1), from.end(),
+                      into.begin() + static_cast<std::ptrdiff_t>(t + 1));
+        };
+        replace(mixed.open, other.open), replace(mixed.high, other.high), replace(mixed.low, other.low);
+        replace(mixed.close, other.close), replace(mixed.volume, other.volume);
+        const std::vector<std::string> altered = lines(levelsAsOfCsv(mixed, periods, {}));
+        ASSERT_EQ(altered.size(), full.size());
+        for (std::size_t i = 0; i <= t + 1; ++i) ASSERT_EQ(altered[i], full[i]) << "row " << i << ", bars after " << t;
+        ASSERT_NE(altered.back(), full.back()) << "the other bars should show, bars after " << t;
     }
 }
 

@@ -188,7 +188,8 @@ void callOnStack(const StackCall& call) {
 #endif
 
 // Every function on every case under every caller setting: no exception,
-// the Linux build's bits, and the caller's settings unchanged afterwards.
+// the bits of the Linux core called plainly under the default setting, and
+// the caller's settings unchanged afterwards.
 void callerSettings(const std::vector<Row>& t, const std::vector<vlm::testing::HostCase>& cases) {
     for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
         int wrongBits = 0;

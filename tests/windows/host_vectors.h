@@ -1,6 +1,7 @@
 #pragma once
 // The file of generated cases whose expected outputs come from the Linux
-// build, read by the Windows host harness to prove bit-identity.
+// build's core, called under the default floating-point setting, read by the
+// Windows host harness to prove bit-identity under every caller setting.
 //
 // Layout, little-endian: "VLMVEC01", uint32 case count, then per case:
 // uint32 bar count n, float signal[n], high[n], low[n], then the nine
