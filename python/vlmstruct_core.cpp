@@ -659,10 +659,7 @@ PYBIND11_MODULE(_core, m) {
                          const py::object& low, const py::object& close, const py::object& volume,
                          const std::string& level, const std::string& bins, long sessionGapMinutes) {
         const auto period = vlm::levels::ParsePeriod(level);
-        if (!period) {
-            throw py::value_error("'" + level + "' is not a level (N min with N dividing 60 or whole hours "
-                                  "dividing a day, day, week, month)");
-        }
+        if (!period) throw py::value_error(vlm::levels::PeriodProblem(level));
         const vlm::levels::ResampleOptions options = resampleOptions(bins, sessionGapMinutes);
         const BaseInput in(time, open, high, low, close, volume);
         vlm::levels::LevelBars out;

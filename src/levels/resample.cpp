@@ -69,7 +69,7 @@ std::optional<Period> ParsePeriod(std::string_view text) {
     using Unit = Period::Unit;
     if (text == "day" || text == "d" || text == "1d") return Period{Unit::Day, 0};
     if (text == "week" || text == "w" || text == "1w") return Period{Unit::Week, 0};
-    if (text == "month" || text == "m" || text == "1m") return Period{Unit::Month, 0};
+    if (text == "month") return Period{Unit::Month, 0};
     int n = 0;
     const char* end = text.data() + text.size();
     const auto [rest, ec] = std::from_chars(text.data(), end, n);
@@ -84,6 +84,17 @@ std::optional<Period> ParsePeriod(std::string_view text) {
     }
     if (!validMinutes(n)) return std::nullopt;
     return Period{Unit::Minute, n};
+}
+
+std::string PeriodProblem(std::string_view text) {
+    const std::string quoted = "'" + std::string(text) + "'";
+    const std::string_view digits = text.substr(0, text.size() - (text.empty() ? 0 : 1));
+    if (!text.empty() && text.back() == 'm' &&
+        digits.find_first_not_of("0123456789") == std::string_view::npos) {
+        return quoted + " could be " + (digits.empty() ? std::string("1") : std::string(digits)) +
+               "min or month: write one of them";
+    }
+    return quoted + " is not a level (N min with N dividing 60 or whole hours dividing a day, day, week, month)";
 }
 
 std::string PeriodName(const Period& period) {

@@ -28,8 +28,12 @@ struct Period {
 };
 
 // "5min", "30min", "60min", "120min", "day", "week", "month" (also "1h",
-// "2h", "d", "w", "m"); nothing for anything else.
+// "2h", "d", "w"); nothing for anything else. "m" and "1m" are refused: they
+// could mean a minute or a month.
 std::optional<Period> ParsePeriod(std::string_view text);
+// Why ParsePeriod refuses `text`, as a message that quotes it: for "m" and
+// "Nm", that it could be minutes or a month.
+std::string PeriodProblem(std::string_view text);
 std::string PeriodName(const Period& period);
 
 enum class Bins {

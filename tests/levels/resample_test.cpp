@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "levels/resample.h"
@@ -237,10 +238,20 @@ TEST(ParsePeriod, TakesWhatDividesAnHourOrADay) {
         ASSERT_TRUE(p) << name;
         EXPECT_EQ(p->minutes, minutes) << name;
     }
-    for (const char* bad : {"45min", "90min", "300min", "0min", "min", "5", "5m", "week2", "25h"}) {
+    for (const char* bad : {"45min", "90min", "300min", "0min", "min", "5", "5m", "week2", "25h", "m", "1m"}) {
         EXPECT_FALSE(ParsePeriod(bad)) << bad;
     }
-    EXPECT_EQ(ParsePeriod("week")->unit, Period::Unit::Week);
+    // "m" could be minutes or a month: the message names both.
+    EXPECT_EQ(PeriodProblem("m"), "'m' could be 1min or month: write one of them");
+    EXPECT_EQ(PeriodProblem("1m"), "'1m' could be 1min or month: write one of them");
+    EXPECT_EQ(PeriodProblem("5m"), "'5m' could be 5min or month: write one of them");
+    EXPECT_EQ(PeriodProblem("45min").rfind("'45min' is not a level (", 0), 0u);
+    for (const auto& [name, unit] : {std::pair{"d", Period::Unit::Day}, std::pair{"1d", Period::Unit::Day},
+                                     std::pair{"w", Period::Unit::Week}, std::pair{"week", Period::Unit::Week},
+                                     std::pair{"month", Period::Unit::Month}}) {
+        ASSERT_TRUE(ParsePeriod(name)) << name;
+        EXPECT_EQ(ParsePeriod(name)->unit, unit) << name;
+    }
     EXPECT_EQ(PeriodName(*ParsePeriod("2h")), "120min");
 }
 

@@ -75,10 +75,15 @@ def higher_base_of(level, ends, k):
     return level["links"]["strokes"][k]["base"]
 
 
-@pytest.mark.parametrize("args", [["--levels", "45min"], ["--levels", "day,day"], ["--levels", "day", "--bins", "x"]])
-def test_bad_levels_are_usage_errors(vlmstruct_bin, sample_csv, tmp_path, args):
+# "m" alone could be minutes or a month: refused, naming both.
+@pytest.mark.parametrize("args,said", [(["--levels", "45min"], "not a level"), (["--levels", "day,day"], "twice"),
+                                       (["--levels", "day", "--bins", "x"], "bins"),
+                                       (["--levels", "1m"], "'1m' could be 1min or month"),
+                                       (["--levels", "30min,m"], "'m' could be 1min or month")])
+def test_bad_levels_are_usage_errors(vlmstruct_bin, sample_csv, tmp_path, args, said):
     out = run(vlmstruct_bin, "analyze", sample_csv, "-o", tmp_path / "x.csv", *args)
     assert out.returncode == 2, out.stderr
+    assert said in out.stderr
     assert not (tmp_path / "x.csv").exists()
 
 
