@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "kline/bar_count.h"
+
 namespace vlm::levels {
 
 namespace {
@@ -32,13 +34,16 @@ void LevelReplay::startOver(Track& track) const {
 }
 
 void LevelReplay::push(const BaseBars& soFar) {
-    if (soFar.time.empty() || soFar.high.size() != soFar.time.size() || soFar.low.size() != soFar.time.size()) {
-        throw std::invalid_argument("push the base bars with one high and low per bar time");
-    }
+    const std::size_t n = soFar.time.size();
+    RequireLength("high", soFar.high.size(), n);
+    RequireLength("low", soFar.low.size(), n);
+    RequireLength("open", soFar.open.size(), n, true);
+    RequireLength("close", soFar.close.size(), n, true);
+    RequireLength("volume", soFar.volume.size(), n, true);
     // The base level: each bar is whole when it arrives.
-    const std::size_t i = soFar.time.size() - 1;
+    const std::size_t i = n - 1;
     Track& base = tracks_[0];
-    if (base.engine.size() != i) {
+    if (n == 0 || base.engine.size() != i) {
         throw std::invalid_argument("push the base bars one at a time, each call with every bar so far");
     }
     const float close = closeOf(soFar.close, i);

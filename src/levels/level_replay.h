@@ -37,7 +37,9 @@ public:
                 const TradingPointOptions& points = {});
 
     // Takes the last bar of `soFar`, whose other bars are those of the
-    // earlier pushes (see LevelResampler::push).
+    // earlier pushes (see LevelResampler::push). Throws
+    // std::invalid_argument, naming the series, for one that does not hold
+    // a value per bar time (open, close and volume may be empty).
     void push(const BaseBars& soFar);
 
     // The rows of the last push: the base level first (every base bar a bar

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "kline/bar_count.h"
+
 namespace vlm::levels {
 
 namespace {
@@ -253,11 +255,11 @@ bool fits(const Period& period, Seconds interval) {
 
 void checkSeries(const BaseBars& base) {
     const std::size_t n = base.time.size();
-    const auto covers = [n](std::span<const float> s) { return s.empty() || s.size() == n; };
-    if (base.high.size() != n || base.low.size() != n || !covers(base.open) || !covers(base.close) ||
-        !covers(base.volume)) {
-        throw std::invalid_argument("every base series must have one value per bar time");
-    }
+    RequireLength("high", base.high.size(), n);
+    RequireLength("low", base.low.size(), n);
+    RequireLength("open", base.open.size(), n, true);
+    RequireLength("close", base.close.size(), n, true);
+    RequireLength("volume", base.volume.size(), n, true);
 }
 
 void checkPeriod(const Period& period) {

@@ -65,8 +65,9 @@ struct LevelBars {
     [[nodiscard]] std::size_t size() const { return high.size(); }
 };
 
-// Throws std::invalid_argument for times out of order, series of different
-// lengths, or an intraday period shorter than the base interval.
+// Throws std::invalid_argument for times out of order, a series that does
+// not hold one value per time (named; open, close and volume may be empty),
+// or an intraday period shorter than the base interval.
 LevelBars Resample(const BaseBars& base, const Period& period, const ResampleOptions& options = {});
 
 // Resample of a growing base series: after every push, bars() is what

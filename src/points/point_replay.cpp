@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "kline/bar_count.h"
+
 namespace vlm {
 
 namespace {
@@ -150,9 +152,8 @@ PointAsOf LatestPoint(const TradingPointStream& points) {
 
 void ReplayWithPoints(std::span<const float> high, std::span<const float> low, std::span<const float> close,
                       const TradingPointOptions& options, const std::function<void(const ReplayedBar&)>& each) {
-    if (low.size() < high.size() || (!close.empty() && close.size() < high.size())) {
-        throw std::invalid_argument("the lows and closes must cover every bar");
-    }
+    RequireLength("low", low.size(), high.size());
+    RequireLength("close", close.size(), high.size(), true);
     PointReplay replay(options);
     for (std::size_t i = 0; i < high.size(); ++i) {
         replay.push(high[i], low[i], close.empty() ? std::numeric_limits<float>::quiet_NaN() : close[i]);

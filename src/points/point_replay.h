@@ -119,7 +119,8 @@ struct ReplayedBar {
 
 // The replay handed over bar by bar, for a face that writes each bar where
 // it belongs and keeps no log. `close` may be empty: the structures then
-// place no close and the points read the mid-price.
+// place no close and the points read the mid-price. Throws
+// std::invalid_argument for lows, or closes, not one per high.
 void ReplayWithPoints(std::span<const float> high, std::span<const float> low, std::span<const float> close,
                       const TradingPointOptions& options, const std::function<void(const ReplayedBar&)>& each);
 

@@ -33,7 +33,8 @@ enum class ForceMeasure {
     Peak,      // largest |histogram| of the stroke's sign (0 without one)
     Slope,     // |end price - start price| / bars from start to end
 };
-// "area", "full-area", "peak", "slope".
+// "area", "full-area", "peak", "slope"; throws std::invalid_argument for a
+// value that is none of them.
 std::string_view ForceMeasureName(ForceMeasure measure);
 std::optional<ForceMeasure> ParseForceMeasure(std::string_view name);
 
@@ -142,7 +143,9 @@ inline float MidPrice(float high, float low) {
 // from it: the drivers ask about the latest pivots.
 std::size_t FirstEndAtOrAfter(std::span<const TurningPoint> ends, std::int64_t bar);
 
-// A stroke's force under `measure`; k >= 1 indexes its end.
+// A stroke's force under `measure`; k >= 1 indexes its end. Throws
+// std::invalid_argument for k out of range or a histogram that does not
+// reach the stroke's end.
 double StrokeForce(std::span<const TurningPoint> ends, std::size_t k,
                    std::span<const double> histogram, ForceMeasure measure);
 
@@ -177,10 +180,12 @@ public:
               const TradingPointOptions& options);
 
     // Looks at the strokes ending at ends[next()] up to ends[limit - 1] that
-    // start no later than `lastStart` (the next pivot's start).
+    // start no later than `lastStart` (the next pivot's start). Throws
+    // std::invalid_argument for a limit past the ends.
     void advance(std::span<const TurningPoint> ends, std::size_t limit, std::int64_t lastStart);
 
-    // Appends the pivot's points, one class each, in bar order.
+    // Appends the pivot's points, one class each, in bar order. `ends` holds
+    // at least the ends advanced over (std::invalid_argument otherwise).
     void emit(std::span<const TurningPoint> ends, std::span<const double> histogram,
               const TradingPointOptions& options, std::vector<TradingPoint>& out,
               ForceMemo* memo = nullptr) const;

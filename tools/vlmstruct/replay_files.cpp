@@ -4,6 +4,8 @@
 #include <limits>
 #include <vector>
 
+#include "kline/bar_count.h"
+
 #include "levels.h"
 #include "levels/level_replay.h"
 #include "cell_text.h"
@@ -161,9 +163,8 @@ std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
 
 std::size_t writeReplay(const BarSeries& bars, const vlm::TradingPointOptions& points, TextSink& asOf,
                         TextSink* events) {
-    if (bars.low.size() < bars.size() || (!bars.close.empty() && bars.close.size() < bars.size())) {
-        throw std::invalid_argument("the lows and closes must cover every bar");
-    }
+    vlm::RequireLength("low", bars.low.size(), bars.size());
+    vlm::RequireLength("close", bars.close.size(), bars.size(), true);
     ReplayWriter writer(bars);
     writer.asOfHeader(asOf);
     if (events != nullptr) writer.eventsHeader(*events);
