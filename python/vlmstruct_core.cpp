@@ -764,7 +764,7 @@ PYBIND11_MODULE(_core, m) {
         const auto h = hs.span;
         const Series ls = series(low, "low", static_cast<py::ssize_t>(h.size()));
         const auto l = ls.span;
-        const Series cs = series(close, "close", static_cast<py::ssize_t>(h.size()));
+        const Series cs = optionalSeries(close, "close", static_cast<py::ssize_t>(h.size()));
         const auto c = cs.span;
         ReplayColumns columns(h.size());
         {
@@ -772,9 +772,11 @@ PYBIND11_MODULE(_core, m) {
             vlm::ReplayWithPoints(h, l, c, options, [&columns](const vlm::ReplayedBar& bar) { columns.add(bar); });
         }
         return columns.take();
-    }, py::arg("high"), py::arg("low"), py::arg("close"), py::arg("macd") = std::vector<int>{12, 26, 9},
+    }, py::arg("high"), py::arg("low"), py::arg("close") = py::none(), py::arg("macd") = std::vector<int>{12, 26, 9},
        py::arg("force") = "area", py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
-       "Bar by bar replay with trading points: (as-of columns, event columns), each a dict of arrays in frame order.");
+       "Bar by bar replay with trading points: (as-of columns, event columns), each a dict of arrays in frame order; "
+       "without closes (None) the points read the mid-price (high + low) / 2, and a close that is not a finite "
+       "number holds the averages, as in trading_points.");
 
     // The tool's scan and replay, file by file, for the distributed helpers:
     // the same routines and writers, so their outputs equal the tool's.

@@ -400,10 +400,8 @@ def replay(df, macd=(12, 26, 9), force="area", class1_min_run=2, divergence_rati
     import pandas as pd
 
     bars = _Bars(df, "replay")
-    high, low = bars.high, bars.low
-    close = bars.close if bars.close is not None else np.full(len(high), np.nan, dtype=np.float32)
-    asof_columns, event_columns = _replay(high, low, close, **_options(macd, force, class1_min_run,
-                                                                       divergence_ratio))
+    asof_columns, event_columns = _replay(bars.high, bars.low, bars.close,
+                                          **_options(macd, force, class1_min_run, divergence_ratio))
     # The arrays are the frames' columns as they are (copy=False): nothing is copied row by row.
     asof = pd.DataFrame(asof_columns, index=bars.index, copy=False)
     if bars.labels is not None and len(event_columns["bar"]):

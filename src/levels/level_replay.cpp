@@ -1,6 +1,5 @@
 #include "levels/level_replay.h"
 
-#include <cmath>
 #include <limits>
 
 #include "kline/bar_count.h"
@@ -10,8 +9,6 @@ namespace vlm::levels {
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
-float closeOf(std::span<const float> close, std::size_t i) { return close.empty() ? kNaN : close[i]; }
 
 }  // namespace
 
@@ -46,10 +43,10 @@ void LevelReplay::push(const BaseBars& soFar) {
     if (n == 0 || base.engine.size() != i) {
         throw std::invalid_argument("push the base bars one at a time, each call with every bar so far");
     }
-    const float close = closeOf(soFar.close, i);
+    const std::optional<float> close = CloseAt(soFar.close, i);
     base.engine.push(soFar.high[i], soFar.low[i]);
     base.points.update(base.engine, PointsClose(close, soFar.high[i], soFar.low[i]));
-    rows_[0] = {true, AsOfRowOf(base.engine, close), LatestPoint(base.points)};
+    rows_[0] = {true, AsOfRowOf(base.engine, close.value_or(kNaN)), LatestPoint(base.points)};
 
     for (std::size_t k = 1; k < tracks_.size(); ++k) {
         Track& track = tracks_[k];
@@ -75,16 +72,16 @@ void LevelReplay::advance(Track& track, const LevelBars& bars, LevelAsOf& row) {
         while (track.pushed < last) {
             const std::size_t j = track.pushed++;
             track.engine.push(bars.high[j], bars.low[j]);
-            track.points.update(track.engine, PointsClose(closeOf(bars.close, j), bars.high[j], bars.low[j]));
+            track.points.update(track.engine, PointsClose(CloseAt(bars.close, j), bars.high[j], bars.low[j]));
         }
         track.finals = AsOfRowOf(track.engine, kNaN);
         track.finalPointsThrough = track.points.finalThrough();
     }
-    const float close = closeOf(bars.close, last);
+    const std::optional<float> close = CloseAt(bars.close, last);
     track.engine.pushProvisional(bars.high[last], bars.low[last]);
     track.points.updateProvisional(track.engine, PointsClose(close, bars.high[last], bars.low[last]));
     row.present = true;
-    row.structures = AsOfRowOf(track.engine, close);
+    row.structures = AsOfRowOf(track.engine, close.value_or(kNaN));
     row.structures.lastFinal = track.finals.lastFinal;
     row.point = LatestPoint(track.points);
     row.point.final = row.point.present && row.point.point.bar <= track.finalPointsThrough;

@@ -255,7 +255,7 @@ std::vector<ShownPoint> StreamTradingPoints(std::span<const float> high, std::sp
     TradingPointStream stream(options);
     for (std::size_t i = 0; i < high.size(); ++i) {
         engine.push(high[i], low[i]);
-        stream.update(engine, close.empty() ? MidPrice(high[i], low[i]) : close[i]);
+        stream.update(engine, PointsClose(CloseAt(close, i), high[i], low[i]));
     }
     std::vector<ShownPoint> all;
     all.reserve(stream.finalPoints().size() + stream.withdrawn().size() + stream.pendingPoints().size());

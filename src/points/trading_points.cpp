@@ -309,13 +309,9 @@ BarStructures StructuresOfSignal(std::span<const float> signal, std::span<const 
     const std::optional<Pivot> underWay = walk.openPivot();
     out.pivotUnderWay = underWay.has_value();
     out.pivots = PointPivots(listed, PivotRunCounts(listed), underWay);
-    if (close.empty()) {
-        std::vector<float> mid(high.size());
-        for (std::size_t i = 0; i < mid.size(); ++i) mid[i] = MidPrice(high[i], low[i]);
-        out.histogram = MacdHistogram(mid, macd);
-    } else {
-        out.histogram = MacdHistogram(close, macd);
-    }
+    std::vector<float> read(high.size());
+    for (std::size_t i = 0; i < read.size(); ++i) read[i] = PointsClose(CloseAt(close, i), high[i], low[i]);
+    out.histogram = MacdHistogram(read, macd);
     return out;
 }
 

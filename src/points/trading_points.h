@@ -105,8 +105,8 @@ std::vector<TradingPoint> CalcTradingPoints(const PointStructures& structures,
                                             const TradingPointOptions& options = {});
 
 // The structures of a bar series: function 2's stroke ends, the pivot list
-// with the pivot under way, and the histogram of the closes (the mid-price
-// (high + low) / 2 where `close` is empty).
+// with the pivot under way, and the histogram of the closes as PointsClose
+// reads them (`close` empty: a series without closes).
 struct BarStructures {
     std::vector<TurningPoint> strokeEnds;
     std::vector<PointPivot> pivots;
@@ -134,6 +134,19 @@ std::vector<TradingPoint> CalcTradingPoints(std::span<const float> high, std::sp
 // The close that stands in where a file has none.
 inline float MidPrice(float high, float low) {
     return static_cast<float>((static_cast<double>(high) + static_cast<double>(low)) / 2.0);
+}
+
+// The close the points read at a bar, the one rule of every driver (the
+// batch routine, the point stream, the replays): the bar's close as given,
+// or the mid-price for a series without closes (nullopt). A close that is
+// not a finite number stays as it is, and the averages hold over it (see
+// Macd::advance): the mid-price never stands in for one bad close.
+inline float PointsClose(std::optional<float> close, float high, float low) {
+    return close ? *close : MidPrice(high, low);
+}
+// Bar i's close of a series that may have none (`close` empty).
+inline std::optional<float> CloseAt(std::span<const float> close, std::size_t i) {
+    return close.empty() ? std::nullopt : std::optional<float>(close[i]);
 }
 
 // ---- The pieces both drivers are built from -------------------------------

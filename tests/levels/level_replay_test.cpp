@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "levels/level_replay.h"
 #include "levels/resample.h"
 #include "points/point_replay.h"
+#include "points/trading_points.h"
 
 namespace vlm::levels {
 
@@ -91,6 +93,45 @@ bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
 }
 
 }  // namespace
+
+// A close that is not a finite number holds the averages in every driver,
+// as in analyze's batch routine: at every bar the replay and the level
+// replay (its base level and a level above it) show the latest of the points
+// CalcTradingPoints finds on the bars so far, forces and all.
+TEST(LevelReplay, NonFiniteClosesAreReadAsTheBatchReadsThem) {
+    Minutes bars(tradingDays(kWednesday, 3), 21);
+    for (std::size_t i = 0; i < bars.close.size(); ++i) {
+        if (i % 5 == 2) bars.close[i] = std::numeric_limits<float>::quiet_NaN();
+        if (i % 17 == 3) bars.close[i] = std::numeric_limits<float>::infinity();
+        if (i % 23 == 4) bars.close[i] = -std::numeric_limits<float>::infinity();
+    }
+    TradingPointOptions options;
+    options.class1MinRun = 1;
+    options.divergenceRatio = 1.5;
+    const Period fiveMinutes = *ParsePeriod("5min");
+    LevelReplay levels(std::span(&fiveMinutes, 1), {}, options);
+    PointReplay replay(options);
+    const auto latest = [](const std::vector<TradingPoint>& points) {
+        return points.empty() ? PointAsOf{} : PointAsOf{true, points.back(), false};
+    };
+    std::size_t withForces = 0;
+    for (std::size_t n = 1; n <= bars.time.size(); ++n) {
+        const BaseBars prefix = bars.prefix(n);
+        replay.push(prefix.high.back(), prefix.low.back(), prefix.close.back());
+        levels.push(prefix);
+        const std::vector<TradingPoint> base = CalcTradingPoints(prefix.high, prefix.low, prefix.close, options);
+        const LevelBars level = Resample(prefix, fiveMinutes);
+        const std::vector<TradingPoint> above = CalcTradingPoints(level.high, level.low, level.close, options);
+        const PointAsOf want[] = {latest(base), latest(base), latest(above)};
+        const PointAsOf got[] = {replay.pointAsOf(), levels.rows()[0].point, levels.rows()[1].point};
+        for (std::size_t d = 0; d < std::size(want); ++d) {
+            ASSERT_EQ(got[d].present, want[d].present) << "driver " << d << ", bar " << n - 1;
+            ASSERT_EQ(got[d].point, want[d].point) << "driver " << d << ", bar " << n - 1;
+        }
+        withForces += want[0].present && want[0].point.has(1);
+    }
+    EXPECT_GT(withForces, 50u) << "the series should make first-class points, whose forces read the closes";
+}
 
 // Rows up to bar t are the same whatever the base bars after t are: cut in a
 // morning, at the lunch break, at a day's close (the week unfinished), on a

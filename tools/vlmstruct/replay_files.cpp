@@ -171,8 +171,7 @@ std::size_t writeReplay(const BarSeries& bars, const vlm::TradingPointOptions& p
     vlm::PointReplay replay(points);
     std::size_t count = 0;
     for (std::size_t i = 0; i < bars.size(); ++i) {
-        replay.push(bars.high[i], bars.low[i],
-                    bars.close.empty() ? std::numeric_limits<float>::quiet_NaN() : bars.close[i]);
+        replay.push(bars.high[i], bars.low[i], vlm::CloseAt(bars.close, i));
         writer.asOfRow(asOf, replay.structures().asOf(), replay.pointAsOf());
         asOf.written();
         // A bar's structure events, then its points' (as MergedEvents orders them).
