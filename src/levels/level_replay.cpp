@@ -67,9 +67,12 @@ void LevelReplay::push(const BaseBars& soFar) {
 void LevelReplay::advance(Track& track, const LevelBars& bars, LevelAsOf& row) {
     track.engine.takeBackProvisional();
     track.points.takeBackProvisional();
+    // Every finished bar is fed for good: the last one too once its period
+    // is over (the base bar that ends a bin finishes it).
     const std::size_t last = bars.size() - 1;
-    if (track.pushed < last) {
-        while (track.pushed < last) {
+    const std::size_t finished = bars.lastUnfinished ? last : last + 1;
+    if (track.pushed < finished) {
+        while (track.pushed < finished) {
             const std::size_t j = track.pushed++;
             track.engine.push(bars.high[j], bars.low[j]);
             track.points.update(track.engine, PointsClose(CloseAt(bars.close, j), bars.high[j], bars.low[j]));
@@ -78,9 +81,14 @@ void LevelReplay::advance(Track& track, const LevelBars& bars, LevelAsOf& row) {
         track.finalPointsThrough = track.points.finalThrough();
     }
     const std::optional<float> close = CloseAt(bars.close, last);
+    row.present = true;
+    if (!bars.lastUnfinished) {
+        row.structures = AsOfRowOf(track.engine, close.value_or(kNaN));
+        row.point = LatestPoint(track.points);
+        return;
+    }
     track.engine.pushProvisional(bars.high[last], bars.low[last]);
     track.points.updateProvisional(track.engine, PointsClose(close, bars.high[last], bars.low[last]));
-    row.present = true;
     row.structures = AsOfRowOf(track.engine, close.value_or(kNaN));
     row.structures.lastFinal = track.finals.lastFinal;
     row.point = LatestPoint(track.points);
