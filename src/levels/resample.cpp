@@ -277,6 +277,8 @@ bool sameAt(const std::vector<T>& a, const std::vector<T>& b, std::size_t k) {
     if (a.empty() || b.empty()) return a.empty() == b.empty();
     if constexpr (std::is_same_v<T, float>) {
         return std::bit_cast<std::uint32_t>(a[k]) == std::bit_cast<std::uint32_t>(b[k]);
+    } else if constexpr (std::is_same_v<T, double>) {
+        return std::bit_cast<std::uint64_t>(a[k]) == std::bit_cast<std::uint64_t>(b[k]);
     } else {
         return a[k] == b[k];
     }

@@ -50,14 +50,17 @@ struct ResampleOptions {
 };
 
 // open, close and volume may be empty; high and low hold one value per time.
+// Volumes are doubles, so that a sum of whole volumes is exact up to 2^53.
 struct BaseBars {
     std::span<const Seconds> time;
-    std::span<const float> open, high, low, close, volume;
+    std::span<const float> open, high, low, close;
+    std::span<const double> volume;
 };
 
 struct LevelBars {
     std::vector<Seconds> time;  // the time of the bar's last base bar
-    std::vector<float> open, high, low, close, volume;  // empty where the base has none
+    std::vector<float> open, high, low, close;  // empty where the base has none
+    std::vector<double> volume;                 // likewise
     std::vector<std::int32_t> firstBase, lastBase;     // the base bars it holds
     // The last bar's period may not be over yet: more base bars could still
     // join it. Only the last bar can be unfinished.

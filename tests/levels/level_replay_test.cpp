@@ -20,7 +20,8 @@ namespace {
 // Bars of a walk at the given times, with open, close and volume.
 struct Minutes {
     std::vector<Seconds> time;
-    std::vector<float> open, high, low, close, volume;
+    std::vector<float> open, high, low, close;
+    std::vector<double> volume;
 
     Minutes(std::vector<Seconds> times, std::uint32_t seed) {
         std::mt19937 rng(seed);

@@ -35,7 +35,8 @@ std::string text(Seconds t) {
 // One-minute bars labelled at their close, every minute from `first` to `last`.
 struct Series {
     std::vector<Seconds> time;
-    std::vector<float> high, low, volume;
+    std::vector<float> high, low;
+    std::vector<double> volume;
     void minutes(const std::string& day, const std::string& first, const std::string& last) {
         for (Seconds t = at(day + " " + first); t <= at(day + " " + last); t += kMinute) add(t);
     }
@@ -44,7 +45,7 @@ struct Series {
         time.push_back(t);
         high.push_back(100.0f + k);
         low.push_back(99.0f - k);
-        volume.push_back(1.0f);
+        volume.push_back(1.0);
     }
     void drop(const std::string& when) {
         for (std::size_t i = 0; i < time.size(); ++i) {
@@ -78,7 +79,7 @@ struct SessionCase {
     const char* period;
     Bins bins;
     std::vector<std::string> lastTimes;
-    std::vector<float> volumes;
+    std::vector<double> volumes;
     bool lastUnfinished;
 };
 
@@ -173,7 +174,8 @@ TEST(Resample, TakesOpenFirstHighMaxLowMinCloseLastVolumeSum) {
     const std::vector<Seconds> time = {at("2024-01-02 09:31"), at("2024-01-02 09:32"),
                                        at("2024-01-02 09:33"), at("2024-01-02 09:34")};
     const std::vector<float> open = {10, 11, 12, 13}, high = {11, 15, 12, 14}, low = {9, 10, 8, 12},
-                             close = {10.5f, 12, 9, 13.5f}, volume = {1, 2, 3, 4};
+                             close = {10.5f, 12, 9, 13.5f};
+    const std::vector<double> volume = {1, 2, 3, 4};
     const LevelBars bars =
         Resample({time, open, high, low, close, volume}, *ParsePeriod("5min"), {Bins::Session, 0});
     ASSERT_EQ(bars.size(), 1u);
@@ -181,7 +183,7 @@ TEST(Resample, TakesOpenFirstHighMaxLowMinCloseLastVolumeSum) {
     EXPECT_EQ(bars.high, std::vector<float>{15});
     EXPECT_EQ(bars.low, std::vector<float>{8});
     EXPECT_EQ(bars.close, std::vector<float>{13.5f});
-    EXPECT_EQ(bars.volume, std::vector<float>{10});
+    EXPECT_EQ(bars.volume, std::vector<double>{10});
     EXPECT_TRUE(bars.lastUnfinished);  // 09:35 has not come yet
 }
 

@@ -265,7 +265,7 @@ std::string levelBarsCsv(const BarSeries& bars) {
         if (!bars.open.empty()) out += "," + formatFloat(bars.open[i]);
         out += "," + formatFloat(bars.high[i]) + "," + formatFloat(bars.low[i]);
         if (!bars.close.empty()) out += "," + formatFloat(bars.close[i]);
-        if (!bars.volume.empty()) out += "," + formatFloat(bars.volume[i]);
+        if (!bars.volume.empty()) out += "," + formatDouble(bars.volume[i]);
         out += "\n";
     }
     return out;

@@ -1,7 +1,7 @@
 #include "replay_files.h"
 
 #include <cmath>
-#include <limits>
+#include <span>
 #include <vector>
 
 #include "kline/bar_count.h"
@@ -125,6 +125,12 @@ private:
     std::string date_;
 };
 
+// The first n values of a column, or none where the file has none.
+template <typename T>
+std::span<const T> firstOf(const std::vector<T>& column, std::size_t n) {
+    return column.empty() ? std::span<const T>() : std::span<const T>(column).first(n);
+}
+
 }  // namespace
 
 vlm::PointReplayLog replayBars(const BarSeries& bars, const vlm::TradingPointOptions& points) {
@@ -217,11 +223,10 @@ std::string levelsAsOfCsv(const BarSeries& bars, const std::vector<vlm::levels::
     }
     out.put('\n');
     std::vector<double> values(columns.size()), pointValues(pointColumns.size());
-    const auto first = [](std::span<const float> s, std::size_t n) { return s.empty() ? s : s.first(n); };
     for (std::size_t i = 0; i < bars.size(); ++i) {
         const std::size_t n = i + 1;
-        replay.push({std::span<const vlm::levels::Seconds>(time).first(n), first(bars.open, n),
-                     first(bars.high, n), first(bars.low, n), first(bars.close, n), first(bars.volume, n)});
+        replay.push({firstOf(time, n), firstOf(bars.open, n), firstOf(bars.high, n), firstOf(bars.low, n),
+                     firstOf(bars.close, n), firstOf(bars.volume, n)});
         out.putDate(bars, i);
         for (const vlm::levels::LevelAsOf& row : replay.rows()) {
             if (!row.present) {
