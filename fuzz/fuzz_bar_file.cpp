@@ -51,18 +51,22 @@ void check(const BarSeries& bars) {
     for (std::size_t i = 1; i < n; ++i) {
         if (!(bars.dates[i - 1] < bars.dates[i])) fail("dates not strictly ascending");
     }
-    for (const auto* column : {&bars.open, &bars.high, &bars.low, &bars.close, &bars.volume}) {
+    for (const auto* column : {&bars.open, &bars.high, &bars.low, &bars.close}) {
         for (float v : *column) {
             if (!std::isfinite(v)) fail("a value that is not finite");
         }
+    }
+    for (double v : bars.volume) {
+        if (!std::isfinite(v)) fail("a value that is not finite");
     }
     for (std::size_t i = 0; i < n; ++i) {
         if (bars.low[i] > bars.high[i]) fail("a low above its high");
     }
 }
 
-bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
+template <typename T>
+bool sameBits(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
 bool sameBits(const BarSeries& a, const BarSeries& b) {

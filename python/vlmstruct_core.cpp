@@ -32,18 +32,24 @@ namespace py = pybind11;
 
 namespace {
 
-// Any numeric dtype is converted to float32, as the host hands the plug-in floats.
-using FloatArray = py::array_t<float, py::array::c_style | py::array::forcecast>;
+// Any numeric dtype is converted to float32, as the host hands the plug-in
+// floats; volumes to float64, so that their sums are exact.
+template <typename T>
+using ArrayOf = py::array_t<T, py::array::c_style | py::array::forcecast>;
+using FloatArray = ArrayOf<float>;
 
-// A series converted to contiguous float32, with the view the core reads.
-struct Series {
-    FloatArray values;
-    std::span<const float> span;
+// A series converted to contiguous float32 (float64), with the view the core reads.
+template <typename T>
+struct SeriesOf {
+    ArrayOf<T> values;
+    std::span<const T> span;
 };
+using Series = SeriesOf<float>;
 
 // The length is checked before anything is converted, so an oversized
 // series is refused without being copied.
-Series series(const py::object& given, const char* what, py::ssize_t length) {
+template <typename T = float>
+SeriesOf<T> series(const py::object& given, const char* what, py::ssize_t length) {
     const py::array a = py::array::ensure(given);
     if (!a) throw py::type_error(std::string(what) + " must be an array or a sequence of numbers");
     if (a.ndim() != 1) throw py::value_error(std::string(what) + " must be one-dimensional");
@@ -56,9 +62,9 @@ Series series(const py::object& given, const char* what, py::ssize_t length) {
         throw py::value_error(std::string(what) + " has " + std::to_string(a.shape(0)) +
                               " values, expected " + std::to_string(length));
     }
-    FloatArray values = FloatArray::ensure(a);
+    ArrayOf<T> values = ArrayOf<T>::ensure(a);
     if (!values) throw py::error_already_set();
-    const std::span<const float> span(values.data(), bars);
+    const std::span<const T> span(values.data(), bars);
     return {std::move(values), span};
 }
 
@@ -289,9 +295,10 @@ struct ReplayColumns {
 };
 
 // An absent column (None) is an empty span.
-Series optionalSeries(const py::object& given, const char* what, py::ssize_t length) {
+template <typename T = float>
+SeriesOf<T> optionalSeries(const py::object& given, const char* what, py::ssize_t length) {
     if (given.is_none()) return {};
-    return series(given, what, length);
+    return series<T>(given, what, length);
 }
 
 // Highs and lows of one length, and closes of that length or none (None).
@@ -473,7 +480,7 @@ py::dict analysisDict(vlmstruct::Analysis&& a, bool includeOpen) {
 // A level's bars as resample returns them: time in seconds of civil time,
 // the series as float32 (None where absent), the base bars each holds.
 py::dict levelBarsDict(vlm::levels::LevelBars&& bars) {
-    const auto series = [](std::vector<float>& v) -> py::object {
+    const auto series = [](auto& v) -> py::object {
         if (v.empty()) return py::none();
         return owning(std::move(v));
     };
@@ -536,10 +543,11 @@ py::dict linksDict(const vlm::levels::LevelLinks& links) {
 }
 
 // Dated base bars as the module hands them over: seconds of civil time and
-// float32 series, open, close and volume optional.
+// float32 series and float64 volumes, open, close and volume optional.
 struct BaseInput {
     using Times = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
-    Series open, high, low, close, volume;
+    Series open, high, low, close;
+    SeriesOf<double> volume;
     Times times;
 
     BaseInput(const py::object& time, const py::object& o, const py::object& h, const py::object& l,
@@ -549,7 +557,7 @@ struct BaseInput {
         low = series(l, "low", n);
         open = optionalSeries(o, "open", n);
         close = optionalSeries(c, "close", n);
-        volume = optionalSeries(v, "volume", n);
+        volume = optionalSeries<double>(v, "volume", n);
         times = Times::ensure(time);
         if (!times || times.ndim() != 1 || times.shape(0) != n) {
             throw py::value_error("time must hold one whole number of seconds per bar");
@@ -589,11 +597,11 @@ PYBIND11_MODULE(_core, m) {
         }
         py::dict columns;
         const std::pair<const char*, const std::vector<float>*> named[] = {
-            {"open", &bars.open}, {"high", &bars.high}, {"low", &bars.low}, {"close", &bars.close},
-            {"volume", &bars.volume}};
+            {"open", &bars.open}, {"high", &bars.high}, {"low", &bars.low}, {"close", &bars.close}};
         for (const auto& [name, values] : named) {
             if (!values->empty()) columns[name] = floats(*values);
         }
+        if (!bars.volume.empty()) columns["volume"] = owning(std::move(bars.volume));
         return py::dict(py::arg("columns") = columns,
                         py::arg("dates") = report.noDates ? py::object(py::none()) : py::cast(bars.dates),
                         py::arg("reordered") = report.reordered, py::arg("encoding") = report.encoding);
@@ -659,10 +667,7 @@ PYBIND11_MODULE(_core, m) {
                          const py::object& low, const py::object& close, const py::object& volume,
                          const std::string& level, const std::string& bins, long sessionGapMinutes) {
         const auto period = vlm::levels::ParsePeriod(level);
-        if (!period) {
-            throw py::value_error("'" + level + "' is not a level (N min with N dividing 60 or whole hours "
-                                  "dividing a day, day, week, month)");
-        }
+        if (!period) throw py::value_error(vlm::levels::PeriodProblem(level));
         const vlm::levels::ResampleOptions options = resampleOptions(bins, sessionGapMinutes);
         const BaseInput in(time, open, high, low, close, volume);
         vlm::levels::LevelBars out;
@@ -726,7 +731,7 @@ PYBIND11_MODULE(_core, m) {
         }
         const vlm::levels::ResampleOptions resample = resampleOptions(bins, sessionGapMinutes);
         const BaseInput in(time, open, high, low, close, volume);
-        const auto vector = [](const Series& s) { return std::vector<float>(s.span.begin(), s.span.end()); };
+        const auto vector = [](const auto& s) { return std::vector(s.span.begin(), s.span.end()); };
         vlmstruct::BarSeries base;
         base.open = vector(in.open);
         base.high = vector(in.high);
@@ -767,7 +772,7 @@ PYBIND11_MODULE(_core, m) {
         const auto h = hs.span;
         const Series ls = series(low, "low", static_cast<py::ssize_t>(h.size()));
         const auto l = ls.span;
-        const Series cs = series(close, "close", static_cast<py::ssize_t>(h.size()));
+        const Series cs = optionalSeries(close, "close", static_cast<py::ssize_t>(h.size()));
         const auto c = cs.span;
         ReplayColumns columns(h.size());
         {
@@ -775,9 +780,11 @@ PYBIND11_MODULE(_core, m) {
             vlm::ReplayWithPoints(h, l, c, options, [&columns](const vlm::ReplayedBar& bar) { columns.add(bar); });
         }
         return columns.take();
-    }, py::arg("high"), py::arg("low"), py::arg("close"), py::arg("macd") = std::vector<int>{12, 26, 9},
+    }, py::arg("high"), py::arg("low"), py::arg("close") = py::none(), py::arg("macd") = std::vector<int>{12, 26, 9},
        py::arg("force") = "area", py::arg("class1_min_run") = 2, py::arg("divergence_ratio") = 1.0,
-       "Bar by bar replay with trading points: (as-of columns, event columns), each a dict of arrays in frame order.");
+       "Bar by bar replay with trading points: (as-of columns, event columns), each a dict of arrays in frame order; "
+       "without closes (None) the points read the mid-price (high + low) / 2, and a close that is not a finite "
+       "number holds the averages, as in trading_points.");
 
     // The tool's scan and replay, file by file, for the distributed helpers:
     // the same routines and writers, so their outputs equal the tool's.

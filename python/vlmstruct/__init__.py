@@ -55,11 +55,11 @@ __all__ = ["analyze", "points", "replay", "resample", "read_bars", "Levels", "Le
 def read_bars(path, no_dates=False):
     """Reads a bar file as `vlmstruct analyze` does, with the same checks and messages.
 
-    Returns a DataFrame of float32 columns (high, low, and open, close, volume where the file has
-    them) on a DatetimeIndex named 'date'. A file without a date column is refused unless
-    no_dates is true (its bars are then in file order, on a RangeIndex). Bad input raises
-    BarFileError, a ValueError naming the file, line, column and text; rows out of date order are
-    sorted with a warning.
+    Returns a DataFrame of float32 price columns (high, low, and open, close where the file has
+    them) and a float64 volume column where it has one, on a DatetimeIndex named 'date'. A file
+    without a date column is refused unless no_dates is true (its bars are then in file order, on a
+    RangeIndex). Bad input raises BarFileError, a ValueError naming the file, line, column and
+    text; rows out of date order are sorted with a warning.
     """
     import os
     import warnings
@@ -145,8 +145,10 @@ class _Bars:
             if role not in columns:
                 return None
             column = df[columns[role]]
+            # Prices as the host's floats; volumes as float64, so that their sums are exact.
+            dtype = np.float64 if role == "volume" else np.float32
             try:
-                return np.ascontiguousarray(column.to_numpy(dtype=np.float32, na_value=np.nan))
+                return np.ascontiguousarray(column.to_numpy(dtype=dtype, na_value=np.nan))
             except (TypeError, ValueError):
                 numbers = pd.to_numeric(column, errors="coerce")
                 row = int(np.flatnonzero((numbers.isna() & column.notna()).to_numpy())[0])
@@ -400,10 +402,8 @@ def replay(df, macd=(12, 26, 9), force="area", class1_min_run=2, divergence_rati
     import pandas as pd
 
     bars = _Bars(df, "replay")
-    high, low = bars.high, bars.low
-    close = bars.close if bars.close is not None else np.full(len(high), np.nan, dtype=np.float32)
-    asof_columns, event_columns = _replay(high, low, close, **_options(macd, force, class1_min_run,
-                                                                       divergence_ratio))
+    asof_columns, event_columns = _replay(bars.high, bars.low, bars.close,
+                                          **_options(macd, force, class1_min_run, divergence_ratio))
     # The arrays are the frames' columns as they are (copy=False): nothing is copied row by row.
     asof = pd.DataFrame(asof_columns, index=bars.index, copy=False)
     if bars.labels is not None and len(event_columns["bar"]):

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 namespace vlm {
 
@@ -21,6 +22,15 @@ inline void RequireBars(std::size_t bars, std::size_t highBars, std::size_t lowB
     if (highBars < bars || lowBars < bars) {
         throw std::invalid_argument("the highs and lows must cover every bar of the series");
     }
+}
+
+// Throws std::invalid_argument, naming the argument, unless `name` holds
+// `expected` values (or none, where `orNone`): a library routine checks
+// every span it is given before it reads one.
+inline void RequireLength(const char* name, std::size_t size, std::size_t expected, bool orNone = false) {
+    if (size == expected || (orNone && size == 0)) return;
+    throw std::invalid_argument(std::string(name) + " has " + std::to_string(size) + " values, expected " +
+                                std::to_string(expected) + (orNone ? " or none" : ""));
 }
 
 }  // namespace vlm

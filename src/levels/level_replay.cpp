@@ -1,15 +1,14 @@
 #include "levels/level_replay.h"
 
-#include <cmath>
 #include <limits>
+
+#include "kline/bar_count.h"
 
 namespace vlm::levels {
 
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
-float closeOf(std::span<const float> close, std::size_t i) { return close.empty() ? kNaN : close[i]; }
 
 }  // namespace
 
@@ -32,19 +31,22 @@ void LevelReplay::startOver(Track& track) const {
 }
 
 void LevelReplay::push(const BaseBars& soFar) {
-    if (soFar.time.empty() || soFar.high.size() != soFar.time.size() || soFar.low.size() != soFar.time.size()) {
-        throw std::invalid_argument("push the base bars with one high and low per bar time");
-    }
+    const std::size_t n = soFar.time.size();
+    RequireLength("high", soFar.high.size(), n);
+    RequireLength("low", soFar.low.size(), n);
+    RequireLength("open", soFar.open.size(), n, true);
+    RequireLength("close", soFar.close.size(), n, true);
+    RequireLength("volume", soFar.volume.size(), n, true);
     // The base level: each bar is whole when it arrives.
-    const std::size_t i = soFar.time.size() - 1;
+    const std::size_t i = n - 1;
     Track& base = tracks_[0];
-    if (base.engine.size() != i) {
+    if (n == 0 || base.engine.size() != i) {
         throw std::invalid_argument("push the base bars one at a time, each call with every bar so far");
     }
-    const float close = closeOf(soFar.close, i);
+    const std::optional<float> close = CloseAt(soFar.close, i);
     base.engine.push(soFar.high[i], soFar.low[i]);
     base.points.update(base.engine, PointsClose(close, soFar.high[i], soFar.low[i]));
-    rows_[0] = {true, AsOfRowOf(base.engine, close), LatestPoint(base.points)};
+    rows_[0] = {true, AsOfRowOf(base.engine, close.value_or(kNaN)), LatestPoint(base.points)};
 
     for (std::size_t k = 1; k < tracks_.size(); ++k) {
         Track& track = tracks_[k];
@@ -65,21 +67,29 @@ void LevelReplay::push(const BaseBars& soFar) {
 void LevelReplay::advance(Track& track, const LevelBars& bars, LevelAsOf& row) {
     track.engine.takeBackProvisional();
     track.points.takeBackProvisional();
+    // Every finished bar is fed for good: the last one too once its period
+    // is over (the base bar that ends a bin finishes it).
     const std::size_t last = bars.size() - 1;
-    if (track.pushed < last) {
-        while (track.pushed < last) {
+    const std::size_t finished = bars.lastUnfinished ? last : last + 1;
+    if (track.pushed < finished) {
+        while (track.pushed < finished) {
             const std::size_t j = track.pushed++;
             track.engine.push(bars.high[j], bars.low[j]);
-            track.points.update(track.engine, PointsClose(closeOf(bars.close, j), bars.high[j], bars.low[j]));
+            track.points.update(track.engine, PointsClose(CloseAt(bars.close, j), bars.high[j], bars.low[j]));
         }
         track.finals = AsOfRowOf(track.engine, kNaN);
         track.finalPointsThrough = track.points.finalThrough();
     }
-    const float close = closeOf(bars.close, last);
+    const std::optional<float> close = CloseAt(bars.close, last);
+    row.present = true;
+    if (!bars.lastUnfinished) {
+        row.structures = AsOfRowOf(track.engine, close.value_or(kNaN));
+        row.point = LatestPoint(track.points);
+        return;
+    }
     track.engine.pushProvisional(bars.high[last], bars.low[last]);
     track.points.updateProvisional(track.engine, PointsClose(close, bars.high[last], bars.low[last]));
-    row.present = true;
-    row.structures = AsOfRowOf(track.engine, close);
+    row.structures = AsOfRowOf(track.engine, close.value_or(kNaN));
     row.structures.lastFinal = track.finals.lastFinal;
     row.point = LatestPoint(track.points);
     row.point.final = row.point.present && row.point.point.bar <= track.finalPointsThrough;

@@ -1,12 +1,13 @@
 #pragma once
 // Replay across levels: at every base bar, each level's as-of row from the
 // base bars up to it only. The level bar that holds the base bar is shown as
-// it stands then, unfinished, exactly what a live reader saw.
+// it stands then, exactly what a live reader saw: finished when its period
+// is over (Resample's lastUnfinished), unfinished otherwise.
 //
 // Each level keeps a streaming engine and a trading-point stream fed with
-// its bars once a later bar has opened; the bar that holds the newest base
-// bar is pushed provisionally and taken back at the next base bar, so a
-// base bar costs the structures' tails, not the history.
+// its finished bars; an unfinished bar that holds the newest base bar is
+// pushed provisionally and taken back at the next base bar, so a base bar
+// costs the structures' tails, not the history.
 
 #include <cstddef>
 #include <optional>
@@ -21,9 +22,10 @@
 namespace vlm::levels {
 
 // A level's as-of row at one base bar: the single-level replay's columns,
-// bars counted at the level. A provisional level bar can still move what its
-// engine calls final, so the final columns (lastFinal, point.final) count
-// only what no change of that bar can move.
+// bars counted at the level. An unfinished level bar can still move what its
+// engine calls final, so while the last bar is unfinished the final columns
+// (lastFinal, point.final) count only what the finished bars make final; a
+// finished last bar counts like every bar before it.
 struct LevelAsOf {
     bool present = false;  // false while the bars so far cannot make the level
     AsOfRow structures;
@@ -37,7 +39,9 @@ public:
                 const TradingPointOptions& points = {});
 
     // Takes the last bar of `soFar`, whose other bars are those of the
-    // earlier pushes (see LevelResampler::push).
+    // earlier pushes (see LevelResampler::push). Throws
+    // std::invalid_argument, naming the series, for one that does not hold
+    // a value per bar time (open, close and volume may be empty).
     void push(const BaseBars& soFar);
 
     // The rows of the last push: the base level first (every base bar a bar
@@ -45,7 +49,8 @@ public:
     [[nodiscard]] std::span<const LevelAsOf> rows() const { return rows_; }
     // How many times a level's finished bars changed and its structures were
     // built again from its first bar (a smaller session gap re-forms the
-    // sessions of the bars so far).
+    // sessions of the bars so far; a bar taken as finished gets a late base
+    // bar).
     [[nodiscard]] std::size_t rebuilds() const { return rebuilds_; }
 
 private:

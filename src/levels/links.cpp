@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
+
+#include "kline/bar_count.h"
 
 namespace vlm::levels {
 
@@ -48,6 +51,23 @@ IndexRange within(std::span<const BaseRange> ranges, const BaseRange& outer) {
     return {static_cast<std::int32_t>(from - ranges.begin()), static_cast<std::int32_t>(to - from)};
 }
 
+// A level's bars hold base bars first .. last, in order, within the
+// `baseBars` of the base series.
+void checkLevel(const LevelStructures& level, std::size_t baseBars) {
+    RequireLength("lastBase", level.lastBase.size(), level.firstBase.size());
+    std::int64_t after = 0;
+    for (std::size_t b = 0; b < level.firstBase.size(); ++b) {
+        const std::int32_t first = level.firstBase[b], last = level.lastBase[b];
+        if (first < after || last < first || static_cast<std::size_t>(last) >= baseBars) {
+            throw std::invalid_argument("firstBase, lastBase: bar " + std::to_string(b) + " holds base bars " +
+                                        std::to_string(first) + " to " + std::to_string(last) +
+                                        ", out of order or past the " + std::to_string(baseBars) +
+                                        " of baseHigh");
+        }
+        after = std::int64_t{last} + 1;
+    }
+}
+
 // The lower-level bar that holds a base bar.
 std::int32_t barHolding(const LevelStructures& level, std::int32_t baseBar) {
     const auto it = std::upper_bound(level.firstBase.begin(), level.firstBase.end(), baseBar);
@@ -59,6 +79,11 @@ std::int32_t barHolding(const LevelStructures& level, std::int32_t baseBar) {
 LevelLinks LinkLevels(const LevelStructures& higher, const LevelStructures& lower,
                       std::span<const float> higherHigh, std::span<const float> higherLow,
                       std::span<const float> baseHigh, std::span<const float> baseLow) {
+    RequireLength("higherHigh", higherHigh.size(), higher.firstBase.size());
+    RequireLength("higherLow", higherLow.size(), higher.firstBase.size());
+    RequireLength("baseLow", baseLow.size(), baseHigh.size());
+    checkLevel(higher, baseHigh.size());
+    checkLevel(lower, baseHigh.size());
     const std::vector<BaseRange> lowerStrokes = endRanges(lower, lower.strokes);
     const std::vector<BaseRange> lowerSegments = endRanges(lower, lower.segments);
     const std::vector<BaseRange> lowerPivots = pivotRanges(lower);

@@ -77,7 +77,9 @@ struct LevelLinks {
 };
 
 // `baseHigh` and `baseLow` are the base series; `higherHigh` and `higherLow`
-// the higher level's bars, made from it.
+// the higher level's bars, made from it. Throws std::invalid_argument,
+// naming the argument, for series of other lengths than the levels' bars
+// (and the base's) or bars holding base bars out of order or past the base.
 LevelLinks LinkLevels(const LevelStructures& higher, const LevelStructures& lower,
                       std::span<const float> higherHigh, std::span<const float> higherLow,
                       std::span<const float> baseHigh, std::span<const float> baseLow);

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "kline/bar_count.h"
+
 namespace vlm::levels {
 
 namespace {
@@ -69,7 +71,7 @@ std::optional<Period> ParsePeriod(std::string_view text) {
     using Unit = Period::Unit;
     if (text == "day" || text == "d" || text == "1d") return Period{Unit::Day, 0};
     if (text == "week" || text == "w" || text == "1w") return Period{Unit::Week, 0};
-    if (text == "month" || text == "m" || text == "1m") return Period{Unit::Month, 0};
+    if (text == "month") return Period{Unit::Month, 0};
     int n = 0;
     const char* end = text.data() + text.size();
     const auto [rest, ec] = std::from_chars(text.data(), end, n);
@@ -84,6 +86,17 @@ std::optional<Period> ParsePeriod(std::string_view text) {
     }
     if (!validMinutes(n)) return std::nullopt;
     return Period{Unit::Minute, n};
+}
+
+std::string PeriodProblem(std::string_view text) {
+    const std::string quoted = "'" + std::string(text) + "'";
+    const std::string_view digits = text.substr(0, text.size() - (text.empty() ? 0 : 1));
+    if (!text.empty() && text.back() == 'm' &&
+        digits.find_first_not_of("0123456789") == std::string_view::npos) {
+        return quoted + " could be " + (digits.empty() ? std::string("1") : std::string(digits)) +
+               "min or month: write one of them";
+    }
+    return quoted + " is not a level (N min with N dividing 60 or whole hours dividing a day, day, week, month)";
 }
 
 std::string PeriodName(const Period& period) {
@@ -242,11 +255,11 @@ bool fits(const Period& period, Seconds interval) {
 
 void checkSeries(const BaseBars& base) {
     const std::size_t n = base.time.size();
-    const auto covers = [n](std::span<const float> s) { return s.empty() || s.size() == n; };
-    if (base.high.size() != n || base.low.size() != n || !covers(base.open) || !covers(base.close) ||
-        !covers(base.volume)) {
-        throw std::invalid_argument("every base series must have one value per bar time");
-    }
+    RequireLength("high", base.high.size(), n);
+    RequireLength("low", base.low.size(), n);
+    RequireLength("open", base.open.size(), n, true);
+    RequireLength("close", base.close.size(), n, true);
+    RequireLength("volume", base.volume.size(), n, true);
 }
 
 void checkPeriod(const Period& period) {
@@ -264,6 +277,8 @@ bool sameAt(const std::vector<T>& a, const std::vector<T>& b, std::size_t k) {
     if (a.empty() || b.empty()) return a.empty() == b.empty();
     if constexpr (std::is_same_v<T, float>) {
         return std::bit_cast<std::uint32_t>(a[k]) == std::bit_cast<std::uint32_t>(b[k]);
+    } else if constexpr (std::is_same_v<T, double>) {
+        return std::bit_cast<std::uint64_t>(a[k]) == std::bit_cast<std::uint64_t>(b[k]);
     } else {
         return a[k] == b[k];
     }

@@ -28,8 +28,12 @@ struct Period {
 };
 
 // "5min", "30min", "60min", "120min", "day", "week", "month" (also "1h",
-// "2h", "d", "w", "m"); nothing for anything else.
+// "2h", "d", "w"); nothing for anything else. "m" and "1m" are refused: they
+// could mean a minute or a month.
 std::optional<Period> ParsePeriod(std::string_view text);
+// Why ParsePeriod refuses `text`, as a message that quotes it: for "m" and
+// "Nm", that it could be minutes or a month.
+std::string PeriodProblem(std::string_view text);
 std::string PeriodName(const Period& period);
 
 enum class Bins {
@@ -46,14 +50,17 @@ struct ResampleOptions {
 };
 
 // open, close and volume may be empty; high and low hold one value per time.
+// Volumes are doubles, so that a sum of whole volumes is exact up to 2^53.
 struct BaseBars {
     std::span<const Seconds> time;
-    std::span<const float> open, high, low, close, volume;
+    std::span<const float> open, high, low, close;
+    std::span<const double> volume;
 };
 
 struct LevelBars {
     std::vector<Seconds> time;  // the time of the bar's last base bar
-    std::vector<float> open, high, low, close, volume;  // empty where the base has none
+    std::vector<float> open, high, low, close;  // empty where the base has none
+    std::vector<double> volume;                 // likewise
     std::vector<std::int32_t> firstBase, lastBase;     // the base bars it holds
     // The last bar's period may not be over yet: more base bars could still
     // join it. Only the last bar can be unfinished.
@@ -61,8 +68,9 @@ struct LevelBars {
     [[nodiscard]] std::size_t size() const { return high.size(); }
 };
 
-// Throws std::invalid_argument for times out of order, series of different
-// lengths, or an intraday period shorter than the base interval.
+// Throws std::invalid_argument for times out of order, a series that does
+// not hold one value per time (named; open, close and volume may be empty),
+// or an intraday period shorter than the base interval.
 LevelBars Resample(const BaseBars& base, const Period& period, const ResampleOptions& options = {});
 
 // Resample of a growing base series: after every push, bars() is what

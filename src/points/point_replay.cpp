@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "kline/bar_count.h"
+
 namespace vlm {
 
 namespace {
@@ -119,8 +121,8 @@ void StructureEventValues(const ReplayEvent& e, std::span<double> out) {
 
 PointReplay::PointReplay(TradingPointOptions options) : points_(options) {}
 
-void PointReplay::push(float high, float low, float close) {
-    replay_.push(high, low, close);
+void PointReplay::push(float high, float low, std::optional<float> close) {
+    replay_.push(high, low, close.value_or(std::numeric_limits<float>::quiet_NaN()));
     points_.update(replay_.engine(), PointsClose(close, high, low));
     events_.clear();
     const auto bar = static_cast<std::int32_t>(replay_.engine().size() - 1);
@@ -150,12 +152,11 @@ PointAsOf LatestPoint(const TradingPointStream& points) {
 
 void ReplayWithPoints(std::span<const float> high, std::span<const float> low, std::span<const float> close,
                       const TradingPointOptions& options, const std::function<void(const ReplayedBar&)>& each) {
-    if (low.size() < high.size() || (!close.empty() && close.size() < high.size())) {
-        throw std::invalid_argument("the lows and closes must cover every bar");
-    }
+    RequireLength("low", low.size(), high.size());
+    RequireLength("close", close.size(), high.size(), true);
     PointReplay replay(options);
     for (std::size_t i = 0; i < high.size(); ++i) {
-        replay.push(high[i], low[i], close.empty() ? std::numeric_limits<float>::quiet_NaN() : close[i]);
+        replay.push(high[i], low[i], CloseAt(close, i));
         const PointAsOf point = replay.pointAsOf();
         each({replay.structures().asOf(), point, replay.structures().events(), replay.pointEvents()});
     }

@@ -4,9 +4,9 @@
 // faces (files, data frames) write for them, named once here beside the
 // structures' own AsOfColumns and EventColumns.
 
-#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -37,12 +37,6 @@ struct PointAsOf {
 
     friend bool operator==(const PointAsOf&, const PointAsOf&) = default;
 };
-
-// The close the points read: the bar's close, or its mid-price where that
-// is not a finite number (a file or frame without closes).
-inline float PointsClose(float close, float high, float low) {
-    return std::isfinite(close) ? close : MidPrice(high, low);
-}
 
 // What the as-of row shows of a stream's points.
 PointAsOf LatestPoint(const TradingPointStream& points);
@@ -93,9 +87,10 @@ class PointReplay {
 public:
     explicit PointReplay(TradingPointOptions options = {});
 
-    // Pushes one bar. The points read `close`, or the mid-price where it is
-    // not a finite number (a file or frame without closes).
-    void push(float high, float low, float close);
+    // Pushes one bar: its close, or nullopt in a series without closes (the
+    // structures then place no close). The points read it as PointsClose
+    // does: a close that is not a finite number holds the averages.
+    void push(float high, float low, std::optional<float> close);
 
     [[nodiscard]] const Replay& structures() const { return replay_; }
     [[nodiscard]] const TradingPointStream& points() const { return points_; }
@@ -119,7 +114,8 @@ struct ReplayedBar {
 
 // The replay handed over bar by bar, for a face that writes each bar where
 // it belongs and keeps no log. `close` may be empty: the structures then
-// place no close and the points read the mid-price.
+// place no close and the points read the mid-price. Throws
+// std::invalid_argument for lows, or closes, not one per high.
 void ReplayWithPoints(std::span<const float> high, std::span<const float> low, std::span<const float> close,
                       const TradingPointOptions& options, const std::function<void(const ReplayedBar&)>& each);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "kline/bar_count.h"
 #include "pivot/pivot_outputs.h"
 
 namespace vlm {
@@ -247,15 +248,14 @@ void TradingPointStream::rememberStructures(const StreamingEngine& engine) {
 std::vector<ShownPoint> StreamTradingPoints(std::span<const float> high, std::span<const float> low,
                                             std::span<const float> close,
                                             const TradingPointOptions& options) {
-    if (low.size() < high.size() || (!close.empty() && close.size() < high.size())) {
-        throw std::invalid_argument("the lows and closes must cover every bar");
-    }
+    RequireLength("low", low.size(), high.size());
+    RequireLength("close", close.size(), high.size(), true);
     StreamingEngine engine;
     engine.reserve(high.size());
     TradingPointStream stream(options);
     for (std::size_t i = 0; i < high.size(); ++i) {
         engine.push(high[i], low[i]);
-        stream.update(engine, close.empty() ? MidPrice(high[i], low[i]) : close[i]);
+        stream.update(engine, PointsClose(CloseAt(close, i), high[i], low[i]));
     }
     std::vector<ShownPoint> all;
     all.reserve(stream.finalPoints().size() + stream.withdrawn().size() + stream.pendingPoints().size());

@@ -52,8 +52,8 @@ class TradingPointStream {
 public:
     explicit TradingPointStream(TradingPointOptions options = {});
 
-    // Call after every engine.push(high, low) with that bar's close (the
-    // mid-price where there is none). Throws std::logic_error unless the
+    // Call after every engine.push(high, low) with that bar's close as
+    // PointsClose reads it. Throws std::logic_error unless the
     // engine holds exactly one bar more than the last call saw.
     void update(const StreamingEngine& engine, float close);
 

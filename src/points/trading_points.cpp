@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <string>
 
 #include "kline/bar_count.h"
 #include "pivot/pivot_outputs.h"
@@ -13,6 +14,13 @@ namespace vlm {
 namespace {
 
 constexpr std::array<std::string_view, 4> kMeasureNames{"area", "full-area", "peak", "slope"};
+
+// The measure's place in kMeasureNames; a value outside the enumeration is refused.
+std::size_t measureIndex(ForceMeasure measure) {
+    const auto m = static_cast<std::size_t>(measure);
+    if (m >= kMeasureNames.size()) throw std::invalid_argument("unknown force measure");
+    return m;
+}
 
 TradingPoint pointAt(const TurningPoint& end, int pointClass, const PointPivot& pivot) {
     TradingPoint p;
@@ -31,7 +39,7 @@ bool beyond(const TurningPoint& a, float b) { return a.isTop ? a.price > b : a.p
 }  // namespace
 
 std::string_view ForceMeasureName(ForceMeasure measure) {
-    return kMeasureNames[static_cast<std::size_t>(measure)];
+    return kMeasureNames[measureIndex(measure)];
 }
 
 std::optional<ForceMeasure> ParseForceMeasure(std::string_view name) {
@@ -49,16 +57,12 @@ void CheckTradingPointOptions(const TradingPointOptions& options) {
     if (!(std::isfinite(options.divergenceRatio) && options.divergenceRatio > 0.0)) {
         throw std::invalid_argument("the divergence ratio must be a finite number above 0");
     }
-    if (static_cast<std::size_t>(options.force) >= kMeasureNames.size()) {
-        throw std::invalid_argument("unknown force measure");
-    }
+    measureIndex(options.force);
 }
 
 std::vector<PointPivot> PointPivots(std::span<const Pivot> listed, std::span<const float> runCounts,
                                     const std::optional<Pivot>& underWay) {
-    if (runCounts.size() != listed.size()) {
-        throw std::invalid_argument("one run count per listed pivot");
-    }
+    RequireLength("runCounts", runCounts.size(), listed.size());
     std::vector<PointPivot> out;
     out.reserve(listed.size() + 1);
     for (std::size_t p = 0; p < listed.size(); ++p) out.push_back({listed[p], runCounts[p]});
@@ -90,8 +94,15 @@ std::size_t FirstEndAtOrAfter(std::span<const TurningPoint> ends, std::int64_t b
 
 double StrokeForce(std::span<const TurningPoint> ends, std::size_t k,
                    std::span<const double> histogram, ForceMeasure measure) {
+    if (k == 0 || k >= ends.size()) {
+        throw std::invalid_argument("k = " + std::to_string(k) + " is not the end of a stroke among " +
+                                    std::to_string(ends.size()) + " stroke ends");
+    }
     const TurningPoint& from = ends[k - 1];
     const TurningPoint& to = ends[k];
+    if (to.bar < 0 || histogram.size() <= static_cast<std::size_t>(to.bar)) {
+        throw std::invalid_argument("the histogram must cover every bar up to the stroke's end");
+    }
     if (measure == ForceMeasure::Slope) {
         return std::fabs(static_cast<double>(to.price) - static_cast<double>(from.price)) /
                static_cast<double>(std::int64_t{to.bar} - from.bar);
@@ -150,6 +161,10 @@ PivotScan::PivotScan(std::span<const TurningPoint> ends, const PointPivot& pivot
 
 void PivotScan::advance(std::span<const TurningPoint> ends, std::size_t limit,
                         std::int64_t lastStart) {
+    if (limit > ends.size()) {
+        throw std::invalid_argument("limit " + std::to_string(limit) + " is past the " +
+                                    std::to_string(ends.size()) + " stroke ends");
+    }
     const Pivot& z = pivot_.pivot;
     const auto take = [&](Search s, bool leaves) {
         if ((looking_ & searchBit(s)) != 0 && leaves) {
@@ -173,6 +188,11 @@ void PivotScan::advance(std::span<const TurningPoint> ends, std::size_t limit,
 void PivotScan::emit(std::span<const TurningPoint> ends, std::span<const double> histogram,
                      const TradingPointOptions& options, std::vector<TradingPoint>& out,
                      ForceMemo* memo) const {
+    for (const std::size_t k : {entering_, found_[kBuy3], found_[kSell3], found_[kBuy1], found_[kSell1]}) {
+        if (k != kNone && k >= ends.size()) {
+            throw std::invalid_argument("ends holds fewer stroke ends than the scan advanced over");
+        }
+    }
     const std::size_t first = out.size();
     const Pivot& z = pivot_.pivot;
     // Third class: the end of the stroke after the leaving one stays out of
@@ -267,6 +287,7 @@ std::vector<TradingPoint> CalcTradingPoints(const PointStructures& s,
 BarStructures StructuresOfBars(std::span<const float> high, std::span<const float> low,
                                std::span<const float> close, MacdParams macd) {
     RequireBars(high.size(), high.size(), low.size());
+    RequireLength("low", low.size(), high.size());
     // Function 2's signal; only its ends are read, so the strokes keep no other merged bar.
     const std::vector<float> signal = CalcBiSignal(high, low, BiChuLi::Bars::EndOnly);
     return StructuresOfSignal(signal, high, low, close, macd);
@@ -276,10 +297,9 @@ BarStructures StructuresOfSignal(std::span<const float> signal, std::span<const 
                                  std::span<const float> low, std::span<const float> close,
                                  MacdParams macd) {
     RequireBars(high.size(), high.size(), low.size());
-    if (signal.size() != high.size()) throw std::invalid_argument("one stroke signal value per bar");
-    if (!close.empty() && close.size() != high.size()) {
-        throw std::invalid_argument("one close per bar, or none");
-    }
+    RequireLength("low", low.size(), high.size());
+    RequireLength("signal", signal.size(), high.size());
+    RequireLength("close", close.size(), high.size(), true);
     BarStructures out;
     out.strokeEnds = turningPoints(signal, high, low);
     // The walk CalcPivotList runs, kept to read the pivot it leaves open.
@@ -289,13 +309,9 @@ BarStructures StructuresOfSignal(std::span<const float> signal, std::span<const 
     const std::optional<Pivot> underWay = walk.openPivot();
     out.pivotUnderWay = underWay.has_value();
     out.pivots = PointPivots(listed, PivotRunCounts(listed), underWay);
-    if (close.empty()) {
-        std::vector<float> mid(high.size());
-        for (std::size_t i = 0; i < mid.size(); ++i) mid[i] = MidPrice(high[i], low[i]);
-        out.histogram = MacdHistogram(mid, macd);
-    } else {
-        out.histogram = MacdHistogram(close, macd);
-    }
+    std::vector<float> read(high.size());
+    for (std::size_t i = 0; i < read.size(); ++i) read[i] = PointsClose(CloseAt(close, i), high[i], low[i]);
+    out.histogram = MacdHistogram(read, macd);
     return out;
 }
 

@@ -33,7 +33,8 @@ enum class ForceMeasure {
     Peak,      // largest |histogram| of the stroke's sign (0 without one)
     Slope,     // |end price - start price| / bars from start to end
 };
-// "area", "full-area", "peak", "slope".
+// "area", "full-area", "peak", "slope"; throws std::invalid_argument for a
+// value that is none of them.
 std::string_view ForceMeasureName(ForceMeasure measure);
 std::optional<ForceMeasure> ParseForceMeasure(std::string_view name);
 
@@ -104,8 +105,8 @@ std::vector<TradingPoint> CalcTradingPoints(const PointStructures& structures,
                                             const TradingPointOptions& options = {});
 
 // The structures of a bar series: function 2's stroke ends, the pivot list
-// with the pivot under way, and the histogram of the closes (the mid-price
-// (high + low) / 2 where `close` is empty).
+// with the pivot under way, and the histogram of the closes as PointsClose
+// reads them (`close` empty: a series without closes).
 struct BarStructures {
     std::vector<TurningPoint> strokeEnds;
     std::vector<PointPivot> pivots;
@@ -135,6 +136,19 @@ inline float MidPrice(float high, float low) {
     return static_cast<float>((static_cast<double>(high) + static_cast<double>(low)) / 2.0);
 }
 
+// The close the points read at a bar, the one rule of every driver (the
+// batch routine, the point stream, the replays): the bar's close as given,
+// or the mid-price for a series without closes (nullopt). A close that is
+// not a finite number stays as it is, and the averages hold over it (see
+// Macd::advance): the mid-price never stands in for one bad close.
+inline float PointsClose(std::optional<float> close, float high, float low) {
+    return close ? *close : MidPrice(high, low);
+}
+// Bar i's close of a series that may have none (`close` empty).
+inline std::optional<float> CloseAt(std::span<const float> close, std::size_t i) {
+    return close.empty() ? std::nullopt : std::optional<float>(close[i]);
+}
+
 // ---- The pieces both drivers are built from -------------------------------
 
 // The first of the ascending stroke ends at or after `bar` (ends.size()
@@ -142,7 +156,9 @@ inline float MidPrice(float high, float low) {
 // from it: the drivers ask about the latest pivots.
 std::size_t FirstEndAtOrAfter(std::span<const TurningPoint> ends, std::int64_t bar);
 
-// A stroke's force under `measure`; k >= 1 indexes its end.
+// A stroke's force under `measure`; k >= 1 indexes its end. Throws
+// std::invalid_argument for k out of range or a histogram that does not
+// reach the stroke's end.
 double StrokeForce(std::span<const TurningPoint> ends, std::size_t k,
                    std::span<const double> histogram, ForceMeasure measure);
 
@@ -177,10 +193,12 @@ public:
               const TradingPointOptions& options);
 
     // Looks at the strokes ending at ends[next()] up to ends[limit - 1] that
-    // start no later than `lastStart` (the next pivot's start).
+    // start no later than `lastStart` (the next pivot's start). Throws
+    // std::invalid_argument for a limit past the ends.
     void advance(std::span<const TurningPoint> ends, std::size_t limit, std::int64_t lastStart);
 
-    // Appends the pivot's points, one class each, in bar order.
+    // Appends the pivot's points, one class each, in bar order. `ends` holds
+    // at least the ends advanced over (std::invalid_argument otherwise).
     void emit(std::span<const TurningPoint> ends, std::span<const double> histogram,
               const TradingPointOptions& options, std::vector<TradingPoint>& out,
               ForceMemo* memo = nullptr) const;

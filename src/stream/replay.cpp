@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "kline/bar_count.h"
 #include "pivot/pivot_outputs.h"
 #include "stream/event_text.h"
 
@@ -327,11 +328,13 @@ AsOfRow AsOfRowOf(const StreamingEngine& engine, float close) {
 
 ReplayLog ReplaySeries(std::span<const float> high, std::span<const float> low,
                        std::span<const float> close) {
+    RequireLength("low", low.size(), high.size());
+    RequireLength("close", close.size(), high.size(), true);
     ReplayLog log;
     log.rows.reserve(high.size());
     Replay replay;
     for (std::size_t i = 0; i < high.size(); ++i) {
-        replay.push(high[i], low[i], i < close.size() ? close[i] : kNaN);
+        replay.push(high[i], low[i], close.empty() ? kNaN : close[i]);
         log.rows.push_back(replay.asOf());
         log.events.insert(log.events.end(), replay.events().begin(), replay.events().end());
     }

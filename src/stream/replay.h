@@ -152,6 +152,8 @@ struct ReplayLog {
     std::vector<AsOfRow> rows;
     std::vector<ReplayEvent> events;
 };
+// `close` may be empty (no close placed); throws std::invalid_argument for
+// lows, or closes, not one per high.
 ReplayLog ReplaySeries(std::span<const float> high, std::span<const float> low,
                        std::span<const float> close);
 

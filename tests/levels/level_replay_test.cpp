@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "levels/level_replay.h"
 #include "levels/resample.h"
 #include "points/point_replay.h"
+#include "points/trading_points.h"
 
 namespace vlm::levels {
 
@@ -17,7 +19,8 @@ namespace {
 // Bars of a walk at the given times, with open, close and volume.
 struct Minutes {
     std::vector<Seconds> time;
-    std::vector<float> open, high, low, close, volume;
+    std::vector<float> open, high, low, close;
+    std::vector<double> volume;
 
     Minutes(std::vector<Seconds> times, std::uint32_t seed) {
         std::mt19937 rng(seed);
@@ -66,10 +69,50 @@ std::vector<Period> periods(std::initializer_list<const char*> names) {
 
 }  // namespace
 
+// A close that is not a finite number holds the averages in every driver,
+// as in analyze's batch routine: at every bar the replay and the level
+// replay (its base level and a level above it) show the latest of the points
+// CalcTradingPoints finds on the bars so far, forces and all.
+TEST(LevelReplay, NonFiniteClosesAreReadAsTheBatchReadsThem) {
+    Minutes bars(tradingDays(kWednesday, 3), 21);
+    for (std::size_t i = 0; i < bars.close.size(); ++i) {
+        if (i % 5 == 2) bars.close[i] = std::numeric_limits<float>::quiet_NaN();
+        if (i % 17 == 3) bars.close[i] = std::numeric_limits<float>::infinity();
+        if (i % 23 == 4) bars.close[i] = -std::numeric_limits<float>::infinity();
+    }
+    TradingPointOptions options;
+    options.class1MinRun = 1;
+    options.divergenceRatio = 1.5;
+    const Period fiveMinutes = *ParsePeriod("5min");
+    LevelReplay levels(std::span(&fiveMinutes, 1), {}, options);
+    PointReplay replay(options);
+    const auto latest = [](const std::vector<TradingPoint>& points) {
+        return points.empty() ? PointAsOf{} : PointAsOf{true, points.back(), false};
+    };
+    std::size_t withForces = 0;
+    for (std::size_t n = 1; n <= bars.time.size(); ++n) {
+        const BaseBars prefix = bars.prefix(n);
+        replay.push(prefix.high.back(), prefix.low.back(), prefix.close.back());
+        levels.push(prefix);
+        const std::vector<TradingPoint> base = CalcTradingPoints(prefix.high, prefix.low, prefix.close, options);
+        const LevelBars level = Resample(prefix, fiveMinutes);
+        const std::vector<TradingPoint> above = CalcTradingPoints(level.high, level.low, level.close, options);
+        const PointAsOf want[] = {latest(base), latest(base), latest(above)};
+        const PointAsOf got[] = {replay.pointAsOf(), levels.rows()[0].point, levels.rows()[1].point};
+        for (std::size_t d = 0; d < std::size(want); ++d) {
+            ASSERT_EQ(got[d].present, want[d].present) << "driver " << d << ", bar " << n - 1;
+            ASSERT_EQ(got[d].point, want[d].point) << "driver " << d << ", bar " << n - 1;
+        }
+        withForces += want[0].present && want[0].point.has(1);
+    }
+    EXPECT_GT(withForces, 50u) << "the series should make first-class points, whose forces read the closes";
+}
+
 // At every bar each level's row is the last row of the single-level replay
 // of that level's bars resampled from the bars so far (the base level: of
-// the base bars), except that a final column counts only what the bar still
-// forming cannot move; and what a row calls final is still there at the end.
+// the base bars), except that while the level's last bar is unfinished a
+// final column counts only what that bar cannot move; and what a row calls
+// final is still there at the end.
 TEST(LevelReplay, EachLevelIsTheReplayOfItsResampledPrefix) {
     struct Case {
         const char* name;
@@ -90,6 +133,7 @@ TEST(LevelReplay, EachLevelIsTheReplayOfItsResampledPrefix) {
         {"ReformedSessions", Minutes(reformed, 7), periods({"30min", "60min"}), true},
     };
     for (const Case& c : cases) {
+        std::size_t finishedChecked = 0;
         LevelReplay replay(c.levels, {}, {});
         std::vector<std::vector<LevelAsOf>> shown;
         for (std::size_t n = 1; n <= c.bars.time.size(); ++n) {
@@ -114,12 +158,19 @@ TEST(LevelReplay, EachLevelIsTheReplayOfItsResampledPrefix) {
                 ASSERT_EQ(got.structures.close, want.close) << where;
                 ASSERT_EQ(got.point.present, alone.points.back().present) << where;
                 ASSERT_EQ(got.point.point, alone.points.back().point) << where;
-                if (k == 0) {  // base bars are whole when they arrive
+                // A finished level bar (every base bar: whole when it
+                // arrives) counts towards the final columns as the bars
+                // before it do.
+                if (!level.lastUnfinished) {
                     ASSERT_EQ(got.structures.lastFinal, want.lastFinal) << where;
                     ASSERT_EQ(got.point.final, alone.points.back().final) << where;
+                    ++finishedChecked;
                 }
             }
         }
+        // Some level bar above the base finishes at a checked bar (n % 7 == 0
+        // meets the end of a five-minute bin every 35 minutes).
+        EXPECT_GT(finishedChecked, shown.size() / 7 + 1) << c.name;
         EXPECT_EQ(replay.rebuilds() > 0, c.rebuilds) << c.name;
         if (c.rebuilds) continue;
         // Final at some bar: a mark of the level at the last bar, where it was.

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
+#include "levels/level_replay.h"
 #include "levels/links.h"
 #include "levels/resample.h"
+#include "points/point_replay.h"
+#include "points/point_stream.h"
 #include "pivot/pivot_list.h"
 #include "points/trading_points.h"
 #include "segment/segment_signal.h"
@@ -198,6 +204,58 @@ TEST(LinkLevels, HandBuiltTwoLevels) {
     const LevelLinks moved =
         LinkLevels(higher.view(), lower.view(), higherHigh, higherLow, baseHigh, baseLow);
     EXPECT_FALSE(moved.strokeEnds[1].lower);
+}
+
+// Every entry point of the libraries refuses a span that does not hold one
+// value per bar (or an index past a table) before reading it, and names the
+// argument. The short spans are views into longer vectors, so a read past
+// their end finds numbers rather than a crash.
+TEST(EntryPoints, RefuseSpansAndIndexesOutOfRange) {
+    const std::vector<float> five = {5, 6, 7, 6.5f, 6, 5, 4, 4.5f, 5, 6, 8, 7};
+    const std::vector<float> four = {4, 5, 6, 5.5f, 5, 4, 3, 3.5f, 4, 5, 7, 6};
+    const auto bars = [](const std::vector<float>& v, std::size_t n) { return std::span(v).first(n); };
+    const std::vector<std::int32_t> first = {0, 4, 8}, last = {3, 7, 11};
+    const std::vector<float> higherHigh = {7, 6, 8}, higherLow = {4, 3, 4};
+    const std::vector<LevelEnd> higherEnds = {{0, 1}, {1, -1}, {2, 1}};
+    const LevelStructures lower{};
+    const auto higher = [&](std::size_t lastBases) {
+        return LevelStructures{higherEnds, {}, {}, {}, first, std::span(last).first(lastBases)};
+    };
+    const std::vector<TurningPoint> ends = {{2, true, 7.0f}, {6, false, 3.0f}, {10, true, 8.0f}};
+    const std::vector<double> histogram(12, 0.5);
+    const std::vector<Seconds> time = {60, 120, 180, 240};
+    const BaseBars shortClose{time, {}, bars(five, 4), bars(four, 4), bars(five, 3), {}};
+    const Period fiveMinutes = *ParsePeriod("5min");
+
+    const struct {
+        const char* call;
+        const char* names;  // what the message must name
+        std::function<void()> run;
+    } cases[] = {
+        {"ReplaySeries", "low", [&] { ReplaySeries(bars(five, 5), bars(four, 4), bars(five, 5)); }},
+        {"ReplaySeries", "close", [&] { ReplaySeries(bars(five, 5), bars(four, 5), bars(five, 4)); }},
+        {"ReplayWithPoints", "close", [&] { ReplayWithPoints(bars(five, 5), bars(four, 5), bars(five, 4)); }},
+        {"StreamTradingPoints", "close", [&] { StreamTradingPoints(bars(five, 5), bars(four, 5), bars(five, 4)); }},
+        {"CalcTradingPoints", "low", [&] { CalcTradingPoints(bars(five, 5), bars(four, 4), {}); }},
+        {"LevelReplay::push", "close", [&] { LevelReplay(std::span(&fiveMinutes, 1)).push(shortClose); }},
+        {"LevelReplay::push", "close", [&] { LevelReplay({}).push(shortClose); }},
+        {"LinkLevels", "lastBase", [&] { LinkLevels(higher(2), lower, higherHigh, higherLow, five, four); }},
+        {"LinkLevels", "higherHigh", [&] {
+             LinkLevels(higher(3), lower, bars(higherHigh, 2), higherLow, five, four);
+         }},
+        {"LinkLevels", "baseLow", [&] { LinkLevels(higher(3), lower, higherHigh, higherLow, five, bars(four, 6)); }},
+        {"StrokeForce", "k = 2", [&] { StrokeForce(std::span(ends).first(2), 2, histogram, ForceMeasure::Area); }},
+        {"StrokeForce", "histogram", [&] { StrokeForce(ends, 2, std::span(histogram).first(10), ForceMeasure::Peak); }},
+        {"ForceMeasureName", "force measure", [] { (void)ForceMeasureName(static_cast<ForceMeasure>(4)); }},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.run();
+            ADD_FAILURE() << c.call << " read a span or table past its end (" << c.names << ")";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find(c.names), std::string::npos) << c.call << ": " << e.what();
+        }
+    }
 }
 
 }  // namespace vlm::levels

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "levels/resample.h"
@@ -34,7 +35,8 @@ std::string text(Seconds t) {
 // One-minute bars labelled at their close, every minute from `first` to `last`.
 struct Series {
     std::vector<Seconds> time;
-    std::vector<float> high, low, volume;
+    std::vector<float> high, low;
+    std::vector<double> volume;
     void minutes(const std::string& day, const std::string& first, const std::string& last) {
         for (Seconds t = at(day + " " + first); t <= at(day + " " + last); t += kMinute) add(t);
     }
@@ -43,7 +45,7 @@ struct Series {
         time.push_back(t);
         high.push_back(100.0f + k);
         low.push_back(99.0f - k);
-        volume.push_back(1.0f);
+        volume.push_back(1.0);
     }
     void drop(const std::string& when) {
         for (std::size_t i = 0; i < time.size(); ++i) {
@@ -77,7 +79,7 @@ struct SessionCase {
     const char* period;
     Bins bins;
     std::vector<std::string> lastTimes;
-    std::vector<float> volumes;
+    std::vector<double> volumes;
     bool lastUnfinished;
 };
 
@@ -172,7 +174,8 @@ TEST(Resample, TakesOpenFirstHighMaxLowMinCloseLastVolumeSum) {
     const std::vector<Seconds> time = {at("2024-01-02 09:31"), at("2024-01-02 09:32"),
                                        at("2024-01-02 09:33"), at("2024-01-02 09:34")};
     const std::vector<float> open = {10, 11, 12, 13}, high = {11, 15, 12, 14}, low = {9, 10, 8, 12},
-                             close = {10.5f, 12, 9, 13.5f}, volume = {1, 2, 3, 4};
+                             close = {10.5f, 12, 9, 13.5f};
+    const std::vector<double> volume = {1, 2, 3, 4};
     const LevelBars bars =
         Resample({time, open, high, low, close, volume}, *ParsePeriod("5min"), {Bins::Session, 0});
     ASSERT_EQ(bars.size(), 1u);
@@ -180,7 +183,7 @@ TEST(Resample, TakesOpenFirstHighMaxLowMinCloseLastVolumeSum) {
     EXPECT_EQ(bars.high, std::vector<float>{15});
     EXPECT_EQ(bars.low, std::vector<float>{8});
     EXPECT_EQ(bars.close, std::vector<float>{13.5f});
-    EXPECT_EQ(bars.volume, std::vector<float>{10});
+    EXPECT_EQ(bars.volume, std::vector<double>{10});
     EXPECT_TRUE(bars.lastUnfinished);  // 09:35 has not come yet
 }
 
@@ -237,10 +240,20 @@ TEST(ParsePeriod, TakesWhatDividesAnHourOrADay) {
         ASSERT_TRUE(p) << name;
         EXPECT_EQ(p->minutes, minutes) << name;
     }
-    for (const char* bad : {"45min", "90min", "300min", "0min", "min", "5", "5m", "week2", "25h"}) {
+    for (const char* bad : {"45min", "90min", "300min", "0min", "min", "5", "5m", "week2", "25h", "m", "1m"}) {
         EXPECT_FALSE(ParsePeriod(bad)) << bad;
     }
-    EXPECT_EQ(ParsePeriod("week")->unit, Period::Unit::Week);
+    // "m" could be minutes or a month: the message names both.
+    EXPECT_EQ(PeriodProblem("m"), "'m' could be 1min or month: write one of them");
+    EXPECT_EQ(PeriodProblem("1m"), "'1m' could be 1min or month: write one of them");
+    EXPECT_EQ(PeriodProblem("5m"), "'5m' could be 5min or month: write one of them");
+    EXPECT_EQ(PeriodProblem("45min").rfind("'45min' is not a level (", 0), 0u);
+    for (const auto& [name, unit] : {std::pair{"d", Period::Unit::Day}, std::pair{"1d", Period::Unit::Day},
+                                     std::pair{"w", Period::Unit::Week}, std::pair{"week", Period::Unit::Week},
+                                     std::pair{"month", Period::Unit::Month}}) {
+        ASSERT_TRUE(ParsePeriod(name)) << name;
+        EXPECT_EQ(ParsePeriod(name)->unit, unit) << name;
+    }
     EXPECT_EQ(PeriodName(*ParsePeriod("2h")), "120min");
 }
 

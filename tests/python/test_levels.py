@@ -75,11 +75,35 @@ def higher_base_of(level, ends, k):
     return level["links"]["strokes"][k]["base"]
 
 
-@pytest.mark.parametrize("args", [["--levels", "45min"], ["--levels", "day,day"], ["--levels", "day", "--bins", "x"]])
-def test_bad_levels_are_usage_errors(vlmstruct_bin, sample_csv, tmp_path, args):
+# "m" alone could be minutes or a month: refused, naming both.
+@pytest.mark.parametrize("args,said", [(["--levels", "45min"], "not a level"), (["--levels", "day,day"], "twice"),
+                                       (["--levels", "day", "--bins", "x"], "bins"),
+                                       (["--levels", "1m"], "'1m' could be 1min or month"),
+                                       (["--levels", "30min,m"], "'m' could be 1min or month")])
+def test_bad_levels_are_usage_errors(vlmstruct_bin, sample_csv, tmp_path, args, said):
     out = run(vlmstruct_bin, "analyze", sample_csv, "-o", tmp_path / "x.csv", *args)
     assert out.returncode == 2, out.stderr
+    assert said in out.stderr
     assert not (tmp_path / "x.csv").exists()
+
+
+def test_volumes_are_read_summed_and_written_exactly(vlmstruct_bin, tmp_path):
+    """A sum of whole volumes is exact up to 2^53, as the tool writes it and as the module gives it."""
+    import numpy as np
+    import vlmstruct
+
+    volumes = [16777216, 1, 123456789, 3, 8, 9007199254740000, 991, 0, 0, 1]
+    rows = [f"2024-01-02 09:{31 + k},10,10.5,9.5,10,{v}" for k, v in enumerate(volumes)]
+    bars = tmp_path / "bars.csv"
+    bars.write_text("date,open,high,low,close,volume\n" + "\n".join(rows) + "\n")
+    # By hand: 09:31-09:35 holds the first five, 09:36-09:40 the rest.
+    sums = ["140234017", "9007199254740992"]
+    assert run(vlmstruct_bin, "resample", bars, "--level", "5min", "-o", tmp_path / "r.csv").returncode == 0
+    lines = (tmp_path / "r.csv").read_text().splitlines()
+    assert [line.split(",")[-1] for line in lines[1:]] == sums
+    df = vlmstruct.read_bars(bars)
+    assert df["volume"].dtype == np.float64 and list(df["volume"]) == volumes
+    assert list(vlmstruct.resample(df, "5min")["volume"]) == [int(s) for s in sums]
 
 
 @pytest.mark.parametrize("level,bins", [("60min", "session"), ("30min", "clock"), ("day", "session"),

@@ -21,7 +21,7 @@ namespace {
 
 struct Read {
     std::vector<std::string> dates;
-    std::vector<std::vector<std::uint32_t>> columns;  // open, high, low, close, volume as bits
+    std::vector<std::vector<std::uint64_t>> columns;  // open, high, low, close, volume as bits
     bool reordered = false, noDates = false;
     std::string encoding, error;
     friend bool operator==(const Read&, const Read&) = default;
@@ -41,10 +41,12 @@ Read readWith(const std::string& text, bool shortcut, std::size_t block, const s
         const BarSeries bars =
             block == 0 ? parseBarText(text, file.string(), &report, options) : readBarFile(file, &report, options);
         for (std::size_t i = 0; i < bars.size(); ++i) r.dates.push_back(bars.date(i));
-        for (const auto* column : {&bars.open, &bars.high, &bars.low, &bars.close, &bars.volume}) {
+        for (const auto* column : {&bars.open, &bars.high, &bars.low, &bars.close}) {
             r.columns.emplace_back();
             for (const float v : *column) r.columns.back().push_back(std::bit_cast<std::uint32_t>(v));
         }
+        r.columns.emplace_back();
+        for (const double v : bars.volume) r.columns.back().push_back(std::bit_cast<std::uint64_t>(v));
         r.reordered = report.reordered;
         r.noDates = report.noDates;
         r.encoding = report.encoding;

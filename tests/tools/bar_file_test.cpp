@@ -24,7 +24,7 @@ struct GoodCase {
     std::vector<float> high, low;
     bool candles = false;
     bool reordered = false;
-    std::vector<float> volume = {};
+    std::vector<double> volume = {};
     bool allowNoDates = false;
 };
 
@@ -214,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(Files, RefusesBadInput, ::testing::ValuesIn(kBadCases),
 // What a read gave: the bars and the report, or the message.
 struct Outcome {
     std::vector<std::string> dates;
-    std::vector<float> open, high, low, close, volume;
+    std::vector<float> open, high, low, close;
+    std::vector<double> volume;
     bool reordered = false, noDates = false;
     std::string encoding, error;
     friend bool operator==(const Outcome&, const Outcome&) = default;

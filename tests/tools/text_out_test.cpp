@@ -4,12 +4,18 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iostream>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <unistd.h>
 
 #include "float_text.h"
 #include "output_files.h"
@@ -133,6 +139,61 @@ TEST(TextSink, WritesTheTextOfEachPut) {
     }
     EXPECT_EQ(jsonString("a\"<\x02"), "\"a\\\"\\u003c\\u0002\"");
     EXPECT_EQ(jsonNumber(std::nanf("")) + jsonNumber(0.5), "null0.5");
+}
+
+// A rename that fails (the destination turned into a folder after it was
+// opened) is reported, and standard output, which cannot be taken back, has
+// been given nothing: it gets its part only once every file is in place.
+TEST(OutputFiles, StandardOutputOnlyOnceEveryFileIsInPlace) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(::testing::TempDir()) / ("outputs-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const auto text = [](const fs::path& p) {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::ofstream((folder / "a.csv").c_str()) << "previous a\n";
+    // What reaches standard output, while a commit runs.
+    std::ostringstream shown;
+    struct Capture {
+        std::streambuf* standard;
+        explicit Capture(std::ostream& into) : standard(std::cout.rdbuf(into.rdbuf())) {}
+        ~Capture() { std::cout.rdbuf(standard); }
+    };
+    std::string failure;
+    {
+        OutputFiles files;
+        files.add("-", "to standard output\n");
+        files.add((folder / "a.csv").string(), "new a\n");
+        files.add((folder / "b.csv").string(), "new b\n");
+        fs::create_directories(folder / "b.csv" / "inside");
+        const Capture capture(shown);
+        try {
+            files.commit();
+        } catch (const std::runtime_error& e) {
+            failure = e.what();
+        }
+    }
+    EXPECT_NE(failure.find("b.csv: cannot replace the file"), std::string::npos) << failure;
+    EXPECT_NE(failure.find("already replaced: " + (folder / "a.csv").string()), std::string::npos) << failure;
+    EXPECT_EQ(shown.str(), "");
+    EXPECT_EQ(text(folder / "a.csv"), "new a\n");
+    // Nothing half-written, no temporary left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+
+    fs::remove_all(folder / "b.csv");
+    shown.str("");
+    {
+        OutputFiles files;
+        files.add("-", "to standard output\n");
+        files.add((folder / "b.csv").string(), "new b\n");
+        const Capture capture(shown);
+        files.commit();
+    }
+    EXPECT_EQ(shown.str(), "to standard output\n");
+    EXPECT_EQ(text(folder / "b.csv"), "new b\n");
+    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -257,7 +257,7 @@ std::optional<std::string> barProblem(float high, float low) {
 std::optional<PriceProblem> checkPrices(const PriceColumns& c) {
     const std::pair<std::span<const float>, Column> columns[] = {
         {c.open, Column::Open}, {c.high, Column::High},     {c.low, Column::Low},
-        {c.close, Column::Close}, {c.volume, Column::Volume}};
+        {c.close, Column::Close}};
     const std::size_t n = c.high.size();
     for (std::size_t r = 0; r < n; ++r) {
         for (const auto& [values, column] : columns) {

@@ -91,14 +91,15 @@ std::optional<std::string> normaliseDate(const std::string& text);
 
 // nullptr when v can be used as a price or volume, else what is wrong with it.
 inline const char* valueProblem(float v) { return std::isfinite(v) ? nullptr : "not a finite number"; }
+inline const char* valueProblem(double v) { return std::isfinite(v) ? nullptr : "not a finite number"; }
 // The one test barProblem makes, for callers that only need to know.
 inline bool lowAboveHigh(float high, float low) { return low > high; }
 // nullopt when the bar's low is not above its high, else the complaint.
 std::optional<std::string> barProblem(float high, float low);
 
-// The columns of a series; an empty span is a column the series lacks.
+// The price columns of a series; an empty span is a column the series lacks.
 struct PriceColumns {
-    std::span<const float> open = {}, high = {}, low = {}, close = {}, volume = {};
+    std::span<const float> open = {}, high = {}, low = {}, close = {};
 };
 
 struct PriceProblem {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -198,11 +199,35 @@ bool readShortDecimalText(std::string_view text, float& value) {
     return false;
 }
 
+// Volumes as files mostly write them, whole numbers of at most fifteen
+// digits: exact in a double, read without the general algorithm.
+bool readWholeNumber(std::string_view text, double& value) {
+    if (text.empty() || text.size() > 15) return false;
+    std::uint64_t n = 0;
+    for (const char c : text) {
+        const auto d = static_cast<unsigned>(c - '0');
+        if (d > 9) return false;
+        n = n * 10 + d;
+    }
+    value = static_cast<double>(n);
+    return true;
+}
+
+// The shortcut of each kind of value: prices are floats, volumes doubles.
+[[gnu::always_inline]] inline bool readShortNumber(std::string_view text, float& value, std::size_t readable) {
+    return readShortDecimal(text, value, readable);
+}
+[[gnu::always_inline]] inline bool readShortNumber(std::string_view text, double& value, std::size_t) {
+    return readWholeNumber(text, value);
+}
+
 // Any number from_chars reads in the general format, rounded once to the
-// nearest float; one too small for a float is 0, one too large is infinite
-// (and refused as such by the price rules).
+// nearest float (a price) or double (a volume). A price too small for a
+// float is 0, one too large infinite (and refused as such by the value
+// rules); a number beyond a double's range is out of range.
 // `readable` as for readShortDecimal.
-Number parseNumber(std::string_view text, bool thousands, float& value, std::size_t readable = 0) {
+template <typename T>
+Number parseNumber(std::string_view text, bool thousands, T& value, std::size_t readable = 0) {
     readable = std::max(readable, text.size());
     const std::string_view untrimmed = text;
     text = trimBlanks(text);
@@ -216,18 +241,21 @@ Number parseNumber(std::string_view text, bool thousands, float& value, std::siz
         text = plain;
         readable = text.size();
     }
-    if (readShortDecimal(text, value, readable)) return Number::Ok;
+    if (readShortNumber(text, value, readable)) return Number::Ok;
     const char* last = text.data() + text.size();
     const auto [end, ec] = std::from_chars(text.data(), last, value);
     if (end != last || ec == std::errc::invalid_argument) return Number::NotANumber;
-    if (ec == std::errc::result_out_of_range) {
+    if (ec != std::errc::result_out_of_range) return Number::Ok;
+    if constexpr (std::is_same_v<T, float>) {
         double wide = 0;
         const auto [wideEnd, wideEc] = std::from_chars(text.data(), last, wide);
         if (wideEnd != last || wideEc != std::errc()) return Number::OutOfRange;
         value = static_cast<float>(wide);
         if (value == 0.0f) value = 0.0f;  // no negative zero from an underflow
+        return Number::Ok;
+    } else {
+        return Number::OutOfRange;
     }
-    return Number::Ok;
 }
 
 enum class DateFault { None, NotADate, OtherDay, NotATime, OtherTime };
@@ -256,6 +284,20 @@ DateFault combineDate(std::string_view text, std::string_view timeText, DateTime
 
 constexpr std::array<Column, 5> kValueColumns = {Column::Open, Column::High, Column::Low, Column::Close,
                                                  Column::Volume};
+constexpr std::size_t kVolume = 4;  // its place in kValueColumns
+
+// A row's numbers: the prices as floats, the volume as a double, so that
+// sums of volumes are exact.
+struct RowValues {
+    std::array<float, 4> price{};  // open, high, low, close
+    double volume = 0.0;
+
+    // Calls f with the value of kValueColumns[v].
+    template <typename F>
+    decltype(auto) at(std::size_t v, F&& f) {
+        return v == kVolume ? f(volume) : f(price[v]);
+    }
+};
 
 std::string headerList(const std::vector<std::string>& names) {
     std::string out;
@@ -493,11 +535,13 @@ private:
         }
         for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
             if (column(kValueColumns[v]) >= 0) {
-                std::vector<float>* const targets[] = {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume};
+                std::vector<float>* const prices[] = {&bars_.open, &bars_.high, &bars_.low, &bars_.close};
                 const bool stored = options_.keepOpenAndVolume ||
                                     (kValueColumns[v] != Column::Open && kValueColumns[v] != Column::Volume);
-                kept_[keptCount_++] =
-                    Kept{v, static_cast<std::size_t>(column(kValueColumns[v])), stored ? targets[v] : nullptr};
+                Kept kept{v, static_cast<std::size_t>(column(kValueColumns[v]))};
+                if (stored && v == kVolume) kept.volumes = &bars_.volume;
+                if (stored && v != kVolume) kept.prices = prices[v];
+                kept_[keptCount_++] = kept;
             }
         }
         // Blanks are part of white-space delimiters: such rows take the general path.
@@ -614,23 +658,24 @@ private:
         // Trailing delimiters add empty fields; they carry nothing.
         while (count > names_.size() && plainFields_[count - 1].empty()) --count;
         if (count != names_.size()) return false;
-        std::array<float, 5> values{0, 0, 0, 0, 0};
+        RowValues values;
         for (std::size_t k = 0; k < keptCount_; ++k) {
             const std::size_t v = kept_[k].value;
             const std::string_view field = plainFields_[kept_[k].field];
             const auto readable = static_cast<std::size_t>(end - field.data());
-            // What parseNumber gives for a field without blanks around it
-            // that the short form reads (no thousands separators then).
-            if (kept_[k].column == nullptr ? surelyFiniteNumber(field, readable)
-                                           : readShortDecimal(field, values[v], readable)) {
-                continue;
-            }
-            if (parseNumber(field, kValueColumns[v] == Column::Volume, values[v], readable) != Number::Ok ||
-                valueProblem(values[v]) != nullptr) {
-                return false;
-            }
+            const bool good = values.at(v, [&](auto& value) {
+                // What parseNumber gives for a field without blanks around it
+                // that the short form reads (no thousands separators then).
+                if (!kept_[k].stored() ? surelyFiniteNumber(field, readable)
+                                       : readShortNumber(field, value, readable)) {
+                    return true;
+                }
+                return parseNumber(field, v == kVolume, value, readable) == Number::Ok &&
+                       valueProblem(value) == nullptr;
+            });
+            if (!good) return false;
         }
-        if (lowAboveHigh(values[1], values[2])) return false;
+        if (lowAboveHigh(values.price[1], values.price[2])) return false;
         DateTime date;
         if (const int dc = column(Column::Date); dc >= 0) {
             const int tc = column(Column::Time);
@@ -668,15 +713,19 @@ private:
                                std::to_string(count) + hint + " in '" +
                                excerpt(text.substr(record.begin, record.end - record.begin)) + "'");
         }
-        std::array<float, 5> values{0, 0, 0, 0, 0};  // open, high, low, close, volume
+        RowValues values;
         DateTime date;
         if (column(Column::Date) >= 0) date = dateOf(record.line, fields);
         for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
             const int c = column(kValueColumns[v]);
             if (c < 0) continue;
             const std::string_view field = fields[static_cast<std::size_t>(c)].text;
-            const Number status = parseNumber(field, kValueColumns[v] == Column::Volume, values[v]);
-            const char* what = status == Number::Ok ? valueProblem(values[v]) : nullptr;
+            const char* what = nullptr;
+            const Number status = values.at(v, [&](auto& value) {
+                const Number read = parseNumber(field, v == kVolume, value);
+                if (read == Number::Ok) what = valueProblem(value);
+                return read;
+            });
             if (status == Number::Ok && what == nullptr) continue;
             const std::string where = at(record.line, c) + ": column '" + excerpt(names_[static_cast<std::size_t>(c)]) + "' ";
             const std::string shown = "'" + excerpt(field) + "'";
@@ -685,7 +734,7 @@ private:
             if (status == Number::OutOfRange) throw BarFileError(where + "is out of range: " + shown);
             throw BarFileError(where + "is " + what + ": " + shown);
         }
-        if (const auto what = barProblem(values[1], values[2])) {
+        if (const auto what = barProblem(values.price[1], values.price[2])) {
             const int c = column(Column::Low);
             throw BarFileError(at(record.line, c) + ": " + *what + ": '" +
                                excerpt(fields[static_cast<std::size_t>(c)].text) + "'");
@@ -694,14 +743,16 @@ private:
     }
 
     // A row read and found good, by either path.
-    void keepRow(std::size_t line, const DateTime& date, const std::array<float, 5>& values) {
+    void keepRow(std::size_t line, const DateTime& date, const RowValues& values) {
         // Most rows are one line after the one before; only the others are noted.
         const std::size_t row = bars_.high.size();
         if (line != lastLine_ + 1) unusualLines_.emplace_back(row, line);
         lastLine_ = line;
         if (column(Column::Date) >= 0) stamps_.emplace_back(date);
         for (std::size_t k = 0; k < keptCount_; ++k) {
-            if (kept_[k].column != nullptr) kept_[k].column->push_back(values[kept_[k].value]);
+            const Kept& kept = kept_[k];
+            if (kept.prices != nullptr) kept.prices->push_back(values.price[kept.value]);
+            if (kept.volumes != nullptr) kept.volumes->push_back(values.volume);
         }
     }
 
@@ -748,9 +799,10 @@ private:
             }
             if (!order.order.empty()) {
                 permute(stamps_, order.order);
-                for (auto* column : {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume}) {
+                for (auto* column : {&bars_.open, &bars_.high, &bars_.low, &bars_.close}) {
                     if (!column->empty()) permute(*column, order.order);
                 }
+                if (!bars_.volume.empty()) permute(bars_.volume, order.order);
                 report.reordered = true;
             }
             // Seconds are shown when any time gave them, so the times of one
@@ -783,9 +835,10 @@ private:
         if (bytesSoFar == 0 || bytes <= bytesSoFar) return;
         const double perRow = static_cast<double>(bytesSoFar) / static_cast<double>(kSampleRows);
         const auto rows = static_cast<std::size_t>(static_cast<double>(bytes) / perRow * 1.1) + kSampleRows;
-        for (auto* column : {&bars_.open, &bars_.high, &bars_.low, &bars_.close, &bars_.volume}) {
+        for (auto* column : {&bars_.open, &bars_.high, &bars_.low, &bars_.close}) {
             if (!column->empty()) column->reserve(rows);
         }
+        if (!bars_.volume.empty()) bars_.volume.reserve(rows);
         if (!stamps_.empty()) stamps_.reserve(rows);
     }
 
@@ -809,7 +862,9 @@ private:
     // The value columns the file has: where in values, which field, and the column of bars_.
     struct Kept {
         std::size_t value = 0, field = 0;
-        std::vector<float>* column = nullptr;
+        std::vector<float>* prices = nullptr;    // a price column kept
+        std::vector<double>* volumes = nullptr;  // the volume column kept
+        [[nodiscard]] bool stored() const { return prices != nullptr || volumes != nullptr; }
     };
     std::array<Kept, 5> kept_{};
     std::size_t keptCount_ = 0;

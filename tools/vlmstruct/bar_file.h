@@ -21,7 +21,8 @@ struct BarSeries {
     // `stampSeconds` is set.
     std::vector<DateStamp> stamps;
     bool stampSeconds = false;
-    std::vector<float> open, high, low, close, volume;  // open/close/volume empty when absent
+    std::vector<float> open, high, low, close;  // open/close empty when absent
+    std::vector<double> volume;                 // empty when absent; doubles, so that sums are exact
     [[nodiscard]] std::size_t size() const { return high.size(); }
     [[nodiscard]] bool hasCandles() const { return !open.empty() && !close.empty(); }
     // Whichever way the dates are held.

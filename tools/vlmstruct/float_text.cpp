@@ -103,4 +103,12 @@ std::string formatFloat(float v) {
     return out;
 }
 
+std::string formatDouble(double v) {
+    if (std::isnan(v)) return "nan";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    char buffer[kFloatTextSize];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return ec == std::errc() ? std::string(buffer, end) : "nan";
+}
+
 }  // namespace vlmstruct

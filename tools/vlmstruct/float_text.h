@@ -14,4 +14,8 @@ void appendFloat(std::string& out, float v);
 inline constexpr std::size_t kFloatTextSize = 32;
 char* writeFloat(char* out, float v);
 
+// Shortest text that reads back as the same double, spelled as formatFloat
+// spells floats (a volume: 14840, 2.5, 9007199254740992).
+std::string formatDouble(double v);
+
 }  // namespace vlmstruct

@@ -171,11 +171,7 @@ std::vector<Period> parseLevels(const std::string& list) {
         const std::size_t comma = std::min(list.find(',', at), list.size());
         const std::string name = list.substr(at, comma - at);
         const auto period = vlm::levels::ParsePeriod(name);
-        if (!period) {
-            throw UsageError("--levels: '" + name +
-                             "' is not a level (N min with N dividing 60 or whole hours dividing a day, "
-                             "day, week, month)");
-        }
+        if (!period) throw UsageError("--levels: " + vlm::levels::PeriodProblem(name));
         periods.push_back(*period);
         at = comma + 1;
     }
@@ -269,7 +265,7 @@ std::string levelBarsCsv(const BarSeries& bars) {
         if (!bars.open.empty()) out += "," + formatFloat(bars.open[i]);
         out += "," + formatFloat(bars.high[i]) + "," + formatFloat(bars.low[i]);
         if (!bars.close.empty()) out += "," + formatFloat(bars.close[i]);
-        if (!bars.volume.empty()) out += "," + formatFloat(bars.volume[i]);
+        if (!bars.volume.empty()) out += "," + formatDouble(bars.volume[i]);
         out += "\n";
     }
     return out;

@@ -317,7 +317,7 @@ int main(int argc, char** argv) {
             }
         } else if (*resample) {
             const auto period = vlm::levels::ParsePeriod(resampleLevel);
-            if (!period) throw UsageError("--level: '" + resampleLevel + "' is not a level");
+            if (!period) throw UsageError("--level: " + vlm::levels::PeriodProblem(resampleLevel));
             checkOutputPaths({{"-o", resampleOut}}, {resampleIn});
             const BarSeries bars = load(resampleIn, read);
             if (bars.dates.empty()) throw std::invalid_argument(resampleIn + ": resampling needs the bars' dates");

@@ -222,55 +222,57 @@ TextSink& OutputFiles::open(std::string path) {
 }
 
 void OutputFiles::commit() {
+    Pending* standard = nullptr;
     try {
         for (Pending& p : pending_) {
-            if (p.path.empty()) continue;
             p.sink->flush();
+            if (p.path.empty()) {
+                standard = &p;
+                continue;
+            }
             std::FILE* file = std::exchange(p.file, nullptr);
             if (std::fclose(file) != 0) {
                 throw std::runtime_error(p.path.string() + ": cannot write the file: " + reason(errno));
             }
         }
-        for (Pending& p : pending_) {
-            if (!p.path.empty()) continue;
-            p.sink->flush();
-            if (p.held) {
-                std::cout << *p.held;
-                std::cout.flush();
-                if (!std::cout) throw std::runtime_error("cannot write to standard output");
-                continue;
-            }
-            std::rewind(p.file);
-            std::vector<char> block(std::size_t{1} << 20);
-            std::size_t got = 0;
-            while ((got = std::fread(block.data(), 1, block.size(), p.file)) > 0) {
-                std::cout.write(block.data(), static_cast<std::streamsize>(got));
-            }
-            const bool kept = std::ferror(p.file) == 0;
-            std::fclose(std::exchange(p.file, nullptr));
-            std::cout.flush();
-            if (!std::cout || !kept) throw std::runtime_error("cannot write to standard output");
-        }
     } catch (...) {
         removeTemporaries();
         throw;
     }
-    for (std::size_t k = 0; k < pending_.size(); ++k) {
-        Pending& p = pending_[k];
+    std::string replaced;  // the files renamed so far
+    for (Pending& p : pending_) {
         if (p.path.empty()) continue;
         std::error_code ec;
         fs::rename(p.temp, p.path, ec);
         if (ec) {
             removeTemporaries();
-            std::string replaced;
-            for (std::size_t d = 0; d < k; ++d) {
-                if (!pending_[d].path.empty()) replaced += " " + pending_[d].path.string();
-            }
             throw std::runtime_error(p.path.string() + ": cannot replace the file: " + ec.message() +
                                      (replaced.empty() ? "" : " (already replaced:" + replaced + ")"));
         }
         p.temp.clear();
+        replaced += " " + p.path.string();
     }
+    // Standard output cannot be taken back: it gets its part only now that
+    // every file is in place.
+    if (standard == nullptr) return;
+    const std::string failure =
+        "cannot write to standard output" + (replaced.empty() ? std::string() : " (written:" + replaced + ")");
+    if (standard->held) {
+        std::cout << *standard->held;
+        std::cout.flush();
+        if (!std::cout) throw std::runtime_error(failure);
+        return;
+    }
+    std::rewind(standard->file);
+    std::vector<char> block(std::size_t{1} << 20);
+    std::size_t got = 0;
+    while ((got = std::fread(block.data(), 1, block.size(), standard->file)) > 0) {
+        std::cout.write(block.data(), static_cast<std::streamsize>(got));
+    }
+    const bool kept = std::ferror(standard->file) == 0;
+    std::fclose(std::exchange(standard->file, nullptr));
+    std::cout.flush();
+    if (!std::cout || !kept) throw std::runtime_error(failure);
 }
 
 void writeFileAtomically(const fs::path& path, const std::string& content) {

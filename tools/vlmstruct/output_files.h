@@ -1,6 +1,7 @@
 #pragma once
-// The files vlmstruct writes. The outputs of one command are written all or
-// none: a failure leaves every existing output as it was.
+// The files vlmstruct writes. The outputs of one command are written whole
+// or not at all, never half: a failure while they are made leaves every
+// existing output as it was (see OutputFiles for the one exception).
 
 #include <algorithm>
 #include <cstdio>
@@ -94,9 +95,17 @@ private:
     std::string name_;
 };
 
-// Each output is written to a temporary file beside its destination, and
-// only when all of them are written (and standard output has taken its
-// part) are they renamed into place. Temporaries never outlive the set.
+// Each output is written to a temporary file beside its destination (standard
+// output's part kept aside), and only when all of them are written are they
+// renamed into place, one after another; standard output gets its part last,
+// once every file is in place, since what it has taken cannot be taken back.
+// So a failure while the outputs are made changes nothing. The one exception
+// is a rename that fails (the destination turned into a folder meanwhile,
+// say): the files renamed before it stay replaced, and the message names
+// them; the others, and standard output, are left as they were. Should
+// standard output then refuse its part (a closed pipe), every file has been
+// written, and the message says so. Temporaries never outlive the set, and
+// no output is ever half-written.
 class OutputFiles {
 public:
     OutputFiles() = default;
@@ -109,7 +118,9 @@ public:
     // output's part is kept aside until commit. Throws, naming the file,
     // when it cannot be made; a folder that does not exist is not created.
     TextSink& open(std::string path);
-    // Throws, naming the file, when one cannot be written.
+    // Closes the files, renames them into place, then writes standard
+    // output's part. Throws, naming the file, when one cannot be written or
+    // put in place (and which were, see above).
     void commit();
 
 private:

@@ -1,8 +1,10 @@
 #include "replay_files.h"
 
 #include <cmath>
-#include <limits>
+#include <span>
 #include <vector>
+
+#include "kline/bar_count.h"
 
 #include "levels.h"
 #include "levels/level_replay.h"
@@ -123,6 +125,12 @@ private:
     std::string date_;
 };
 
+// The first n values of a column, or none where the file has none.
+template <typename T>
+std::span<const T> firstOf(const std::vector<T>& column, std::size_t n) {
+    return column.empty() ? std::span<const T>() : std::span<const T>(column).first(n);
+}
+
 }  // namespace
 
 vlm::PointReplayLog replayBars(const BarSeries& bars, const vlm::TradingPointOptions& points) {
@@ -161,17 +169,15 @@ std::string eventsCsv(const BarSeries& bars, const vlm::PointReplayLog& log) {
 
 std::size_t writeReplay(const BarSeries& bars, const vlm::TradingPointOptions& points, TextSink& asOf,
                         TextSink* events) {
-    if (bars.low.size() < bars.size() || (!bars.close.empty() && bars.close.size() < bars.size())) {
-        throw std::invalid_argument("the lows and closes must cover every bar");
-    }
+    vlm::RequireLength("low", bars.low.size(), bars.size());
+    vlm::RequireLength("close", bars.close.size(), bars.size(), true);
     ReplayWriter writer(bars);
     writer.asOfHeader(asOf);
     if (events != nullptr) writer.eventsHeader(*events);
     vlm::PointReplay replay(points);
     std::size_t count = 0;
     for (std::size_t i = 0; i < bars.size(); ++i) {
-        replay.push(bars.high[i], bars.low[i],
-                    bars.close.empty() ? std::numeric_limits<float>::quiet_NaN() : bars.close[i]);
+        replay.push(bars.high[i], bars.low[i], vlm::CloseAt(bars.close, i));
         writer.asOfRow(asOf, replay.structures().asOf(), replay.pointAsOf());
         asOf.written();
         // A bar's structure events, then its points' (as MergedEvents orders them).
@@ -217,11 +223,10 @@ std::string levelsAsOfCsv(const BarSeries& bars, const std::vector<vlm::levels::
     }
     out.put('\n');
     std::vector<double> values(columns.size()), pointValues(pointColumns.size());
-    const auto first = [](std::span<const float> s, std::size_t n) { return s.empty() ? s : s.first(n); };
     for (std::size_t i = 0; i < bars.size(); ++i) {
         const std::size_t n = i + 1;
-        replay.push({std::span<const vlm::levels::Seconds>(time).first(n), first(bars.open, n),
-                     first(bars.high, n), first(bars.low, n), first(bars.close, n), first(bars.volume, n)});
+        replay.push({firstOf(time, n), firstOf(bars.open, n), firstOf(bars.high, n), firstOf(bars.low, n),
+                     firstOf(bars.close, n), firstOf(bars.volume, n)});
         out.putDate(bars, i);
         for (const vlm::levels::LevelAsOf& row : replay.rows()) {
             if (!row.present) {
