@@ -244,6 +244,23 @@ void TradingPointStream::rememberStructures(const StreamingEngine& engine) {
     seenTailPivots_ = tailPivots_;  // what evaluate read, from firstOpen_ on
 }
 
+std::optional<TradingPoint> NewlyShown(std::span<const PointEvent> changes) {
+    std::optional<TradingPoint> latest;
+    for (const PointEvent& shown : changes) {
+        if (shown.change != PointChange::Appeared) continue;
+        TradingPoint p = shown.point.point;
+        if (latest && p.bar < latest->bar) continue;
+        for (const PointEvent& gone : changes) {
+            const TradingPoint& was = gone.point.point;
+            if (gone.change == PointChange::Withdrawn && was.bar == p.bar && was.side == p.side) {
+                p.classes = static_cast<std::uint8_t>(p.classes & ~was.classes);
+            }
+        }
+        if (p.classes != 0) latest = p;
+    }
+    return latest;
+}
+
 std::vector<ShownPoint> StreamTradingPoints(std::span<const float> high, std::span<const float> low,
                                             std::span<const float> close,
                                             const TradingPointOptions& options) {
