@@ -1,7 +1,6 @@
 #include "points/point_functions.h"
 
 #include <algorithm>
-#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -49,17 +48,13 @@ void publishAsOf(const PointInputs& in, std::span<float> out, Value value) {
     std::vector<float> values(n);
     for (std::size_t i = 0; i < n; ++i) {
         engine.push(in.high[i], in.low[i]);
-        values[i] = value(AsOfRowOf(engine, std::numeric_limits<float>::quiet_NaN()));
+        values[i] = value(engine);
     }
     publish(values, out);
 }
 
-static_assert(kAsOfSeries[0] == MarkSeries::Strokes && kAsOfSeries[1] == MarkSeries::Segments);
-constexpr std::size_t kStrokes = 0;
-constexpr std::size_t kSegments = 1;
-
-float finalDirection(const AsOfRow& row, std::size_t series) {
-    const MarkState& mark = row.lastFinal[series];
+float finalDirection(const StreamingEngine& engine, MarkSeries series) {
+    const MarkState mark = LastFinalMark(engine, series);
     return mark.bar >= 0 ? mark.direction : 0.0f;
 }
 
@@ -90,19 +85,25 @@ void RunLivePoints(const PointInputs& in, std::span<float> out) {
 }
 
 void RunStrokeFinalDirection(const PointInputs& in, std::span<float> out) {
-    publishAsOf(in, out, [](const AsOfRow& row) { return finalDirection(row, kStrokes); });
+    publishAsOf(in, out, [](const StreamingEngine& e) { return finalDirection(e, MarkSeries::Strokes); });
 }
 
 void RunSegmentFinalDirection(const PointInputs& in, std::span<float> out) {
-    publishAsOf(in, out, [](const AsOfRow& row) { return finalDirection(row, kSegments); });
+    publishAsOf(in, out, [](const StreamingEngine& e) { return finalDirection(e, MarkSeries::Segments); });
 }
 
 void RunAsOfPivotUpper(const PointInputs& in, std::span<float> out) {
-    publishAsOf(in, out, [](const AsOfRow& row) { return row.lastPivot.present ? row.lastPivot.pivot.upper : 0.0f; });
+    publishAsOf(in, out, [](const StreamingEngine& e) {
+        const PivotState p = LatestPivot(e);
+        return p.present ? p.pivot.upper : 0.0f;
+    });
 }
 
 void RunAsOfPivotLower(const PointInputs& in, std::span<float> out) {
-    publishAsOf(in, out, [](const AsOfRow& row) { return row.lastPivot.present ? row.lastPivot.pivot.lower : 0.0f; });
+    publishAsOf(in, out, [](const StreamingEngine& e) {
+        const PivotState p = LatestPivot(e);
+        return p.present ? p.pivot.lower : 0.0f;
+    });
 }
 
 }  // namespace vlm
