@@ -215,12 +215,16 @@ void registerAll() {
     }
     // The companion, each function against the streaming engine alone or
     // analyze's trading points: bench/companion_ratios.py.
-    benchmark::RegisterBenchmark("companion/engine", BM_EngineReserved)->Arg(1000000)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("companion/analyze_points", BM_AnalyzePoints)->Arg(1000000)->Unit(benchmark::kMillisecond);
+    // Each warmed up first: a cold first run (fresh pages, a busy machine)
+    // would otherwise decide how often a baseline is timed.
+    const auto companion = [](benchmark::internal::Benchmark* b) {
+        b->Arg(1000000)->Unit(benchmark::kMillisecond)->MinWarmUpTime(1.0)->MinTime(2.0);
+    };
+    companion(benchmark::RegisterBenchmark("companion/engine", BM_EngineReserved));
+    companion(benchmark::RegisterBenchmark("companion/analyze_points", BM_AnalyzePoints));
     for (int number = 1; number <= 7; ++number) {
-        benchmark::RegisterBenchmark(("companion/function" + std::to_string(number)).c_str(), BM_Companion, number)
-            ->Arg(1000000)
-            ->Unit(benchmark::kMillisecond);
+        companion(benchmark::RegisterBenchmark(("companion/function" + std::to_string(number)).c_str(), BM_Companion,
+                                               number));
     }
 }
 

@@ -245,20 +245,27 @@ void TradingPointStream::rememberStructures(const StreamingEngine& engine) {
 }
 
 std::optional<TradingPoint> NewlyShown(std::span<const PointEvent> changes) {
-    std::optional<TradingPoint> latest;
+    const TradingPoint* latest = nullptr;
+    std::uint8_t latestClasses = 0;
     for (const PointEvent& shown : changes) {
-        if (shown.change != PointChange::Appeared) continue;
-        TradingPoint p = shown.point.point;
-        if (latest && p.bar < latest->bar) continue;
+        const TradingPoint& p = shown.point.point;
+        if (shown.change != PointChange::Appeared || (latest != nullptr && p.bar < latest->bar)) continue;
+        std::uint8_t classes = p.classes;
         for (const PointEvent& gone : changes) {
             const TradingPoint& was = gone.point.point;
             if (gone.change == PointChange::Withdrawn && was.bar == p.bar && was.side == p.side) {
-                p.classes = static_cast<std::uint8_t>(p.classes & ~was.classes);
+                classes = static_cast<std::uint8_t>(classes & ~was.classes);
             }
         }
-        if (p.classes != 0) latest = p;
+        if (classes != 0) {
+            latest = &p;
+            latestClasses = classes;
+        }
     }
-    return latest;
+    if (latest == nullptr) return std::nullopt;
+    TradingPoint out = *latest;
+    out.classes = latestClasses;
+    return out;
 }
 
 std::vector<ShownPoint> StreamTradingPoints(std::span<const float> high, std::span<const float> low,
