@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "functions/series_functions.h"
+#include "plugin/vlm_plugin.h"
 #include "pivot/pivot_outputs.h"
 #include "points/point_stream.h"
 #include "points/trading_points.h"
@@ -158,6 +159,50 @@ void BM_StreamingPlusPoints(benchmark::State& state) {
     state.counters["shown"] = shown;
 }
 
+// The streaming engine alone, with room for every bar from the start, as the
+// companion's functions run it.
+void BM_EngineReserved(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const Series s = makeWalk(n);
+    for (auto _ : state) {
+        vlm::StreamingEngine engine;
+        engine.reserve(n);
+        for (std::size_t i = 0; i < n; ++i) engine.push(s.high[i], s.low[i]);
+        benchmark::DoNotOptimize(engine.pivots().data());
+    }
+    setPerBar(state, n);
+}
+
+// analyze's trading points: the structures of the bars, then the points.
+void BM_AnalyzePoints(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const Series s = makeWalk(n);
+    for (auto _ : state) {
+        const std::vector<vlm::TradingPoint> points = vlm::CalcTradingPoints(s.high, s.low, s.close);
+        benchmark::DoNotOptimize(points.data());
+    }
+    setPerBar(state, n);
+}
+
+// A function of the companion plug-in, called through its table as the host
+// calls it (the highs, the lows and the closes).
+void BM_Companion(benchmark::State& state, int number) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const Series s = makeWalk(n);
+    const FuncTableEntry* table = nullptr;
+    if (RegisterVlmFunc(&table) != 1) {
+        state.SkipWithError("no table");
+        return;
+    }
+    std::vector<float> out(n);
+    for (auto _ : state) {
+        table[number - 1].funcPtr(static_cast<std::int32_t>(n), out.data(), s.high.data(), s.low.data(),
+                                  s.close.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    setPerBar(state, n);
+}
+
 void registerAll() {
     using Fn = void (*)(benchmark::State&);
     const std::pair<const char*, Fn> all[] = {{"points/nine", BM_Nine},
@@ -167,6 +212,19 @@ void registerAll() {
                                               {"points/streaming+points", BM_StreamingPlusPoints}};
     for (const auto& [name, fn] : all) {
         benchmark::RegisterBenchmark(name, fn)->Arg(1000000)->Unit(benchmark::kMillisecond);
+    }
+    // The companion, each function against the streaming engine alone or
+    // analyze's trading points: bench/companion_ratios.py.
+    // Each warmed up first: a cold first run (fresh pages, a busy machine)
+    // would otherwise decide how often a baseline is timed.
+    const auto companion = [](benchmark::internal::Benchmark* b) {
+        b->Arg(1000000)->Unit(benchmark::kMillisecond)->MinWarmUpTime(1.0)->MinTime(2.0);
+    };
+    companion(benchmark::RegisterBenchmark("companion/engine", BM_EngineReserved));
+    companion(benchmark::RegisterBenchmark("companion/analyze_points", BM_AnalyzePoints));
+    for (int number = 1; number <= 7; ++number) {
+        companion(benchmark::RegisterBenchmark(("companion/function" + std::to_string(number)).c_str(), BM_Companion,
+                                               number));
     }
 }
 

@@ -1,5 +1,6 @@
-/* The plug-in's surface as the host sees it: one export and a packed table
-   of numbered functions. Plain C so that a host or a harness can include it. */
+/* A plug-in's surface as the host sees it: one export and a packed table of
+   numbered functions. Both plug-ins, testVelmorDll and testVelmorPoints, have
+   it. Plain C so that a host or a harness can include it. */
 #ifndef VLM_PLUGIN_H
 #define VLM_PLUGIN_H
 
@@ -23,14 +24,15 @@
 extern "C" {
 #endif
 
-/* count bars; outSeries written; inA, inB, inC only read (inC by functions 3 to 9). */
+/* count bars; outSeries written; inA, inB, inC only read (inC only by the
+   functions that take a third series). */
 typedef void(VLM_CALL* PluginCalcFunc)(int32_t count, float* outSeries, const float* inA,
                                        const float* inB, const float* inC);
 
 /* The host reads rows as bytes: 6 per row in a 32-bit library, 10 in a 64-bit one. */
 #pragma pack(push, 1)
 typedef struct FuncTableEntry {
-    uint16_t funcNo; /* 1 to 9; 0 ends the table */
+    uint16_t funcNo; /* 1, 2, ... in order; 0 ends the table */
     PluginCalcFunc funcPtr;
 } FuncTableEntry;
 #pragma pack(pop)

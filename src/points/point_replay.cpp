@@ -59,6 +59,10 @@ int PointClassesCode(const TradingPoint& point) {
     return code;
 }
 
+int SignedClassesCode(const TradingPoint& point) {
+    return point.side == PointSide::Buy ? PointClassesCode(point) : -PointClassesCode(point);
+}
+
 const PointPivot& PointPivotOf(const TradingPoint& point) {
     for (int c = 1; c <= 3; ++c) {
         if (point.has(c)) return point.pivots[static_cast<std::size_t>(c - 1)];

@@ -25,6 +25,9 @@ inline constexpr std::size_t kPointLabelSize = 8;  // "B1+B2+B3"
 char* PointLabel(char* out, const TradingPoint& point);
 // The classes as the digits of one number, in order: 1, 3, 23, 123.
 int PointClassesCode(const TradingPoint& point);
+// The classes code, positive for a buy and negative for a sell: 23 for
+// B2+B3, -1 for S1.
+int SignedClassesCode(const TradingPoint& point);
 // The pivot a point refers to: that of its lowest class (with structures of
 // the walk every class of a point refers to the same pivot).
 const PointPivot& PointPivotOf(const TradingPoint& point);

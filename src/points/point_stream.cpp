@@ -245,6 +245,30 @@ void TradingPointStream::rememberStructures(const StreamingEngine& engine) {
     seenTailPivots_ = tailPivots_;  // what evaluate read, from firstOpen_ on
 }
 
+std::optional<TradingPoint> NewlyShown(std::span<const PointEvent> changes) {
+    const TradingPoint* latest = nullptr;
+    std::uint8_t latestClasses = 0;
+    for (const PointEvent& shown : changes) {
+        const TradingPoint& p = shown.point.point;
+        if (shown.change != PointChange::Appeared || (latest != nullptr && p.bar < latest->bar)) continue;
+        std::uint8_t classes = p.classes;
+        for (const PointEvent& gone : changes) {
+            const TradingPoint& was = gone.point.point;
+            if (gone.change == PointChange::Withdrawn && was.bar == p.bar && was.side == p.side) {
+                classes = static_cast<std::uint8_t>(classes & ~was.classes);
+            }
+        }
+        if (classes != 0) {
+            latest = &p;
+            latestClasses = classes;
+        }
+    }
+    if (latest == nullptr) return std::nullopt;
+    TradingPoint out = *latest;
+    out.classes = latestClasses;
+    return out;
+}
+
 std::vector<ShownPoint> StreamTradingPoints(std::span<const float> high, std::span<const float> low,
                                             std::span<const float> close,
                                             const TradingPointOptions& options) {

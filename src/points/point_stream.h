@@ -48,6 +48,14 @@ struct PointEvent {
     friend bool operator==(const PointEvent&, const PointEvent&) = default;
 };
 
+// What one update newly showed: of the points whose classes became shown
+// (shown after the update and not before it), the one at the latest bar,
+// holding only those classes. A point withdrawn and shown again at its bar
+// brings only the classes it did not have; one whose side changed brings all
+// of its classes. A point becoming final shows nothing new. Empty when no
+// class became shown.
+std::optional<TradingPoint> NewlyShown(std::span<const PointEvent> changes);
+
 class TradingPointStream {
 public:
     explicit TradingPointStream(TradingPointOptions options = {});

@@ -299,23 +299,34 @@ void Replay::pivotEvents(const Shown& before) {
     if (same && was->end != is->end) pivotEvent(EventSubject::PivotUnderWay, EventKind::Extended, *is);
 }
 
+MarkState LastFinalMark(const StreamingEngine& engine, MarkSeries series) {
+    MarkState out;
+    if (const std::size_t final = engine.finalMarks(series); final > 0) {
+        setMarkState(out, engine, engine.marks(series)[final - 1]);
+    }
+    return out;
+}
+
+PivotState LatestPivot(const StreamingEngine& engine) {
+    const ZhongShuList& pivots = engine.pivots();
+    if (pivots.empty()) return {};
+    return {true, pivots.back(), engine.runCounts().back()};
+}
+
 AsOfRow AsOfRowOf(const StreamingEngine& engine, float close) {
     AsOfRow row;
     row.bar = static_cast<std::int32_t>(engine.size() - 1);
     row.close = close;
     for (std::size_t k = 0; k < kAsOfSeries.size(); ++k) {
         const std::span<const SignalMark> marks = engine.marks(kAsOfSeries[k]);
-        const std::size_t final = engine.finalMarks(kAsOfSeries[k]);
         if (!marks.empty()) setMarkState(row.inProgress[k], engine, marks.back());
-        if (final > 0) setMarkState(row.lastFinal[k], engine, marks[final - 1]);
+        row.lastFinal[k] = LastFinalMark(engine, kAsOfSeries[k]);
     }
     const ZhongShuList& pivots = engine.pivots();
     row.closeVsLastPivot = kNaN;
     row.closeVsPivotUnderWay = kNaN;
-    if (!pivots.empty()) {
-        row.lastPivot = {true, pivots.back(), engine.runCounts().back()};
-        row.closeVsLastPivot = closeAgainst(close, pivots.back());
-    }
+    row.lastPivot = LatestPivot(engine);
+    if (!pivots.empty()) row.closeVsLastPivot = closeAgainst(close, pivots.back());
     if (const std::optional<Pivot>& open = engine.pivotUnderWay()) {
         // The run count it will have once listed, if nothing closes before it.
         const float runCount = ContinueRunCount(pivots.empty() ? nullptr : &pivots.back(),

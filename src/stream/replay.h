@@ -100,6 +100,11 @@ float closeAgainst(float close, const Pivot& pivot);
 // The as-of row of the engine's bars so far, its last bar's close placed
 // against the pivots.
 AsOfRow AsOfRowOf(const StreamingEngine& engine, float close);
+// Pieces of that row, for a reader who wants one of them at every bar: the
+// last final mark of a series (bar -1 while none is final), and the latest
+// listed pivot.
+MarkState LastFinalMark(const StreamingEngine& engine, MarkSeries series);
+PivotState LatestPivot(const StreamingEngine& engine);
 
 // The as-of row and the event as flat columns, named once for every face
 // (files, data frames). A value is NaN where there is nothing to show.

@@ -344,3 +344,60 @@ TEST(PointsStream, RefusesAnEngineOutOfStep) {
 
 }  // namespace
 }  // namespace vlm
+
+namespace vlm {
+namespace {
+
+// What one update newly showed, from its changes: hand-made lists, since a
+// point withdrawn and shown again at its own bar is rare in generated walks.
+TEST(NewlyShown, ClassesShownAfterTheUpdateAndNotBefore) {
+    const auto point = [](std::int32_t bar, PointSide side, std::uint8_t classes) {
+        TradingPoint p;
+        p.bar = bar;
+        p.side = side;
+        p.classes = classes;
+        return p;
+    };
+    const auto event = [](PointChange change, const TradingPoint& p) { return PointEvent{change, {p, 0, -1, -1}}; };
+    const PointSide buy = PointSide::Buy, sell = PointSide::Sell;
+    const std::uint8_t c1 = ClassBit(1), c2 = ClassBit(2), c3 = ClassBit(3);
+    struct Case {
+        const char* name;
+        std::vector<PointEvent> changes;
+        std::int32_t bar;  // -1: nothing new
+        std::uint8_t classes;
+        PointSide side = PointSide::Buy;
+    };
+    const std::vector<Case> cases = {
+        {"nothing changed", {}, -1, 0},
+        {"a point appears", {event(PointChange::Appeared, point(5, buy, c3))}, 5, c3},
+        {"a point only becomes final", {event(PointChange::Final, point(5, buy, c3))}, -1, 0},
+        {"a point is only withdrawn", {event(PointChange::Withdrawn, point(5, buy, c3))}, -1, 0},
+        {"a class joins a shown point",
+         {event(PointChange::Appeared, point(5, buy, c2 | c3)), event(PointChange::Withdrawn, point(5, buy, c3))}, 5,
+         c2},
+        {"a point changes but keeps its classes",
+         {event(PointChange::Appeared, point(5, buy, c1)), event(PointChange::Withdrawn, point(5, buy, c1))}, -1, 0},
+        {"a point turns to the other side",
+         {event(PointChange::Appeared, point(5, sell, c1)), event(PointChange::Withdrawn, point(5, buy, c1))}, 5, c1, sell},
+        {"the latest of several points",
+         {event(PointChange::Appeared, point(3, sell, c1)), event(PointChange::Appeared, point(8, buy, c2)),
+          event(PointChange::Withdrawn, point(6, buy, c3))},
+         8, c2},
+        {"the latest point with a new class",
+         {event(PointChange::Appeared, point(3, sell, c1)), event(PointChange::Appeared, point(8, buy, c2)),
+          event(PointChange::Withdrawn, point(8, buy, c2))},
+         3, c1, sell},
+    };
+    for (const Case& c : cases) {
+        const std::optional<TradingPoint> shown = NewlyShown(c.changes);
+        EXPECT_EQ(shown.has_value(), c.bar >= 0) << c.name;
+        if (!shown || c.bar < 0) continue;
+        EXPECT_EQ(shown->bar, c.bar) << c.name;
+        EXPECT_EQ(shown->classes, c.classes) << c.name;
+        EXPECT_EQ(shown->side, c.side) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace vlm

@@ -22,14 +22,14 @@ CALC = ctypes.CFUNCTYPE(None, ctypes.c_int32, FLOATS, FLOATS, FLOATS, FLOATS)
 
 
 class Plugin:
-    """The Linux plug-in, driven through RegisterVlmFunc and its table only."""
+    """A Linux plug-in, driven through RegisterVlmFunc and its table only."""
 
-    def __init__(self, path):
+    def __init__(self, path, functions=9):
         self.lib = ctypes.CDLL(str(path))
         table = ctypes.POINTER(FuncTableEntry)()
         assert self.lib.RegisterVlmFunc(ctypes.byref(table)) == 1
         self.functions = {}
-        for row in range(9):
+        for row in range(functions):
             assert table[row].funcNo == row + 1
             self.functions[row + 1] = CALC(table[row].funcPtr)
 
@@ -53,6 +53,12 @@ def pytest_configure(config):
 @pytest.fixture(scope="session")
 def plugin():
     return Plugin(BUILD / "src" / "libtestVelmorDll.so")
+
+
+@pytest.fixture(scope="session")
+def points_plugin():
+    """The companion, testVelmorPoints: its seven functions take highs, lows and closes."""
+    return Plugin(BUILD / "src" / "libtestVelmorPoints.so", functions=7)
 
 
 @pytest.fixture(scope="session")

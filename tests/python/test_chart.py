@@ -164,6 +164,48 @@ def test_the_page_unpacks_what_the_tool_read(vlmstruct_bin, sample_csv, tmp_path
     assert [(p[0], p[2]) for p in got["points"]] == [(p["bar"], p["label"]) for p in structures["points"]]
 
 
+def test_the_companion_layer_is_what_both_plug_ins_give(vlmstruct_bin, tmp_path, plugin, points_plugin):
+    """chart --companion draws the pivots that testVelmorDll's functions 5 to 9 give on function 3's output and
+    the live points of testVelmorPoints' function 2, each plug-in loaded as a host loads it; in replay the live
+    points up to the bar and no segment pivot (those would tell the future)."""
+    import numpy as np
+
+    import vlmstruct
+
+    bars = SOURCE / "data" / "synthetic_intraday_bars.csv"
+    frame = vlmstruct.read_bars(bars)
+    high, low, close = (frame[c].to_numpy(np.float32) for c in ("high", "low", "close"))
+    segments = plugin.call(3, plugin.call(2, high, low), high, low)
+    marks, upper, lower = (plugin.call(f, segments, high, low) for f in (7, 5, 6))
+    firsts, lasts = np.flatnonzero(marks == 1), np.flatnonzero(marks == 2)
+    zones = [[int(a) - 1, int(b) + 1, float(upper[a]), float(lower[a])] for a, b in zip(firsts, lasts)]
+    live = points_plugin.call(2, high, low, close)
+    shown = [[int(i), int(live[i])] for i in np.flatnonzero(live)]
+    assert zones and shown
+
+    html = tmp_path / "c.html"
+    tool(vlmstruct_bin, "chart", bars, "--companion", "-o", html)
+    with Page(html.as_uri()) as page:
+        report = page.drawn()
+        assert report["errors"] == []
+        got = json.loads(page.eval("""JSON.stringify({ zones: levelAt(0).host.pivots.map(p => [p.start, p.end,
+            p.upper, p.lower]), live: levelAt(0).host.live.map(p => [p.bar, p.code]) })"""))
+    assert got["live"] == shown
+    assert [z[:2] for z in got["zones"]] == [z[:2] for z in zones]
+    assert np.array_equal(np.float32([z[2:] for z in got["zones"]]), np.float32([z[2:] for z in zones]))
+    assert report["segmentPivots"] == len(zones) and report["livePoints"] == len(shown)
+    bar = 1500
+    dom = browser("--dump-dom", html.as_uri() + f"#replay={bar}").stdout
+    replayed = json.loads(dom.split('<pre id="report">')[1].split("</pre>")[0])
+    assert replayed["errors"] == []
+    assert replayed["segmentPivots"] == 0
+    assert replayed["livePoints"] == sum(b <= bar for b, _ in shown) < len(shown)
+
+    refused = subprocess.run([str(vlmstruct_bin), "chart", str(bars), "--companion", "--macd", "5,10,3", "-o",
+                              str(tmp_path / "x.html")], capture_output=True, text=True)
+    assert refused.returncode == 2 and "--companion" in refused.stderr
+
+
 def in_view(structures, first, last):
     """What of analyze --json lies in bars first..last: stroke and segment ends, pivots meeting it, points."""
     ends = lambda marks: sum(first <= m["end_bar"] <= last for m in marks)

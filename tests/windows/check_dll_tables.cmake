@@ -1,6 +1,9 @@
-# The DLL as the host's loader sees it: named testVelmorDll.dll, one export,
-# RegisterVlmFunc, at ordinal 1, and no import beyond the system and the C
-# runtime. Prints both tables.
+# A plug-in as the host's loader sees it: named NAME.dll (testVelmorDll or
+# testVelmorPoints), one export, RegisterVlmFunc, at ordinal 1, and no import
+# beyond the system and the C runtime. Prints both tables.
+if(NOT NAME)
+  message(FATAL_ERROR "give the plug-in's name: -DNAME=testVelmorDll")
+endif()
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${DLL}")
@@ -36,8 +39,8 @@ endif()
 if(NOT dump MATCHES "Magic[ \t]+${magic}")
   list(APPEND problems "optional header magic is not ${magic}")
 endif()
-if(NOT exports MATCHES "Name[ \t]+[0-9a-fA-F]+ testVelmorDll\\.dll")
-  list(APPEND problems "the export directory does not name testVelmorDll.dll")
+if(NOT exports MATCHES "Name[ \t]+[0-9a-fA-F]+ ${NAME}\\.dll\n")
+  list(APPEND problems "the export directory does not name ${NAME}.dll")
 endif()
 if(NOT exports MATCHES "Ordinal Base[ \t]+1\n")
   list(APPEND problems "ordinal base is not 1")

@@ -1,12 +1,16 @@
-// Does what the host does, and nothing more: loads the library, finds the
+// Does what the host does, and nothing more: loads a plug-in, finds the
 // export by name and by ordinal, registers, reads the table as bytes, and
-// calls every function through its row. Prints "N passed, M failed".
+// calls every function through its row, on the cases the Linux build of the
+// same plug-in wrote with its outputs. Either plug-in: the vectors file
+// names it and says which series each function takes. Prints
+// "PLUGIN winNN: N passed, M failed" last.
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -40,11 +44,13 @@ struct Row {
     PluginCalcFunc function;
 };
 
-std::vector<Row> readTable(const void* table) {
+constexpr std::size_t kStride = 2 + sizeof(void*);  // 6 or 10 bytes
+
+std::vector<Row> readTable(const void* table, std::size_t rowCount) {
     const auto* bytes = static_cast<const unsigned char*>(table);
-    const std::size_t stride = 2 + sizeof(void*);
+    const std::size_t stride = kStride;
     std::vector<Row> rows;
-    for (std::size_t r = 0; r < 10; ++r) {
+    for (std::size_t r = 0; r < rowCount; ++r) {
         Row row{};
         std::memcpy(&row.number, bytes + r * stride, 2);
         std::memcpy(&row.function, bytes + r * stride + 2, sizeof(void*));
@@ -96,22 +102,28 @@ void workedExamples(const std::vector<Row>& t) {
     }
 }
 
-void edgeCases(const std::vector<Row>& t) {
-    std::vector<float> a = {1, -1, 1, -1, 1, -1, 1}, b = {5, 4, 6, 3, 7, 2, 8}, c = {4, 3, 5, 2, 6, 1, 7};
-    for (int f = 0; f < 9; ++f) {
+// Every function: a count of 0 or below writes nothing, and the output may
+// be any of the inputs it reads.
+void edgeCases(const std::vector<Row>& t, const vlm::testing::HostVectors& v) {
+    const vlm::testing::HostCase& c = v.cases.front();
+    const auto n = static_cast<std::int32_t>(c.series[0].size());
+    for (std::size_t f = 0; f < v.inputs.size(); ++f) {
         const std::string name = "function " + std::to_string(f + 1);
+        const auto [a, b, third] = v.arguments(f, c);
         std::vector<float> out(7, 7.5f);
-        t[f].function(0, out.data(), a.data(), b.data(), c.data());
-        t[f].function(-3, out.data(), a.data(), b.data(), c.data());
+        t[f].function(0, out.data(), a, b, third);
+        t[f].function(-3, out.data(), a, b, third);
         check(out == std::vector<float>(7, 7.5f), name + " count 0 and negative write nothing");
-        const std::vector<float>* third = f < 2 ? nullptr : &c;
-        const std::vector<float> expected = call(t[f].function, f < 2 ? b : a, f < 2 ? c : b, third);
-        // The output may be any of the inputs.
-        for (int which = 0; which < (f < 2 ? 2 : 3); ++which) {
-            std::vector<float> x = f < 2 ? b : a, y = f < 2 ? c : b, z = c;
-            std::vector<float>& shared = which == 0 ? x : which == 1 ? y : z;
-            t[f].function(7, shared.data(), x.data(), y.data(), f < 2 ? nullptr : z.data());
-            check(sameBits(shared, expected), name + " output aliasing input " + std::to_string(which + 1));
+        for (std::size_t k = 0; k < 3; ++k) {
+            if (v.inputs[f][k] == vlm::testing::kNoSeries) continue;
+            std::vector<std::vector<float>> series = c.series;
+            std::array<const float*, 3> in{};
+            for (std::size_t j = 0; j < 3; ++j) {
+                in[j] = v.inputs[f][j] == vlm::testing::kNoSeries ? nullptr : series[v.inputs[f][j]].data();
+            }
+            std::vector<float>& shared = series[v.inputs[f][k]];
+            t[f].function(n, shared.data(), in[0], in[1], in[2]);
+            check(sameBits(shared, c.outputs[f]), name + " output aliasing input " + std::to_string(k + 1));
         }
     }
 }
@@ -188,20 +200,17 @@ void callOnStack(const StackCall& call) {
 #endif
 
 // Every function on every case under every caller setting: no exception,
-// the bits of the Linux core called plainly under the default setting, and
-// the caller's settings unchanged afterwards.
-void callerSettings(const std::vector<Row>& t, const std::vector<vlm::testing::HostCase>& cases) {
+// the Linux build's bits, and the caller's settings unchanged afterwards.
+void callerSettings(const std::vector<Row>& t, const vlm::testing::HostVectors& v) {
     for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
         int wrongBits = 0;
         int changedState = 0;
-        for (const auto& c : cases) {
-            for (int f = 0; f < 9; ++f) {
+        for (const auto& c : v.cases) {
+            for (std::size_t f = 0; f < v.inputs.size(); ++f) {
                 currentStep = env.name;
-                std::vector<float> out(c.high.size(), 42.0f);
-                const float* a = f < 2 ? c.high.data() : c.signal.data();
-                const float* b = f < 2 ? c.low.data() : c.high.data();
-                const float* third = f < 2 ? nullptr : c.low.data();
-                const auto n = static_cast<std::int32_t>(c.high.size());
+                std::vector<float> out(c.series[0].size(), 42.0f);
+                const auto [a, b, third] = v.arguments(f, c);
+                const auto n = static_cast<std::int32_t>(out.size());
                 const std::uint32_t hostMxcsr = vlm::testing::readMxcsr();
                 CallerState set{env.mxcsr, 0, 0};
 #if defined(__i386__)
@@ -232,15 +241,11 @@ void callerSettings(const std::vector<Row>& t, const std::vector<vlm::testing::H
     for (std::uint32_t offset : {0u, 4u, 8u, 12u}) {
         currentStep = "a call on a 4-byte aligned stack";
         int wrongBits = 0;
-        for (const auto& c : cases) {
-            for (int f = 0; f < 9; ++f) {
-                std::vector<float> out(c.high.size(), 42.0f);
-                const StackCall call{t[f].function,
-                                     static_cast<std::int32_t>(c.high.size()),
-                                     out.data(),
-                                     f < 2 ? c.high.data() : c.signal.data(),
-                                     f < 2 ? c.low.data() : c.high.data(),
-                                     f < 2 ? nullptr : c.low.data(),
+        for (const auto& c : v.cases) {
+            for (std::size_t f = 0; f < v.inputs.size(); ++f) {
+                std::vector<float> out(c.series[0].size(), 42.0f);
+                const auto [a, b, third] = v.arguments(f, c);
+                const StackCall call{t[f].function, static_cast<std::int32_t>(out.size()), out.data(), a, b, third,
                                      offset};
                 callOnStack(call);
                 wrongBits += sameBits(out, c.outputs[f]) ? 0 : 1;
@@ -253,17 +258,15 @@ void callerSettings(const std::vector<Row>& t, const std::vector<vlm::testing::H
 #endif
 }
 
-void generatedCases(const std::vector<Row>& t, const char* path) {
-    std::vector<vlm::testing::HostCase> cases;
-    check(vlm::testing::readHostVectors(path, cases) && !cases.empty(),
-          std::string("reading the Linux outputs from ") + path);
-    callerSettings(t, cases);
+void generatedCases(const std::vector<Row>& t, const vlm::testing::HostVectors& v) {
+    callerSettings(t, v);
     currentStep = "the default calls";
-    for (std::size_t k = 0; k < cases.size(); ++k) {
-        const auto& c = cases[k];
-        for (int f = 0; f < 9; ++f) {
-            const std::vector<float> out = f < 2 ? call(t[f].function, c.high, c.low, nullptr)
-                                                 : call(t[f].function, c.signal, c.high, &c.low);
+    for (std::size_t k = 0; k < v.cases.size(); ++k) {
+        const auto& c = v.cases[k];
+        for (std::size_t f = 0; f < v.inputs.size(); ++f) {
+            std::vector<float> out(c.series[0].size(), 42.0f);
+            const auto [a, b, third] = v.arguments(f, c);
+            t[f].function(static_cast<std::int32_t>(out.size()), out.data(), a, b, third);
             check(sameBits(out, c.outputs[f]), "case " + std::to_string(k) + " function " +
                                                    std::to_string(f + 1) + " bit-identical to Linux");
         }
@@ -277,40 +280,48 @@ int main(int argc, char** argv) {
         std::printf("usage: host_harness DLL VECTORS\n");
         return 2;
     }
+    const char* bits = sizeof(void*) == 4 ? "win32" : "win64";
+    vlm::testing::HostVectors vectors;
+    check(vlm::testing::readHostVectors(argv[2], vectors) && !vectors.cases.empty(),
+          std::string("reading the Linux outputs from ") + argv[2]);
+    const std::string plugin = vectors.plugin.empty() ? "?" : vectors.plugin;
+    const auto finish = [&] {
+        std::printf("%s %s: %d passed, %d failed\n", plugin.c_str(), bits, passed, failed);
+        return failed == 0 ? 0 : 1;
+    };
+    if (vectors.cases.empty()) return finish();
     AddVectoredExceptionHandler(1, reportException);
     HMODULE library = LoadLibraryA(argv[1]);
     check(library != nullptr, std::string("LoadLibrary ") + argv[1]);
-    if (library == nullptr) {
-        std::printf("%d passed, %d failed\n", passed, failed);
-        return 1;
-    }
+    if (library == nullptr) return finish();
     const auto byName = reinterpret_cast<Register>(reinterpret_cast<void*>(GetProcAddress(library, "RegisterVlmFunc")));
     const auto byOrdinal = reinterpret_cast<Register>(reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1))));
     check(byName != nullptr && byName == byOrdinal, "RegisterVlmFunc by name and at ordinal 1");
     check(GetProcAddress(library, "_RegisterVlmFunc") == nullptr, "no decorated name");
     check(GetProcAddress(library, MAKEINTRESOURCEA(2)) == nullptr, "no second export");
-    if (byName == nullptr) {
-        std::printf("%d passed, %d failed\n", passed, failed);
-        return 1;
-    }
+    if (byName == nullptr) return finish();
 
     const void* table = nullptr;
     check(byName(&table) == 1 && table != nullptr, "RegisterVlmFunc hands out the table");
     const void* kept = table;
     check(byName(&table) == 0 && table == kept, "RegisterVlmFunc refuses a set pointer");
 
-    const std::vector<Row> rows = readTable(table);
+    // Read at the packed stride, the rows are numbered 1, 2, ... in order
+    // and the terminator follows the last; at any other stride they are not.
+    const std::size_t functions = vectors.inputs.size();
+    const std::vector<Row> rows = readTable(table, functions + 1);
     bool numbered = true;
-    for (int r = 0; r < 9; ++r) numbered = numbered && rows[r].number == r + 1 && rows[r].function != nullptr;
-    check(numbered, "rows 1 to 9 in order");
-    check(rows[9].number == 0 && rows[9].function == nullptr, "terminator row");
-    check(sizeof(void*) == 4 ? 2 + sizeof(void*) == 6 : 2 + sizeof(void*) == 10, "row stride");
+    for (std::size_t r = 0; r < functions; ++r) {
+        numbered = numbered && rows[r].number == r + 1 && rows[r].function != nullptr;
+    }
+    check(numbered, "rows 1 to " + std::to_string(functions) + " in order, " + std::to_string(kStride) + " bytes apart");
+    check(rows[functions].number == 0 && rows[functions].function == nullptr, "terminator row");
+    if (!numbered) return finish();
 
-    workedExamples(rows);
-    edgeCases(rows);
-    generatedCases(rows, argv[2]);
+    if (plugin == "testVelmorDll") workedExamples(rows);
+    edgeCases(rows, vectors);
+    generatedCases(rows, vectors);
 
     check(FreeLibrary(library) != 0, "FreeLibrary");
-    std::printf("%s: %d passed, %d failed\n", sizeof(void*) == 4 ? "win32" : "win64", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return finish();
 }

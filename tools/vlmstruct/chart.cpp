@@ -1,11 +1,15 @@
 #include "chart.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <set>
+#include <span>
 
 #include "chart_assets.h"
 #include "chart_columns.h"
 #include "output_files.h"
+#include "points/point_functions.h"
 #include "replay_files.h"
 
 namespace vlmstruct {
@@ -47,27 +51,31 @@ std::string marks(const std::vector<Mark>& list) {
         .text();
 }
 
-std::string pivots(const Analysis& a, bool withOpenPivot) {
-    Integers start, end, open;
+std::string pivotColumns(std::span<const vlm::Pivot> listed, const std::optional<vlm::Pivot>& open) {
+    Integers start, end, isOpen;
     Floats upper, lower, trend;
-    const auto add = [&](const vlm::Pivot& p, bool isOpen) {
+    const auto add = [&](const vlm::Pivot& p, bool underWay) {
         start.push_back(p.start);
         end.push_back(p.end);
         upper.push_back(p.upper);
         lower.push_back(p.lower);
         trend.push_back(p.trend);
-        open.push_back(isOpen ? 1 : 0);
+        isOpen.push_back(underWay ? 1 : 0);
     };
-    for (const vlm::Pivot& p : a.pivots) add(p, false);
-    if (withOpenPivot && a.openPivot) add(*a.openPivot, true);
+    for (const vlm::Pivot& p : listed) add(p, false);
+    if (open) add(*open, true);
     return Fields()
         .add("start", integerColumn(start))
         .add("end", integerColumn(end))
         .add("upper", numberColumn(upper))
         .add("lower", numberColumn(lower))
         .add("trend", numberColumn(trend, Coding::Plain))
-        .add("open", integerColumn(open, Coding::Plain))
+        .add("open", integerColumn(isOpen, Coding::Plain))
         .text();
+}
+
+std::string pivots(const Analysis& a, bool withOpenPivot) {
+    return pivotColumns(a.pivots, withOpenPivot ? a.openPivot : std::nullopt);
 }
 
 // Each output as runs of one value: where each run starts, and its value.
@@ -253,6 +261,36 @@ std::string chartLevel(const std::string& name, const BarSeries& bars, const Ana
     return out;
 }
 
+std::string companionLayer(const BarSeries& bars, const Analysis& a) {
+    // Functions 5 to 9 of testVelmorDll given function 3's output publish
+    // the pivots this list holds.
+    const std::vector<float> segments = a.outputs[2].floats();
+    const vlm::ZhongShuList segmentPivots = vlm::CalcPivotList(segments, bars.high, bars.low);
+    // The companion's function 2, on the closes or, without them, the mid-price.
+    std::vector<float> close = bars.close;
+    if (close.empty()) {
+        close.resize(bars.size());
+        for (std::size_t i = 0; i < close.size(); ++i) close[i] = vlm::MidPrice(bars.high[i], bars.low[i]);
+    }
+    std::vector<float> live(bars.size());
+    const auto livePoints = std::find_if(vlm::kPointFunctions.begin(), vlm::kPointFunctions.end(),
+                                         [](const vlm::PointFunction& f) { return f.number == 2; });
+    livePoints->run({bars.high, bars.low, close}, live);
+    Integers bar, code;
+    for (std::size_t i = 0; i < live.size(); ++i) {
+        if (live[i] == 0.0f) continue;
+        bar.push_back(static_cast<std::int64_t>(i));
+        code.push_back(static_cast<std::int64_t>(live[i]));
+    }
+    return ",\"host\":" + Fields()
+                               .add("segmentPivots", pivotColumns(segmentPivots, std::nullopt))
+                               .add("live", Fields()
+                                                .add("bar", integerColumn(bar))
+                                                .add("code", integerColumn(code, Coding::Plain))
+                                                .text())
+                               .text();
+}
+
 std::string chartPage(const std::string& title, const std::vector<std::string>& levels) {
     std::string data = "{\"title\":" + jsonString(title) + ",\"levels\":[";
     for (std::size_t k = 0; k < levels.size(); ++k) data += (k ? ",\n" : "") + levels[k];
@@ -276,8 +314,8 @@ std::string chartPage(const std::string& title, const std::vector<std::string>& 
 }
 
 std::string chartHtml(const std::string& title, const BarSeries& bars, const Analysis& a,
-                      bool withOpenPivot, const vlm::TradingPointOptions& points) {
-    return chartPage(title, {chartLevel("", bars, a, withOpenPivot, points)});
+                      bool withOpenPivot, const vlm::TradingPointOptions& points, bool companion) {
+    return chartPage(title, {chartLevel("", bars, a, withOpenPivot, points, companion ? companionLayer(bars, a) : "")});
 }
 
 }  // namespace vlmstruct

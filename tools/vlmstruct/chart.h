@@ -22,7 +22,14 @@ std::string chartLevel(const std::string& name, const BarSeries& bars, const Ana
 // finest first.
 std::string chartPage(const std::string& title, const std::vector<std::string>& levels);
 
+// What a host formula draws with both plug-ins, beside the chart's own
+// structures: the pivots of segments (testVelmorDll's functions 5 to 9 given
+// function 3's output) and the live points (testVelmorPoints' function 2,
+// with its default options), as ",\"host\":{...}" for chartLevel's extra.
+std::string companionLayer(const BarSeries& bars, const Analysis& a);
+
+// `companion` adds companionLayer.
 std::string chartHtml(const std::string& title, const BarSeries& bars, const Analysis& a,
-                      bool withOpenPivot, const vlm::TradingPointOptions& points = {});
+                      bool withOpenPivot, const vlm::TradingPointOptions& points = {}, bool companion = false);
 
 }  // namespace vlmstruct

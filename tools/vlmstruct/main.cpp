@@ -207,10 +207,14 @@ int main(int argc, char** argv) {
 
     std::string chartIn, chartOut;
     bool chartOpenPivot = false;
+    bool chartCompanion = false;
     auto* chart = app.add_subcommand("chart", "Write the chart of a bar file");
     chart->add_option("BARS", chartIn, "Bar file")->required();
     chart->add_option("-o,--output", chartOut, std::string("HTML file") + standardOutputHelp)->required();
     chart->add_flag("--open-pivot", chartOpenPivot, "Also show the pivot still under way");
+    chart->add_flag("--companion", chartCompanion,
+                    "Also draw what a host formula draws with the companion plug-in: the pivots of segments "
+                    "and the live points");
     chart->add_flag("--no-dates", read.allowNoDates, noDatesHelp);
 
     std::string folder, summaryOut;
@@ -359,10 +363,15 @@ int main(int argc, char** argv) {
                 if (!toStandardOutput && !f.empty()) std::cout << f << "\n";
             }
         } else if (*chart) {
+            if (chartCompanion && pointFlags.anyGiven()) {
+                throw UsageError("--companion draws the companion plug-in's values, which use the default "
+                                 "trading-point options; drop --macd, --force, --class1-min-run and "
+                                 "--divergence-ratio");
+            }
             checkOutputPaths({{"-o", chartOut}}, {chartIn});
             const BarSeries bars = load(chartIn, read);
             outputs.add(chartOut, chartHtml(titleOf(chartIn), bars, analyse(bars, pointOptions), chartOpenPivot,
-                                            pointOptions));
+                                            pointOptions, chartCompanion));
             outputs.commit();
             if (!isStandardOutput(chartOut)) std::cout << chartOut << "\n";
         } else if (*replay && !levelList.empty()) {
