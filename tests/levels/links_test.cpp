@@ -172,7 +172,8 @@ TEST(LinkLevels, HoldOnGeneratedMinuteBars) {
 
 // Two levels by hand: higher bars 0-2 hold base bars 0-3, 4-7, 8-11.
 TEST(LinkLevels, HandBuiltTwoLevels) {
-    const std::vector<float> baseHigh = {5, 6, 7, 6.5f, 6, 5, 4, 4.5f, 5, 6, 8, 7};
+    // Base bars 2 and 3 both make higher bar 0's high: the first is where it was made.
+    const std::vector<float> baseHigh = {5, 6, 7, 7, 6, 5, 4, 4.5f, 5, 6, 8, 7};
     const std::vector<float> baseLow = {4, 5, 6, 5.5f, 5, 4, 3, 3.5f, 4, 5, 7, 6};
     const std::vector<std::int32_t> first = {0, 4, 8}, last = {3, 7, 11};
     const std::vector<float> higherHigh = {7, 6, 8}, higherLow = {4, 3, 4};
@@ -199,11 +200,21 @@ TEST(LinkLevels, HandBuiltTwoLevels) {
     // The buy at higher bar 1 is confirmed by the lower buy at 6, not the one at 9.
     ASSERT_EQ(links.confirmations.size(), 1u);
     EXPECT_EQ(links.confirmations[0], std::vector<std::int32_t>{0});
-    // A lower bottom one bar away from the extreme is no match.
-    lower.strokes[1].bar = 7;
+    // A point where no higher stroke ends has no confirmations.
+    Level noEnd = higher;
+    noEnd.strokes = {{0, 1}, {2, 1}};
+    EXPECT_TRUE(LinkLevels(noEnd.view(), lower.view(), higherHigh, higherLow, baseHigh, baseLow).confirmations[0].empty());
+    // A lower top where the higher bottom was made is no match.
+    lower.strokes[1].direction = 1;
+    EXPECT_FALSE(LinkLevels(higher.view(), lower.view(), higherHigh, higherLow, baseHigh, baseLow).strokeEnds[1].lower);
+    // A lower bottom one bar away from the extreme is no match; ending at
+    // base bar 7, the higher stroke's last, it still lies inside that stroke.
+    lower.strokes[1] = {7, -1};
     const LevelLinks moved =
         LinkLevels(higher.view(), lower.view(), higherHigh, higherLow, baseHigh, baseLow);
     EXPECT_FALSE(moved.strokeEnds[1].lower);
+    EXPECT_EQ(moved.strokes[1].inside.strokes.first, 0);
+    EXPECT_EQ(moved.strokes[1].inside.strokes.count, 2);
 }
 
 // Every entry point of the libraries refuses a span that does not hold one

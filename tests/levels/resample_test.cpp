@@ -137,6 +137,34 @@ const SessionCase kSessionCases[] = {
          s.minutes("2024-01-02", "09:56", "10:10");  // 16 minutes after 09:40
      },
      "30min", Bins::Session, {"2024-01-02 10:00", "2024-01-02 10:10"}, {15, 10}, true},
+    {"GapJustOverTheThresholdSplits",
+     [](Series& s) {
+         s.minutes("2024-01-02", "09:31", "09:40");
+         s.minutes("2024-01-02", "09:57", "10:10");  // 17 minutes after 09:40
+     },
+     "30min", Bins::Session, {"2024-01-02 09:40", "2024-01-02 10:10"}, {10, 14}, true},
+    // The usual close is the latest time an earlier day ended: 15:00, not
+    // the half day's 11:30, so a day ending at 13:30 is not over.
+    {"UsualCloseIsTheLatestEarlierClose",
+     [](Series& s) {
+         s.minutes("2024-01-02", "09:31", "11:30");
+         tradingDay(s, "2024-01-03");
+         s.minutes("2024-01-04", "09:31", "11:30");
+         s.minutes("2024-01-04", "13:01", "13:30");
+     },
+     "day", Bins::Session, {"2024-01-02 11:30", "2024-01-03 15:00", "2024-01-04 13:30"}, {120, 240, 150}, true},
+    // Bars a day or more apart make whole days, whatever their time of day.
+    {"BarsADayApartAreWholeDays",
+     [](Series& s) {
+         for (const char* t : {"2024-01-02 15:00", "2024-01-03 15:00", "2024-01-05 10:00"}) s.add(at(t));
+     },
+     "day", Bins::Session, {"2024-01-02 15:00", "2024-01-03 15:00", "2024-01-05 10:00"}, {1, 1, 1}, false},
+    // An ISO week runs Monday to Sunday: a Sunday evening bar ends the week before.
+    {"SundayEndsTheIsoWeek",
+     [](Series& s) {
+         for (const char* t : {"2024-01-05 15:00", "2024-01-07 20:00", "2024-01-08 15:00"}) s.add(at(t));
+     },
+     "week", Bins::Session, {"2024-01-07 20:00", "2024-01-08 15:00"}, {2, 1}, true},
     {"MissingHalfHourBarKeepsTheSession",
      [](Series& s) {
          for (const char* t : {"10:00", "10:30", "11:30", "12:00"}) s.add(at(std::string("2024-01-02 ") + t));
@@ -266,6 +294,11 @@ TEST(Resample, RefusesWhatItCannotBin) {
     Series backwards = s;
     std::swap(backwards.time[2], backwards.time[3]);
     EXPECT_THROW(Resample(backwards.base(), *ParsePeriod("5min")), std::invalid_argument);
+    Series twice = s;
+    twice.time[3] = twice.time[2];
+    EXPECT_THROW(Resample(twice.base(), *ParsePeriod("5min")), std::invalid_argument);
+    // A level as fine as the base interval is no finer than it.
+    EXPECT_EQ(Resample(s.base(), *ParsePeriod("1min")).size(), s.time.size());
     const std::vector<float> shortHigh(3, 1.0f);
     EXPECT_THROW(Resample({s.time, {}, shortHigh, s.low, {}, {}}, *ParsePeriod("5min")),
                  std::invalid_argument);

@@ -94,6 +94,9 @@ CONST = "constant"
 LOGIC = "logic operator"
 ARITH = "arithmetic operator"
 
+# Checked once by trying every such decimal against from_chars.
+EIGHT_DIGITS = "every decimal of eight significant digits and one to ten decimals rounds alike either way"
+
 M = Mutant
 MUTANTS = [
     # Merged bars.
@@ -340,10 +343,13 @@ MUTANTS = [
     M(P_STREAM, "pending_[n].point.bar <= finalThrough_)", "pending_[n].point.bar < finalThrough_)", STRICT),
     M(P_STREAM, "while (firstOpen_ + 1 < finalPivots) {", "while (firstOpen_ < finalPivots) {", CONST),
     M(P_STREAM, "for (std::size_t k = 0; k < 2 && k < ends.size(); ++k) {\n        if (!(ends",
-      "for (std::size_t k = 0; k < 1 && k < ends.size(); ++k) {\n        if (!(ends", CONST),
-    M(P_STREAM, " || counts[seenFrom_ + p] != seen.runCount) return false;", ") return false;", DROPPED),
+      "for (std::size_t k = 0; k < 1 && k < ends.size(); ++k) {\n        if (!(ends", CONST,
+      equivalent="the end before the last moves only when a merged record closes, which moves the last end too"),
+    M(P_STREAM, " || counts[seenFrom_ + p] != seen.runCount) return false;", ") return false;", DROPPED,
+      equivalent="a listed pivot's run count follows from it and the pivots before it, each compared or final"),
     M(P_STREAM, "    provisional_ = false;\n    restore(saved_);", "    restore(saved_);", DROPPED),
-    M(P_STREAM, "    seenFrom_ = firstOpen_;\n", "\n", DROPPED),
+    M(P_STREAM, "    seenFrom_ = firstOpen_;\n", "\n", DROPPED,
+      equivalent="the check then fails more often, never wrongly passes, and each evaluation gives the same points"),
     M(P_REPLAY, "if (point.has(c)) code = code * 10 + c;", "if (point.has(c)) code = code + c;", ARITH),
     M(P_REPLAY, "if (!pending.empty()) return {true, pending.back().point, false};",
       "if (!pending.empty()) return {true, pending.back().point, true};", CONST),
@@ -359,7 +365,8 @@ MUTANTS = [
     M(ENGINE, "segments.marks.empty() ? 0 : segments.marks.size() - 1;", "segments.marks.empty() ? 0 : segments.marks.size();", CONST),
     M(ENGINE, "tail.add({lastBar, MarkValue(-final.biList.back().direction)});", "tail.add({lastBar, MarkValue(final.biList.back().direction)});", MIRROR),
     M(ENGINE, "            tail.add({lastBar, 1.0f});", "            tail.add({lastBar, -1.0f});", CONST),
-    M(ENGINE, "if (tailApplied_ && tail == appliedTail_) {", "if (tail == appliedTail_) {", LOGIC),
+    M(ENGINE, "if (tailApplied_ && tail == appliedTail_) {", "if (tail == appliedTail_) {", LOGIC,
+      equivalent="the tail is taken back only when a record closes, and the new tail then ends at another bar"),
     M(ENGINE, "marks.resize(tail.size == 0 ? 0 : tail.size - 1);", "marks.resize(tail.size);", CONST),
     M(ENGINE, "    if (saved.kxians > 0) kxians.back() = saved.lastKxian;\n", "\n", DROPPED),
     M(ENGINE, "} else if (number > kMarkSeriesCount && number <= 9) {", "} else if (number > kMarkSeriesCount && number < 9) {", STRICT),
@@ -426,7 +433,8 @@ MUTANTS = [
     M(L_REPLAY, "if (unchanged < track.pushed) {", "if (unchanged <= track.pushed) {", STRICT),
     M(L_REPLAY, "        while (track.pushed < last) {", "        while (track.pushed <= last) {", STRICT),
     M(L_REPLAY, "row.point.point.bar <= track.finalPointsThrough;", "row.point.point.bar < track.finalPointsThrough;", STRICT),
-    M(L_REPLAY, "            startOver(track);\n            rows_[k] = LevelAsOf{};", "            rows_[k] = LevelAsOf{};", DROPPED),
+    M(L_REPLAY, "            startOver(track);\n            rows_[k] = LevelAsOf{};", "            rows_[k] = LevelAsOf{};", DROPPED,
+      equivalent="a level is too coarse only before its first close pair of bars, while its track holds nothing final"),
     # The bar-file reader: dates.
     M(B_CHECKS, "|| year % 400 == 0;", ";", DROPPED),
     M(B_CHECKS, "return month == 2 && leap ? 29 : kDays[month - 1];", "return month == 3 && leap ? 29 : kDays[month - 1];", WRONG),
@@ -437,8 +445,7 @@ MUTANTS = [
     M(B_CHECKS, "if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month)) {",
       "if (d.year < 0 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month)) {", CONST),
     M(B_CHECKS, "(second & kSpace) == bytesOf(' ', kSpace) || (second & kSpace) == bytesOf('T', kSpace)",
-      "(second & kSpace) == bytesOf(' ', kSpace)", DROPPED,
-      equivalent="the general rules read a 'T' between the date and the time as the fast path does"),
+      "(second & kSpace) == bytesOf(' ', kSpace)", DROPPED),
     M(B_CHECKS, "d.hour = static_cast<int>((timePairs >> 24) & 0xFF);", "d.hour = static_cast<int>((timePairs >> 16) & 0xFF);", CONST),
     M(B_CHECKS, "if (separator != '-' && separator != '/' && separator != '.') return std::nullopt;",
       "if (separator != '-' && separator != '/') return std::nullopt;", DROPPED),
@@ -449,8 +456,10 @@ MUTANTS = [
     M(B_FILE, "if (first == std::string_view::npos || first == 0 || first > 3) return false;",
       "if (first == std::string_view::npos || first == 0 || first > 4) return false;", CONST),
     M(B_FILE, "        if (value == 0.0f) value = 0.0f;  // no negative zero from an underflow\n", "\n", DROPPED),
-    M(B_FILE, "if (digits > 0 && ++significant > 7) return false;", "if (digits > 0 && ++significant > 8) return false;", CONST),
-    M(B_FILE, "if (digits >= 10000000) return false;", "if (digits >= 100000000) return false;", CONST),
+    M(B_FILE, "if (digits > 0 && ++significant > 7) return false;", "if (digits > 0 && ++significant > 8) return false;", CONST,
+      equivalent=EIGHT_DIGITS),
+    M(B_FILE, "if (digits >= 10000000) return false;", "if (digits >= 100000000) return false;", CONST,
+      equivalent=EIGHT_DIGITS),
     M(B_FILE, "kInverseTens[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5,", "kInverseTens[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-6,", CONST),
     M(B_FILE, "if (role != Column::Ignored && column(role) < 0) {", "if (role != Column::Ignored) {", DROPPED),
     M(B_FILE, "        if (lowAboveHigh(values[1], values[2])) return false;\n", "\n", DROPPED),
@@ -458,16 +467,19 @@ MUTANTS = [
     M(B_FILE, "if (line != lastLine_ + 1) unusualLines_", "if (line != lastLine_ + 2) unusualLines_", CONST),
     M(B_FILE, "if (after == unusualLines_.begin()) return headerLine_ + 1 + row;", "if (after == unusualLines_.begin()) return headerLine_ + row;", CONST),
     M(B_FILE, "seconds = seconds || s.hasSeconds();", "seconds = seconds && s.hasSeconds();", LOGIC),
-    M(B_FILE, r'start == "\xEF\xBB\xBF" ? 3 : 0;', r'start == "\xEF\xBB\xBF" ? 2 : 0;', CONST),
+    M(B_FILE, r'start == "\xEF\xBB\xBF" ? 3 : 0;', r'start == "\xEF\xBB\xBF" ? 2 : 0;', CONST,
+      equivalent="the mark cut short leaves a lone continuation byte, never UTF-8, so the file is decoded whole"),
     M(B_FILE, "            if (p + 1 == end && !last) return false;\n", "\n", DROPPED),
-    M(B_FILE, "while (count > names_.size() && plainFields_[count - 1].empty()) --count;", "", DROPPED),
+    M(B_FILE, "while (count > names_.size() && plainFields_[count - 1].empty()) --count;", "", DROPPED,
+      equivalent="the row then takes the general path, which reads it alike"),
     # The floating-point guard.
     M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x9FC0;", CONST),
     M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x1FC0;", CONST),
     M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x9F80;", CONST,
       equivalent="flush-to-zero alone acts only where arithmetic underflows; the nine functions compare and copy prices"),
     M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x1F00;", CONST),
-    M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x7F80;", CONST),
+    M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x7F80;", CONST,
+      equivalent="the nine functions round nothing: they compare and copy prices and count pivots in whole numbers"),
     M(GUARD, "    _mm_setcsr(mxcsr_);\n", "\n", DROPPED),
     M(GUARD, "    mxcsr_ = _mm_getcsr();\n", "\n", DROPPED),
     M(GUARD, "    _mm_setcsr(kDefaultMxcsr);\n", "\n", DROPPED),
@@ -511,7 +523,8 @@ def tests_pass(copy, judges):
         except subprocess.TimeoutExpired:
             return False, j + " timed out"
         if r.returncode != 0:
-            failed = [l for l in r.stdout.splitlines() if l.startswith("[  FAILED  ]")]
+            failed = [l.split(", where GetParam()")[0] for l in r.stdout.splitlines()
+                      if l.startswith("[  FAILED  ]")]
             return False, failed[0] if failed else j + " exited " + str(r.returncode)
     return True, ""
 

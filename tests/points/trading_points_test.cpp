@@ -4,8 +4,10 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "points/point_replay.h"
 #include "points/point_stream.h"
 #include "stream/streaming_engine.h"
 #include "points/trading_points.h"
@@ -121,6 +123,11 @@ const std::vector<Case> kCases = {
      {rising(2)}, opts(), {{60, sell, c1}, {80, sell, c2, 20, 60}}},
     {"S2_pullback_above_S1_high_is_none", {false, {5, 12, 8, 11, 9, 13, 10, 13.5f, 8.5f}, {1, 0, 0, 0, 0.5}},
      {rising(2)}, opts(), {{60, sell, c1}}},
+    {"S2_pullback_level_with_S1_high_is_none", {false, {5, 12, 8, 11, 9, 13, 10, 13, 8.5f}, {1, 0, 0, 0, 0.5}},
+     {rising(2)}, opts(), {{60, sell, c1}}},
+    {"S1_top_level_with_entering_top_does_not_leave",
+     {false, {5, 12, 8, 11, 9, 12, 10, 13, 10.5f, 12.5f, 8}, {1, 0, 0, 0, 2, 0, 0.5}}, {rising(2)},
+     opts(), {{80, sell, c1}, {100, sell, c2, 20, 80}}},
     // The measures: entering -1 on ten bars (area 10, peak 1); leaving one
     // bar at -2 (area 2, peak 2); by slope 7/10 against 4/10.
     {"area_sees_a_weaker_leg",
@@ -369,39 +376,49 @@ TEST(EndToEnd, ZigzagBars) {
     EXPECT_EQ(stream.points(), points);
     EXPECT_EQ(stream.finalThrough(), 66);
 
-    // The points' lives as the document tells them: the B1 appears at bar 58
-    // and moves with the falling leg (58, 59, 60), is withdrawn at bar 64,
-    // appears again at bar 70 and is final at bar 77; the S3 at 42 is final
-    // at bar 53; at the last bar the B2 and B3 at 72 is still pending. The
-    // S3 and the B2 and B3 move with their legs the same way before they
-    // settle: each shown at its bar, withdrawn at the next.
-    struct Life {
-        std::int32_t bar, appeared, final, withdrawn;
-        bool operator==(const Life&) const = default;
-    };
-    const std::vector<Life> b1 = {{58, 58, -1, 59}, {59, 59, -1, 60}, {60, 60, -1, 64}, {60, 70, 77, -1}};
-    std::vector<Life> b1Lives, s3Lives, b2b3Lives;
-    for (const ShownPoint& p : StreamTradingPoints(z.high, z.low, {})) {
-        const Life life{p.point.bar, p.appearedBar, p.finalBar, p.withdrawnBar};
-        if (p.point.classes == c1 && p.point.side == buy) {
-            b1Lives.push_back(life);
-        } else if (p.point.classes == c3 && p.point.side == sell) {
-            s3Lives.push_back(life);
-        } else if (p.point.classes == (c2 | c3) && p.point.side == buy) {
-            b2b3Lives.push_back(life);
-        } else {
-            ADD_FAILURE() << "a point the document does not tell of, at bar " << p.point.bar;
-        }
+    // The replay tells the points' lives as the document does: the S3 moves
+    // with its leg (40, 41, 42) and is final at bar 53; the B1 appears at
+    // bar 58 and moves with the falling leg (58, 59, 60), is withdrawn at
+    // bar 64, appears again at bar 70 and is final at bar 77; the B2 and B3
+    // moves with its leg (70, 71, 72) and is pending at the last bar. Within
+    // a bar withdrawals come first, then appearances, then points become final.
+    const std::pair<int, std::string> story[] = {
+        {40, "S3 at bar 40 appeared"},    {41, "S3 at bar 40 withdrawn"},    {41, "S3 at bar 41 appeared"},
+        {42, "S3 at bar 41 withdrawn"},   {42, "S3 at bar 42 appeared"},     {53, "S3 at bar 42 confirmed"},
+        {58, "B1 at bar 58 appeared"},    {59, "B1 at bar 58 withdrawn"},    {59, "B1 at bar 59 appeared"},
+        {60, "B1 at bar 59 withdrawn"},   {60, "B1 at bar 60 appeared"},     {64, "B1 at bar 60 withdrawn"},
+        {70, "B1 at bar 60 appeared"},    {70, "B2+B3 at bar 70 appeared"},  {71, "B2+B3 at bar 70 withdrawn"},
+        {71, "B2+B3 at bar 71 appeared"}, {72, "B2+B3 at bar 71 withdrawn"}, {72, "B2+B3 at bar 72 appeared"},
+        {77, "B1 at bar 60 confirmed"}};
+    const PointReplayLog log = ReplayWithPoints(z.high, z.low, {});
+    ASSERT_EQ(log.pointEvents.size(), std::size(story));
+    for (std::size_t k = 0; k < std::size(story); ++k) {
+        const PointReplayEvent& e = log.pointEvents[k];
+        const std::string text = describe(e);
+        EXPECT_EQ(e.bar, story[k].first) << text;
+        EXPECT_EQ(text.substr(0, text.find(" (")), "trading point " + story[k].second);
+        // The high at a top, the low at a bottom.
+        const auto at = static_cast<std::size_t>(e.point.point.bar);
+        EXPECT_EQ(e.point.point.price, e.point.point.side == sell ? z.high[at] : z.low[at]) << text;
     }
-    EXPECT_EQ(b1Lives, b1);
-    for (const auto& [lives, settled] :
-         {std::pair{&s3Lives, Life{42, 42, 53, -1}}, std::pair{&b2b3Lives, Life{72, 72, -1, -1}}}) {
-        ASSERT_FALSE(lives->empty());
-        EXPECT_EQ(lives->back(), settled);
-        for (std::size_t k = 0; k + 1 < lives->size(); ++k) {
-            const auto bar = settled.bar - static_cast<std::int32_t>(lives->size() - 1 - k);
-            EXPECT_EQ((*lives)[k], (Life{bar, bar, -1, bar + 1})) << "moved with the leg, bar " << bar;
-        }
+    // The as-of point columns (side, classes, bar, price, final): once the B1
+    // is withdrawn the latest point is the final S3; at the last bar, the
+    // pending B2 and B3.
+    const auto pointRow = [&log](std::size_t bar) {
+        std::vector<double> v(PointAsOfColumns().size());
+        PointAsOfValues(log.points[bar], v);
+        return v;
+    };
+    EXPECT_EQ(pointRow(65), (std::vector<double>{-1, 3, 42, 18.25, 1}));
+    EXPECT_EQ(pointRow(78), (std::vector<double>{1, 23, 72, 18.25, 0}));
+    // The B1's confirmation as an event row: bar, at_bar, from_bar, direction
+    // (-1 at a bottom), price, its pivot's start, end, upper and lower, then
+    // side, classes, follows.
+    std::vector<double> row(EventColumns().size() + PointEventColumns().size());
+    PointEventValues(log.pointEvents.back(), row);
+    const double want[] = {77, 60, nan, -1, 12.75, 36, 54, 17.75, 15.75, 1, 1, nan};
+    for (std::size_t c = 0; c < std::size(want); ++c) {
+        EXPECT_TRUE(std::isnan(want[c]) ? std::isnan(row[c]) : row[c] == want[c]) << "column " << c;
     }
 }
 

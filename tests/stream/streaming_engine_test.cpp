@@ -237,10 +237,40 @@ TEST(Replay, EventsOfTheStrokeExample) {
     EXPECT_EQ(row.bar, 6);
     EXPECT_EQ(row.inProgress[0], (MarkState{6, -1.0f, 3.0f}));
     EXPECT_EQ(row.lastFinal[0], (MarkState{0, 1.0f, 10.0f}));
+    // As columns: bar, close, the stroke in progress and the last final one
+    // (direction, bar, price each), a mark at bar 0 included.
+    std::vector<double> values(AsOfColumns().size());
+    AsOfValues(row, values);
+    EXPECT_EQ(std::vector<double>(values.begin(), values.begin() + 8), (std::vector<double>{6, 3, -1, 6, 3, 1, 0, 10}));
+
+    // A rise from the first bar moves the first top from bar 0: bar, at_bar,
+    // from_bar, direction, price, then no pivot.
+    Replay rising;
+    rising.push(1.0f, 0.5f, 0.5f);
+    rising.push(2.0f, 1.5f, 1.5f);
+    const auto moved = std::find_if(rising.events().begin(), rising.events().end(), [](const ReplayEvent& e) {
+        return e.subject == EventSubject::Stroke;
+    });
+    ASSERT_NE(moved, rising.events().end());
+    EXPECT_EQ(describe(*moved), "stroke top moved from bar 0 to bar 1 (2)");
+    std::vector<double> event(EventColumns().size());
+    EventValues(*moved, event);
+    EXPECT_EQ(std::vector<double>(event.begin(), event.begin() + 5), (std::vector<double>{1, 1, 0, 1, 2}));
+    EXPECT_TRUE(std::all_of(event.begin() + 5, event.end(), [](double v) { return std::isnan(v); }));
+}
+
+// The close against a zone by the rule's words: 1 above its upper bound, -1
+// below its lower bound, 0 within (bounds included), NaN without a zone or
+// a close.
+float placed(float close, const Pivot* zone) {
+    if (zone == nullptr || std::isnan(close)) return std::nanf("");
+    return close > zone->upper ? 1.0f : close < zone->lower ? -1.0f : 0.0f;
 }
 
 // Applying the events in order gives back, at every bar, exactly the marks,
-// the listed pivots and the pivot under way that the engine shows.
+// the listed pivots and the pivot under way that the engine shows; the
+// pivot under way is extended only at its end and withdrawn only as shown,
+// never when it closes; and the row places the close against both zones.
 TEST(Replay, EventsRebuildWhatIsShown) {
     for (const Shape shape : {Shape::QuantisedWalk, Shape::TinyValueSet, Shape::WithNaN}) {
         const Bars bars = makeBars(shape, 3000, 11);
@@ -250,7 +280,22 @@ TEST(Replay, EventsRebuildWhatIsShown) {
         std::optional<Pivot> underWay;
         for (std::size_t t = 0; t < bars.size(); ++t) {
             replay.push(bars.high[t], bars.low[t], bars.low[t]);
+            const AsOfRow& row = replay.asOf();
+            const std::optional<Pivot>& open = replay.engine().pivotUnderWay();
+            const ZhongShuList& shown = replay.engine().pivots();
+            const float vsLast = placed(bars.low[t], shown.empty() ? nullptr : &shown.back());
+            const float vsOpen = placed(bars.low[t], open ? &*open : nullptr);
+            ASSERT_TRUE(sameBits(std::span(&row.closeVsLastPivot, 1), std::span(&vsLast, 1))) << "bar " << t;
+            ASSERT_TRUE(sameBits(std::span(&row.closeVsPivotUnderWay, 1), std::span(&vsOpen, 1))) << "bar " << t;
             for (const ReplayEvent& e : replay.events()) {
+                if (e.subject == EventSubject::PivotUnderWay && e.kind == EventKind::Extended) {
+                    ASSERT_TRUE(underWay && underWay->start == e.pivot.start && underWay->upper == e.pivot.upper &&
+                                underWay->lower == e.pivot.lower && underWay->end != e.pivot.end)
+                        << describe(e) << " at bar " << t;
+                }
+                if (e.subject == EventSubject::PivotUnderWay && e.kind == EventKind::Withdrawn) {
+                    ASSERT_EQ(underWay, e.pivot) << describe(e) << " at bar " << t;
+                }
                 ASSERT_EQ(e.bar, static_cast<std::int32_t>(t));
                 const auto s = static_cast<std::size_t>(e.subject);
                 switch (e.kind) {

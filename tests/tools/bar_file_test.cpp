@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -36,9 +37,15 @@ TEST_P(ReadsWhatUsersHave, Bars) {
     const GoodCase& c = GetParam();
     ReadReport report;
     const BarSeries bars = parseBarText(c.text, "bars.csv", &report, {.allowNoDates = c.allowNoDates});
+    // Prices by their bits: a negative zero is not the zero a file means.
+    const auto bits = [](const std::vector<float>& v) {
+        std::vector<std::uint32_t> out;
+        for (const float f : v) out.push_back(std::bit_cast<std::uint32_t>(f));
+        return out;
+    };
     EXPECT_EQ(bars.dates, c.dates);
-    EXPECT_EQ(bars.high, c.high);
-    EXPECT_EQ(bars.low, c.low);
+    EXPECT_EQ(bits(bars.high), bits(c.high));
+    EXPECT_EQ(bits(bars.low), bits(c.low));
     EXPECT_EQ(bars.volume, c.volume);
     EXPECT_EQ(bars.hasCandles(), c.candles);
     EXPECT_EQ(report.reordered, c.reordered);
@@ -94,6 +101,7 @@ const std::vector<GoodCase> kGoodCases = {
         // Decimal text is rounded once, straight to the nearest float.
         GoodCase{"ExactFloat", "date,high,low\n2024-01-31,0.1,0.1\n", {"2024-01-31"}, {0.1f}, {0.1f}},
         GoodCase{"TinyExponentIsZero", "date,high,low\n2024-01-31,1e-50,-1e-50\n", {"2024-01-31"}, {0}, {0}},
+        GoodCase{"FirstColumnOfAKindWins", "date,high,low,high\n2024-01-31,2,1,9\n", {"2024-01-31"}, {2}, {1}},
         GoodCase{"QuotedFields",
                  "\"date\",\"name\",\"high\",\"low\",\"volume\"\n"
                  "\"2024-01-30\",\"Acme, \"\"the\"\" firm\nsecond line\",\"2\",\"0.5\",\"1,234,567\"\n"
@@ -174,6 +182,8 @@ const std::vector<BadCase> kBadCases = {
                 {"bars.csv:2:2", "another day"}},
         BadCase{"DuplicateDates", "date,high,low\n2024-01-31,2,1\n2024-01-31,3,2\n",
                 {"bars.csv:3", "duplicate date 2024-01-31", "line 2"}},
+        BadCase{"DuplicateAfterABlankLine", "date,high,low\n2024-01-31,2,1\n\n2024-01-31,3,2\n",
+                {"bars.csv:4", "duplicate date 2024-01-31", "line 2"}},
         BadCase{"SameMinuteWrittenTwoWays", "date,high,low\n2024-01-31 09:30,2,1\n2024-01-31 09:30:00,3,2\n",
                 {"bars.csv:3", "duplicate date 2024-01-31 09:30:00", "line 2"}},
         BadCase{"MixedDelimiters", "date,high,low\n2024-01-31;2;1\n",
@@ -191,6 +201,7 @@ const std::vector<BadCase> kBadCases = {
                 {"bars.csv:4:2", "'x'"}},
         BadCase{"ThousandsOnlyInVolume", kHeader + "2024-01-31,1,\"1,234\",1,1,5\n", {"bars.csv:2:3", "'1,234'"}},
         BadCase{"BadThousandsGrouping", kHeader + "2024-01-31,1,2,1,1,\"1,23,4\"\n", {"bars.csv:2:6", "'1,23,4'"}},
+        BadCase{"FirstGroupOfFourDigits", kHeader + "2024-01-31,1,2,1,1,\"1234,567\"\n", {"bars.csv:2:6", "'1234,567'"}},
         BadCase{"LongTextIsCut", "date,high,low\n2024-01-31," + std::string(100000, '7') + "x,1\n",
                 {"bars.csv:2:2", std::string(60, '7') + "... (100001 bytes)"}},
         BadCase{"ControlCharactersEscaped", "date,high,low\n2024-01-31,\x1b[2J,1\n", {"'\\x1b[2J'"}},
@@ -327,6 +338,9 @@ TEST(Dates, Normalised) {
         {"2024/01/31 9:30", std::nullopt},
         {"31/01/2024", std::nullopt},
         {"2024-01-31 24:00", std::nullopt},
+        {"2024/01/31 24:00", std::nullopt},
+        {"2024-001-05", std::nullopt},
+        {"0000/01/05", std::nullopt},
         {"2024-01-31 23:60", std::nullopt},
         {"2024-01-31 ", "2024-01-31"},
         {"2024-01-31T", std::nullopt},
