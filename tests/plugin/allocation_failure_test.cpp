@@ -9,34 +9,8 @@
 #include <vector>
 
 #include "plugin/vlm_plugin.h"
+#include "support/failing_allocations.h"
 #include "support/series_gen.h"
-
-#if defined(__GNUC__) && !defined(__clang__)
-// The replaced operators pair malloc with free; the compiler cannot see that.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-namespace {
-// Counts down to a failing allocation; negative means never fail.
-std::atomic<long> allocationsUntilFailure{-1};
-std::atomic<bool> injectedFailure{false};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    long left = allocationsUntilFailure.load();
-    if (left >= 0) {
-        if (left == 0) {
-            allocationsUntilFailure.store(-1);
-            injectedFailure.store(true);
-            throw std::bad_alloc();
-        }
-        allocationsUntilFailure.store(left - 1);
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "segment/segment_signal.h"
 #include "stroke/bi_signal.h"
 #include "support/caller_fp.h"
+#include "support/plugin_surface.h"
 #include "support/series_gen.h"
 
 namespace {
@@ -28,36 +29,9 @@ const FuncTableEntry* table() {
 
 PluginCalcFunc function(int number) { return table()[number - 1].funcPtr; }
 
-TEST(Registration, HandsOutTheTableOnlyToANullPointer) {
-    const FuncTableEntry* t = nullptr;
-    EXPECT_EQ(RegisterVlmFunc(&t), 1);
-    ASSERT_NE(t, nullptr);
-    const FuncTableEntry* kept = t;
-    EXPECT_EQ(RegisterVlmFunc(&t), 0);
-    EXPECT_EQ(t, kept);
-    const FuncTableEntry* again = nullptr;
-    EXPECT_EQ(RegisterVlmFunc(&again), 1);
-    EXPECT_EQ(again, kept);
-    EXPECT_EQ(RegisterVlmFunc(nullptr), 0);
-}
+TEST(Registration, HandsOutTheTableOnlyToANullPointer) { vlm::testing::ExpectRegistration(); }
 
-TEST(Registration, RowsArePackedAndNumberedInOrder) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(table());
-    const std::size_t stride = 2 + sizeof(void*);
-    for (std::size_t row = 0; row < 10; ++row) {
-        std::uint16_t number = 0;
-        void* pointer = nullptr;
-        std::memcpy(&number, bytes + row * stride, 2);
-        std::memcpy(&pointer, bytes + row * stride + 2, sizeof pointer);
-        if (row < 9) {
-            EXPECT_EQ(number, row + 1);
-            EXPECT_NE(pointer, nullptr);
-        } else {
-            EXPECT_EQ(number, 0);
-            EXPECT_EQ(pointer, nullptr);
-        }
-    }
-}
+TEST(Registration, RowsArePackedAndNumberedInOrder) { vlm::testing::ExpectPackedRows(table(), 9); }
 
 // Inputs in the host's order for function n: highs, lows for 1 and 2;
 // stroke signal, highs, lows for the rest.

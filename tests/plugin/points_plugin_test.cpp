@@ -18,34 +18,9 @@
 #include "plugin/vlm_plugin.h"
 #include "points/point_functions.h"
 #include "support/caller_fp.h"
+#include "support/plugin_surface.h"
+#include "support/failing_allocations.h"
 #include "support/series_gen.h"
-
-#if defined(__GNUC__) && !defined(__clang__)
-// The replaced operators pair malloc with free; the compiler cannot see that.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-namespace {
-// Counts down to a failing allocation; negative means never fail.
-std::atomic<long> allocationsUntilFailure{-1};
-std::atomic<bool> injectedFailure{false};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    const long left = allocationsUntilFailure.load();
-    if (left >= 0) {
-        if (left == 0) {
-            allocationsUntilFailure.store(-1);
-            injectedFailure.store(true);
-            throw std::bad_alloc();
-        }
-        allocationsUntilFailure.store(left - 1);
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -88,30 +63,10 @@ std::vector<float> call(int number, const Series& s, float fill = 42.0f) {
     return out;
 }
 
-TEST(Registration, HandsOutTheTableOnlyToANullPointer) {
-    const FuncTableEntry* t = nullptr;
-    EXPECT_EQ(RegisterVlmFunc(&t), 1);
-    ASSERT_NE(t, nullptr);
-    const FuncTableEntry* kept = t;
-    EXPECT_EQ(RegisterVlmFunc(&t), 0);
-    EXPECT_EQ(t, kept);
-    const FuncTableEntry* again = nullptr;
-    EXPECT_EQ(RegisterVlmFunc(&again), 1);
-    EXPECT_EQ(again, kept);
-    EXPECT_EQ(RegisterVlmFunc(nullptr), 0);
-}
+TEST(Registration, HandsOutTheTableOnlyToANullPointer) { vlm::testing::ExpectRegistration(); }
 
 TEST(Registration, SevenPackedRowsNumberedInOrderThenTheTerminator) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(table());
-    const std::size_t stride = 2 + sizeof(void*);
-    for (std::size_t row = 0; row <= kFunctions; ++row) {
-        std::uint16_t number = 0;
-        void* pointer = nullptr;
-        std::memcpy(&number, bytes + row * stride, 2);
-        std::memcpy(&pointer, bytes + row * stride + 2, sizeof pointer);
-        EXPECT_EQ(number, row < kFunctions ? row + 1 : 0) << "row " << row;
-        EXPECT_EQ(pointer == nullptr, row == kFunctions) << "row " << row;
-    }
+    vlm::testing::ExpectPackedRows(table(), kFunctions);
 }
 
 class EveryFunction : public ::testing::TestWithParam<int> {};

@@ -1,0 +1,41 @@
+#pragma once
+// What every plug-in promises the host's loader, checked the same way for
+// each: the table handed out only to a null pointer, its rows packed and
+// numbered 1, 2, ... in order, then the terminator.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "plugin/vlm_plugin.h"
+
+namespace vlm::testing {
+
+inline void ExpectRegistration() {
+    const FuncTableEntry* t = nullptr;
+    EXPECT_EQ(RegisterVlmFunc(&t), 1);
+    ASSERT_NE(t, nullptr);
+    const FuncTableEntry* kept = t;
+    EXPECT_EQ(RegisterVlmFunc(&t), 0);
+    EXPECT_EQ(t, kept);
+    const FuncTableEntry* again = nullptr;
+    EXPECT_EQ(RegisterVlmFunc(&again), 1);
+    EXPECT_EQ(again, kept);
+    EXPECT_EQ(RegisterVlmFunc(nullptr), 0);
+}
+
+// Read as the host reads it: bytes at a stride of 6 (32-bit) or 10 (64-bit).
+inline void ExpectPackedRows(const FuncTableEntry* table, std::size_t functions) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(table);
+    const std::size_t stride = 2 + sizeof(void*);
+    for (std::size_t row = 0; row <= functions; ++row) {
+        std::uint16_t number = 0;
+        void* pointer = nullptr;
+        std::memcpy(&number, bytes + row * stride, 2);
+        std::memcpy(&pointer, bytes + row * stride + 2, sizeof pointer);
+        EXPECT_EQ(number, row < functions ? row + 1 : 0) << "row " << row;
+        EXPECT_EQ(pointer == nullptr, row == functions) << "row " << row;
+    }
+}
+
+}  // namespace vlm::testing
