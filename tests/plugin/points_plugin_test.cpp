@@ -12,6 +12,7 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "kline/bar_count.h"
@@ -116,26 +117,40 @@ TEST_P(EveryFunction, WritesEveryBar) {
 }
 
 #if defined(VLM_TEST_X86)
-// Under each caller setting the same bits as under the default one, no trap
-// (an unmasked exception would end the test), and the caller's MXCSR handed
-// back exactly, its status flags included.
+// Under each caller setting: the bits of the library's routine called plainly
+// under the default setting, no trap (an unmasked exception would end the
+// test), and the caller's MXCSR handed back exactly, its status flags
+// included. One series is subnormal throughout, so a guard that computed with
+// flush-to-zero or denormals-are-zero would give other bits.
 TEST_P(EveryFunction, LeavesTheCallersFloatingPointAlone) {
+    using vlm::testing::loadMxcsr;
+    using vlm::testing::readMxcsr;
     const int n = GetParam();
+    const std::uint32_t host = readMxcsr();
     for (const Shape shape : {Shape::WithNaN, Shape::QuantisedWalk, Shape::ZeroAndNegative}) {
-        Bars bars = vlm::testing::makeBars(shape, 2000, 17);
-        vlm::testing::addSpecialValues(bars.high, bars.low);
-        const Series s = seriesOf(bars);
-        const std::vector<float> expected = call(n, s);
-        for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
-            std::vector<float> out(s.high.size(), 42.0f);
-            const PluginCalcFunc f = function(n);
-            const std::uint32_t before = vlm::testing::readMxcsr();
-            vlm::testing::loadMxcsr(env.mxcsr);
-            f(static_cast<std::int32_t>(out.size()), out.data(), s.high.data(), s.low.data(), s.close.data());
-            const std::uint32_t after = vlm::testing::readMxcsr();
-            vlm::testing::loadMxcsr(before);
-            EXPECT_EQ(after, env.mxcsr) << env.name << ", " << vlm::testing::shapeName(shape);
-            EXPECT_TRUE(sameBits(out, expected)) << env.name << ", " << vlm::testing::shapeName(shape);
+        for (const bool subnormal : {false, true}) {
+            Bars bars = vlm::testing::makeBars(shape, 2000, 17);
+            if (subnormal) {
+                vlm::testing::scaleToSubnormal(bars.high);
+                vlm::testing::scaleToSubnormal(bars.low);
+            }
+            vlm::testing::addSpecialValues(bars.high, bars.low);
+            const Series s = seriesOf(bars);
+            std::vector<float> expected(s.high.size());
+            loadMxcsr(vlm::testing::kCallerFloatingPoint[0].mxcsr);  // the default
+            vlm::kPointFunctions[static_cast<std::size_t>(n - 1)].run({s.high, s.low, s.close}, expected);
+            loadMxcsr(host);
+            const std::string where = std::string(vlm::testing::shapeName(shape)) + (subnormal ? ", subnormal" : "");
+            for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
+                std::vector<float> out(s.high.size(), 42.0f);
+                const PluginCalcFunc f = function(n);
+                loadMxcsr(env.mxcsr);
+                f(static_cast<std::int32_t>(out.size()), out.data(), s.high.data(), s.low.data(), s.close.data());
+                const std::uint32_t after = readMxcsr();
+                loadMxcsr(host);
+                EXPECT_EQ(after, env.mxcsr) << env.name << ", " << where;
+                EXPECT_TRUE(sameBits(out, expected)) << env.name << ", " << where;
+            }
         }
     }
 }
