@@ -203,7 +203,8 @@ TEST(LinkLevels, HandBuiltTwoLevels) {
     // A point where no higher stroke ends has no confirmations.
     Level noEnd = higher;
     noEnd.strokes = {{0, 1}, {2, 1}};
-    EXPECT_TRUE(LinkLevels(noEnd.view(), lower.view(), higherHigh, higherLow, baseHigh, baseLow).confirmations[0].empty());
+    EXPECT_TRUE(
+        LinkLevels(noEnd.view(), lower.view(), higherHigh, higherLow, baseHigh, baseLow).confirmations[0].empty());
     // A lower top where the higher bottom was made is no match.
     lower.strokes[1].direction = 1;
     EXPECT_FALSE(LinkLevels(higher.view(), lower.view(), higherHigh, higherLow, baseHigh, baseLow).strokeEnds[1].lower);
