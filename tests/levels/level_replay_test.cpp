@@ -90,6 +90,7 @@ TEST(LevelReplay, NonFiniteClosesAreReadAsTheBatchReadsThem) {
         return points.empty() ? PointAsOf{} : PointAsOf{true, points.back(), false};
     };
     std::size_t withForces = 0;
+    std::size_t finals = 0;
     for (std::size_t n = 1; n <= bars.time.size(); ++n) {
         const BaseBars prefix = bars.prefix(n);
         replay.push(prefix.high.back(), prefix.low.back(), prefix.close.back());
@@ -103,9 +104,13 @@ TEST(LevelReplay, NonFiniteClosesAreReadAsTheBatchReadsThem) {
             ASSERT_EQ(got[d].present, want[d].present) << "driver " << d << ", bar " << n - 1;
             ASSERT_EQ(got[d].point, want[d].point) << "driver " << d << ", bar " << n - 1;
         }
+        // The base level calls a point final exactly when the one-level replay does.
+        ASSERT_EQ(got[1].final, got[0].final) << "bar " << n - 1;
+        finals += got[0].final;
         withForces += want[0].present && want[0].point.has(1);
     }
     EXPECT_GT(withForces, 50u) << "the series should make first-class points, whose forces read the closes";
+    EXPECT_GT(finals, 50u) << "the latest point should often be final";
 }
 
 // At every bar each level's row is the last row of the single-level replay
