@@ -146,17 +146,8 @@ TEST_P(EveryFunction, LeavesTheCallersFloatingPointAlone) {
             const std::vector<float> expected = namedRoutine(n, in);
             loadMxcsr(host);
             const std::string where = std::string(vlm::testing::shapeName(shape)) + (subnormal ? ", subnormal" : "");
-            for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
-                std::vector<float> out(in.a.size(), 42.0f);
-                const PluginCalcFunc f = function(n);
-                loadMxcsr(env.mxcsr);
-                f(static_cast<std::int32_t>(out.size()), out.data(), in.a.data(), in.b.data(),
-                  in.c.empty() ? nullptr : in.c.data());
-                const std::uint32_t after = readMxcsr();
-                loadMxcsr(host);
-                EXPECT_EQ(after, env.mxcsr) << env.name << ", " << where;
-                EXPECT_TRUE(vlm::testing::sameBits(out, expected)) << env.name << ", " << where;
-            }
+            vlm::testing::ExpectUnderEveryCallerSetting(function(n), in.a.data(), in.b.data(),
+                                                        in.c.empty() ? nullptr : in.c.data(), expected, where);
         }
     }
 }

@@ -141,16 +141,7 @@ TEST_P(EveryFunction, LeavesTheCallersFloatingPointAlone) {
             vlm::kPointFunctions[static_cast<std::size_t>(n - 1)].run({s.high, s.low, s.close}, expected);
             loadMxcsr(host);
             const std::string where = std::string(vlm::testing::shapeName(shape)) + (subnormal ? ", subnormal" : "");
-            for (const vlm::testing::CallerFloatingPoint& env : vlm::testing::kCallerFloatingPoint) {
-                std::vector<float> out(s.high.size(), 42.0f);
-                const PluginCalcFunc f = function(n);
-                loadMxcsr(env.mxcsr);
-                f(static_cast<std::int32_t>(out.size()), out.data(), s.high.data(), s.low.data(), s.close.data());
-                const std::uint32_t after = readMxcsr();
-                loadMxcsr(host);
-                EXPECT_EQ(after, env.mxcsr) << env.name << ", " << where;
-                EXPECT_TRUE(sameBits(out, expected)) << env.name << ", " << where;
-            }
+            vlm::testing::ExpectUnderEveryCallerSetting(function(n), s.high.data(), s.low.data(), s.close.data(), expected, where);
         }
     }
 }

@@ -6,8 +6,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "plugin/vlm_plugin.h"
+#include "support/caller_fp.h"
+#include "support/series_gen.h"
 
 namespace vlm::testing {
 
@@ -37,5 +41,24 @@ inline void ExpectPackedRows(const FuncTableEntry* table, std::size_t functions)
         EXPECT_EQ(pointer == nullptr, row == functions) << "row " << row;
     }
 }
+
+#if defined(VLM_TEST_X86)
+// One call of `f` under each caller setting: no trap (an unmasked exception
+// would end the test), the bits of `expected`, and the caller's MXCSR handed
+// back exactly, its status flags included.
+inline void ExpectUnderEveryCallerSetting(PluginCalcFunc f, const float* a, const float* b, const float* c,
+                                          const std::vector<float>& expected, const std::string& where) {
+    const std::uint32_t host = readMxcsr();
+    for (const CallerFloatingPoint& env : kCallerFloatingPoint) {
+        std::vector<float> out(expected.size(), 42.0f);
+        loadMxcsr(env.mxcsr);
+        f(static_cast<std::int32_t>(out.size()), out.data(), a, b, c);
+        const std::uint32_t after = readMxcsr();
+        loadMxcsr(host);
+        EXPECT_EQ(after, env.mxcsr) << env.name << ", " << where;
+        EXPECT_TRUE(sameBits(out, expected)) << env.name << ", " << where;
+    }
+}
+#endif
 
 }  // namespace vlm::testing
