@@ -14,12 +14,13 @@
 #include <limits>
 #include <string>
 
-#include "analysis.h"
-#include "bar_file.h"
+#include "analysis/analysis.h"
+#include "barfile/bar_file.h"
 #include "functions/series_functions.h"
-#include "output_files.h"
+#include "analysis/structure_files.h"
+#include "barfile/output_files.h"
 #include "points/point_replay.h"
-#include "replay_files.h"
+#include "analysis/replay_files.h"
 #include "stream/streaming_engine.h"
 
 namespace {

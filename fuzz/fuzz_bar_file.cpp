@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "bar_file.h"
+#include "barfile/bar_file.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "bar_file.h"
-#include "levels.h"
-#include "output_files.h"
-#include "replay_files.h"
-#include "scan.h"
+#include "analysis/analysis.h"
+#include "barfile/bar_file.h"
+#include "analysis/levels.h"
+#include "barfile/output_files.h"
+#include "analysis/replay_files.h"
+#include "analysis/scan.h"
 #include "functions/series_functions.h"
 #include "kline/bar_count.h"
 #include "levels/resample.h"

@@ -25,7 +25,7 @@ from dataclasses import dataclass
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TEST_TIMEOUT = 60  # seconds per binary; a walk that never ends counts as caught
 
-# The bar-file reader's own tests among the tools' tests.
+# The bar-file reader's own tests among the bar-file library's tests.
 BAR_FILE_TESTS = "BarFile*:Dates.*:DateOrder.*:Prices.*:Utf8Check.*:Files/*"
 
 # The tests that judge a file's faults: (area, path prefix, test programs),
@@ -36,8 +36,8 @@ JUDGES = [
     ("guard", "src/plugin/", ["plugin_tests"]),
     ("stream", "src/stream/", ["stream_tests", "points_tests"]),
     ("points", "src/points/", ["points_tests", "levels_tests"]),
-    ("levels", "src/levels/", ["levels_tests", "tool_tests:Levels.*"]),
-    ("bar file", "tools/vlmstruct/bar_", ["tool_tests:" + BAR_FILE_TESTS]),
+    ("levels", "src/levels/", ["levels_tests", "analysis_tests:Levels.*"]),
+    ("bar file", "src/barfile/", ["barfile_tests:" + BAR_FILE_TESTS]),
     ("core", "src/", ["core_tests", "plugin_tests"]),
 ]
 
@@ -82,8 +82,8 @@ RESAMPLE = "src/levels/resample.cpp"
 LINKS = "src/levels/links.cpp"
 LINKS_H = "src/levels/links.h"
 L_REPLAY = "src/levels/level_replay.cpp"
-B_FILE = "tools/vlmstruct/bar_file.cpp"
-B_CHECKS = "tools/vlmstruct/bar_checks.cpp"
+B_FILE = "src/barfile/bar_file.cpp"
+B_CHECKS = "src/barfile/bar_checks.cpp"
 GUARD = "src/plugin/host_fp_guard.cpp"
 
 STRICT = "comparison strictness"
@@ -570,7 +570,7 @@ def main():
     try:
         copy_repository(copy)
         needed = sorted({j for m in mutants for j in judge(m.path)[1]})
-        tools = any(j.startswith("tool_tests") for j in needed)
+        tools = any(j.startswith(("barfile_tests", "analysis_tests")) for j in needed)
         configure = ["cmake", "-S", copy, "-B", os.path.join(copy, "build"), "-G", "Ninja",
                      "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DVLM_BUILD_BENCH=OFF",
                      "-DVLM_BUILD_TOOLS=" + ("ON" if tools else "OFF")]

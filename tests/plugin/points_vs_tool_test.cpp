@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "bar_file.h"
-#include "output_files.h"
-#include "replay_files.h"
+#include "analysis/analysis.h"
+#include "barfile/bar_file.h"
+#include "analysis/structure_files.h"
+#include "barfile/output_files.h"
+#include "analysis/replay_files.h"
 #include "plugin/tool_text.h"
 #include "support/caller_fp.h"
 #include "support/plugin_library.h"

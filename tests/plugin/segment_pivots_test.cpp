@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "bar_file.h"
-#include "output_files.h"
+#include "analysis/analysis.h"
+#include "barfile/bar_file.h"
+#include "analysis/structure_files.h"
+#include "barfile/output_files.h"
 #include "pivot/pivot_list.h"
 #include "plugin/tool_text.h"
 #include "support/plugin_library.h"

@@ -11,7 +11,7 @@
 #include "windows/host_vectors.h"
 
 #if defined(VLM_WITH_BAR_FILES)
-#include "bar_file.h"
+#include "barfile/bar_file.h"
 #endif
 
 namespace {

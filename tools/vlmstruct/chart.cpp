@@ -8,9 +8,9 @@
 
 #include "chart_assets.h"
 #include "chart_columns.h"
-#include "output_files.h"
+#include "barfile/output_files.h"
 #include "points/point_functions.h"
-#include "replay_files.h"
+#include "analysis/replay_files.h"
 
 namespace vlmstruct {
 

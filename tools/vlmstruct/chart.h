@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
+#include "analysis/analysis.h"
 #include "points/trading_points.h"
 
 namespace vlmstruct {

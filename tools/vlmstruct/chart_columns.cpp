@@ -7,9 +7,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "levels.h"
+#include "analysis/levels.h"
 #include "levels/resample.h"
-#include "output_files.h"
+#include "barfile/output_files.h"
 
 namespace vlmstruct::chart {
 

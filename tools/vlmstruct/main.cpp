@@ -11,14 +11,16 @@
 #include <iostream>
 #include <thread>
 
-#include "analysis.h"
-#include "bar_file.h"
+#include "analysis/analysis.h"
+#include "barfile/bar_file.h"
 #include "chart.h"
-#include "levels.h"
-#include "output_files.h"
+#include "levels_chart.h"
+#include "analysis/levels.h"
+#include "analysis/structure_files.h"
+#include "barfile/output_files.h"
 #include "point_options.h"
-#include "replay_files.h"
-#include "scan.h"
+#include "analysis/replay_files.h"
+#include "analysis/scan.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "output_files.h"
+#include "barfile/output_files.h"
 
 namespace vlmstruct {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "bar_file.h"
+#include "analysis/analysis.h"
+#include "barfile/bar_file.h"
 #include "levels/links.h"
 #include "levels/resample.h"
 
@@ -29,6 +29,9 @@ struct Levels {
     // links[k]: level k + 1 over level k.
     std::vector<vlm::levels::LevelLinks> links;
 };
+
+// The level's name: kBaseLevelName for the base, else its period's.
+std::string levelName(const Levels& all, std::size_t k);
 
 // "30min,day,week": the periods, finest first; throws UsageError for a name
 // that is not a period or one given twice.
@@ -68,10 +71,5 @@ std::string levelsCsv(const BarSeries& base, const Levels& levels);
 // to the level below and, for each point, the lower-level points that
 // confirm it.
 std::string levelsJson(const std::string& source, const Levels& levels, bool withOpenPivot);
-
-// The chart of every level: a level selector, and over each level the next
-// higher one's strokes, segments and pivots placed through the links.
-std::string levelsChartHtml(const std::string& title, const Levels& levels, bool withOpenPivot,
-                            const vlm::TradingPointOptions& points);
 
 }  // namespace vlmstruct

@@ -17,8 +17,8 @@
 
 #include <unistd.h>
 
-#include "float_text.h"
-#include "output_files.h"
+#include "barfile/float_text.h"
+#include "barfile/output_files.h"
 
 namespace vlmstruct {
 namespace {

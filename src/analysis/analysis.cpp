@@ -1,4 +1,4 @@
-#include "analysis.h"
+#include "analysis/analysis.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "cell_text.h"
+#include "barfile/cell_text.h"
 
 #include <bit>
 #include <charconv>

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "bar_columns.h"
+#include "barfile/bar_columns.h"
 
 namespace vlmstruct {
 

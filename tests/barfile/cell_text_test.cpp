@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cell_text.h"
-#include "float_text.h"
+#include "barfile/cell_text.h"
+#include "barfile/float_text.h"
 
 namespace vlmstruct {
 namespace {

@@ -1,4 +1,4 @@
-#include "delimited_text.h"
+#include "barfile/delimited_text.h"
 
 #include <iconv.h>
 

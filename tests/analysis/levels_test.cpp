@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "bar_file.h"
-#include "levels.h"
+#include "barfile/bar_file.h"
+#include "analysis/levels.h"
 #include "levels/level_replay.h"
-#include "output_files.h"
-#include "replay_files.h"
+#include "analysis/structure_files.h"
+#include "barfile/output_files.h"
+#include "analysis/replay_files.h"
 
 namespace vlmstruct {
 

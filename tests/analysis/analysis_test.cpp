@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
+#include "analysis/analysis.h"
 #include "pivot/pivot_outputs.h"
-#include "scan.h"
+#include "analysis/scan.h"
 #include "support/series_gen.h"
 
 namespace vlmstruct {

@@ -1,4 +1,4 @@
-#include "scan.h"
+#include "analysis/scan.h"
 
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 #include "points/point_replay.h"
 #include "stream/replay.h"
 
-#include "output_files.h"
+#include "barfile/float_text.h"
 
 namespace vlmstruct {
 

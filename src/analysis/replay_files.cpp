@@ -1,4 +1,4 @@
-#include "replay_files.h"
+#include "analysis/replay_files.h"
 
 #include <cmath>
 #include <span>
@@ -6,10 +6,10 @@
 
 #include "kline/bar_count.h"
 
-#include "levels.h"
+#include "analysis/levels.h"
 #include "levels/level_replay.h"
-#include "cell_text.h"
-#include "output_files.h"
+#include "barfile/cell_text.h"
+#include "barfile/text_sink.h"
 
 namespace vlmstruct {
 

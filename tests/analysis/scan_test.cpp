@@ -7,7 +7,7 @@
 
 #include <unistd.h>
 
-#include "scan.h"
+#include "analysis/scan.h"
 
 namespace vlmstruct {
 namespace {

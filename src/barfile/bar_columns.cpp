@@ -1,4 +1,4 @@
-#include "bar_columns.h"
+#include "barfile/bar_columns.h"
 
 #include <algorithm>
 #include <array>

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "bar_checks.h"
-#include "delimited_text.h"
+#include "barfile/bar_checks.h"
+#include "barfile/delimited_text.h"
 
 namespace vlmstruct {
 

@@ -1,4 +1,4 @@
-#include "float_text.h"
+#include "barfile/float_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "bar_file.h"
+#include "barfile/bar_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

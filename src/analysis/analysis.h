@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "bar_file.h"
+#include "barfile/bar_file.h"
 #include "functions/series_functions.h"
 #include "pivot/pivot_list.h"
 #include "points/trading_points.h"

@@ -13,7 +13,7 @@
 
 #include <unistd.h>
 
-#include "bar_file.h"
+#include "barfile/bar_file.h"
 
 namespace vlmstruct {
 namespace {

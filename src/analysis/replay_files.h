@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "bar_file.h"
+#include "barfile/bar_file.h"
 #include "levels/resample.h"
-#include "output_files.h"
+#include "barfile/text_sink.h"
 #include "points/point_replay.h"
 
 namespace vlmstruct {

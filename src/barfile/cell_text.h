@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "output_files.h"
+#include "barfile/text_sink.h"
 #include "stream/replay.h"
 
 namespace vlmstruct {

@@ -1,4 +1,4 @@
-#include "bar_checks.h"
+#include "barfile/bar_checks.h"
 
 #include <bit>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "float_text.h"
+#include "barfile/float_text.h"
 
 namespace vlmstruct {
 
