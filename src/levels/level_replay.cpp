@@ -1,16 +1,9 @@
 #include "levels/level_replay.h"
 
-#include <limits>
-
 #include "kline/bar_count.h"
+#include "stream/missing_value.h"
 
 namespace vlm::levels {
-
-namespace {
-
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
-}  // namespace
 
 LevelReplay::LevelReplay(std::span<const Period> periods, const ResampleOptions& resample,
                          const TradingPointOptions& points)

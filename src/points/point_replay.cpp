@@ -8,12 +8,11 @@
 #include <utility>
 
 #include "kline/bar_count.h"
+#include "stream/missing_value.h"
 
 namespace vlm {
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 constexpr Column kPointAsOfColumns[] = {
     {"point_side", ColumnKind::Code},  {"point_classes", ColumnKind::Code},
@@ -30,7 +29,6 @@ constexpr Column kPointEventColumns[] = {
     {"point_force_ratio", ColumnKind::Price},
 };
 
-double orNaN(bool present, double v) { return present ? v : kNaN; }
 
 }  // namespace
 
@@ -126,7 +124,7 @@ void StructureEventValues(const ReplayEvent& e, std::span<double> out) {
 PointReplay::PointReplay(TradingPointOptions options) : points_(options) {}
 
 void PointReplay::push(float high, float low, std::optional<float> close) {
-    replay_.push(high, low, close.value_or(std::numeric_limits<float>::quiet_NaN()));
+    replay_.push(high, low, close.value_or(kNaN));
     points_.update(replay_.engine(), PointsClose(close, high, low));
     events_.clear();
     const auto bar = static_cast<std::int32_t>(replay_.engine().size() - 1);

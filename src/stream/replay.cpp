@@ -8,12 +8,11 @@
 #include "kline/bar_count.h"
 #include "pivot/pivot_outputs.h"
 #include "stream/event_text.h"
+#include "stream/missing_value.h"
 
 namespace vlm {
 
 namespace {
-
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 EventSubject subjectOf(MarkSeries series) { return static_cast<EventSubject>(series); }
 
@@ -153,8 +152,6 @@ constexpr Column kEventColumns[] = {
     {"pivot_end", ColumnKind::Bar},   {"pivot_upper", ColumnKind::Price},
     {"pivot_lower", ColumnKind::Price},
 };
-
-double orNaN(bool present, double v) { return present ? v : std::numeric_limits<double>::quiet_NaN(); }
 
 double* putMark(double* o, const MarkState& m) {
     *o++ = orNaN(m.bar >= 0, m.direction);
