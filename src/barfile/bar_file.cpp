@@ -18,6 +18,13 @@
 #include <emmintrin.h>
 #endif
 
+#include "barfile/bar_columns.h"
+#include "barfile/date_order.h"
+#include "barfile/price_checks.h"
+#include "barfile/record_splitter.h"
+#include "barfile/text_blanks.h"
+#include "barfile/text_encoding.h"
+
 namespace vlmstruct {
 
 void BarSeries::appendDate(std::string& out, std::size_t bar) const {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "barfile/bar_checks.h"
-#include "barfile/delimited_text.h"
+#include "barfile/bar_file_error.h"
+#include "barfile/date_stamp.h"
 
 namespace vlmstruct {
 

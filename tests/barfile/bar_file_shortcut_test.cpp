@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "barfile/bar_file.h"
+#include "barfile/text_encoding.h"
 
 namespace vlmstruct {
 namespace {

@@ -14,6 +14,9 @@
 #include <unistd.h>
 
 #include "barfile/bar_file.h"
+#include "barfile/date_order.h"
+#include "barfile/price_checks.h"
+#include "barfile/text_encoding.h"
 
 namespace vlmstruct {
 namespace {

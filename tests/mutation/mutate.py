@@ -83,7 +83,10 @@ LINKS = "src/levels/links.cpp"
 LINKS_H = "src/levels/links.h"
 L_REPLAY = "src/levels/level_replay.cpp"
 B_FILE = "src/barfile/bar_file.cpp"
-B_CHECKS = "src/barfile/bar_checks.cpp"
+B_DATES = "src/barfile/dates.cpp"
+B_DATES_H = "src/barfile/dates.h"
+B_FIXED_DATE = "src/barfile/fixed_date.cpp"
+B_DATE_STAMP = "src/barfile/date_stamp.cpp"
 GUARD = "src/plugin/host_fp_guard.cpp"
 
 STRICT = "comparison strictness"
@@ -436,21 +439,21 @@ MUTANTS = [
     M(L_REPLAY, "            startOver(track);\n            rows_[k] = LevelAsOf{};", "            rows_[k] = LevelAsOf{};", DROPPED,
       equivalent="a level is too coarse only before its first close pair of bars, while its track holds nothing final"),
     # The bar-file reader: dates.
-    M(B_CHECKS, "|| year % 400 == 0;", ";", DROPPED),
-    M(B_CHECKS, "return month == 2 && leap ? 29 : kDays[month - 1];", "return month == 3 && leap ? 29 : kDays[month - 1];", WRONG),
-    M(B_CHECKS, "end - at > 2) return false;", "end - at > 3) return false;", CONST),
-    M(B_CHECKS, "if (h > 23 || m > 59 || s > 59) return false;", "if (h > 24 || m > 59 || s > 59) return false;", CONST),
-    M(B_CHECKS, "d.day > daysIn(d.year, d.month) || d.hour > 23 ||", "d.day >= daysIn(d.year, d.month) || d.hour > 23 ||", STRICT),
-    M(B_CHECKS, "        d.minute > 59 || d.second > 59) {", "        d.minute > 59 || d.second > 60) {", CONST),
-    M(B_CHECKS, "if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month)) {",
-      "if (d.year < 0 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysIn(d.year, d.month)) {", CONST),
-    M(B_CHECKS, "(second & kSpace) == bytesOf(' ', kSpace) || (second & kSpace) == bytesOf('T', kSpace)",
+    M(B_DATES_H, "|| year % 400 == 0;", ";", DROPPED),
+    M(B_DATES_H, "return month == 2 && leap ? 29 : kDays[month - 1];", "return month == 3 && leap ? 29 : kDays[month - 1];", WRONG),
+    M(B_DATES, "end - at > 2) return false;", "end - at > 3) return false;", CONST),
+    M(B_DATES, "if (h > 23 || m > 59 || s > 59) return false;", "if (h > 24 || m > 59 || s > 59) return false;", CONST),
+    M(B_FIXED_DATE, "d.day > daysInMonth(d.year, d.month) || d.hour > 23 ||", "d.day >= daysInMonth(d.year, d.month) || d.hour > 23 ||", STRICT),
+    M(B_FIXED_DATE, "        d.minute > 59 || d.second > 59) {", "        d.minute > 59 || d.second > 60) {", CONST),
+    M(B_DATES, "if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysInMonth(d.year, d.month)) {",
+      "if (d.year < 0 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysInMonth(d.year, d.month)) {", CONST),
+    M(B_FIXED_DATE, "(second & kSpace) == bytesOf(' ', kSpace) || (second & kSpace) == bytesOf('T', kSpace)",
       "(second & kSpace) == bytesOf(' ', kSpace)", DROPPED),
-    M(B_CHECKS, "d.hour = static_cast<int>((timePairs >> 24) & 0xFF);", "d.hour = static_cast<int>((timePairs >> 16) & 0xFF);", CONST),
-    M(B_CHECKS, "if (separator != '-' && separator != '/' && separator != '.') return std::nullopt;",
+    M(B_FIXED_DATE, "d.hour = static_cast<int>((timePairs >> 24) & 0xFF);", "d.hour = static_cast<int>((timePairs >> 16) & 0xFF);", CONST),
+    M(B_DATES, "if (separator != '-' && separator != '/' && separator != '.') return std::nullopt;",
       "if (separator != '-' && separator != '/') return std::nullopt;", DROPPED),
-    M(B_CHECKS, "        digits(day, 6, 2, d.day);", "        digits(day, 5, 2, d.day);", CONST),
-    M(B_CHECKS, "d.hasTime = (bits_ & 2) != 0;", "d.hasTime = (bits_ & 1) != 0;", WRONG),
+    M(B_DATES, "        digits(day, 6, 2, d.day);", "        digits(day, 5, 2, d.day);", CONST),
+    M(B_DATE_STAMP, "d.hasTime = (bits_ & 2) != 0;", "d.hasTime = (bits_ & 1) != 0;", WRONG),
     M(B_FILE, "|| full->day != date->day) {", ") {", DROPPED),
     # The bar-file reader: numbers and rows.
     M(B_FILE, "if (first == std::string_view::npos || first == 0 || first > 3) return false;",
