@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "barfile/bar_file.h"
+#include "barfile/record_splitter.h"
 #include "barfile/text_encoding.h"
 
 namespace {
