@@ -83,6 +83,11 @@ LINKS = "src/levels/links.cpp"
 LINKS_H = "src/levels/links.h"
 L_REPLAY = "src/levels/level_replay.cpp"
 B_FILE = "src/barfile/bar_file.cpp"
+B_READER = "src/barfile/bar_reader.cpp"
+B_PLAIN_ROW = "src/barfile/plain_row.h"
+B_NUMBER = "src/barfile/number_text.cpp"
+B_SHORT = "src/barfile/short_numbers.cpp"
+B_SHORT_H = "src/barfile/short_numbers.h"
 B_DATES = "src/barfile/dates.cpp"
 B_DATES_H = "src/barfile/dates.h"
 B_FIXED_DATE = "src/barfile/fixed_date.cpp"
@@ -454,26 +459,26 @@ MUTANTS = [
       "if (separator != '-' && separator != '/') return std::nullopt;", DROPPED),
     M(B_DATES, "        digits(day, 6, 2, d.day);", "        digits(day, 5, 2, d.day);", CONST),
     M(B_DATE_STAMP, "d.hasTime = (bits_ & 2) != 0;", "d.hasTime = (bits_ & 1) != 0;", WRONG),
-    M(B_FILE, "|| full->day != date->day) {", ") {", DROPPED),
+    M(B_READER, "|| full->day != date->day) {", ") {", DROPPED),
     # The bar-file reader: numbers and rows.
-    M(B_FILE, "if (first == std::string_view::npos || first == 0 || first > 3) return false;",
+    M(B_NUMBER, "if (first == std::string_view::npos || first == 0 || first > 3) return false;",
       "if (first == std::string_view::npos || first == 0 || first > 4) return false;", CONST),
-    M(B_FILE, "        if (value == 0.0f) value = 0.0f;  // no negative zero from an underflow\n", "\n", DROPPED),
-    M(B_FILE, "if (digits > 0 && ++significant > 7) return false;", "if (digits > 0 && ++significant > 8) return false;", CONST,
+    M(B_NUMBER, "        if (value == 0.0f) value = 0.0f;  // no negative zero from an underflow\n", "\n", DROPPED),
+    M(B_SHORT, "if (digits > 0 && ++significant > 7) return false;", "if (digits > 0 && ++significant > 8) return false;", CONST,
       equivalent=EIGHT_DIGITS),
-    M(B_FILE, "if (digits >= 10000000) return false;", "if (digits >= 100000000) return false;", CONST,
+    M(B_SHORT_H, "if (digits >= 10000000) return false;", "if (digits >= 100000000) return false;", CONST,
       equivalent=EIGHT_DIGITS),
-    M(B_FILE, "kInverseTens[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5,", "kInverseTens[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-6,", CONST),
-    M(B_FILE, "if (role != Column::Ignored && column(role) < 0) {", "if (role != Column::Ignored) {", DROPPED),
-    M(B_FILE, "        if (lowAboveHigh(values.price[1], values.price[2])) return false;\n", "\n", DROPPED),
-    M(B_FILE, "const Number read = parseNumber(field, v == kVolume, value);", "const Number read = parseNumber(field, v != kVolume, value);", WRONG),
-    M(B_FILE, "if (line != lastLine_ + 1) unusualLines_", "if (line != lastLine_ + 2) unusualLines_", CONST),
-    M(B_FILE, "if (after == unusualLines_.begin()) return headerLine_ + 1 + row;", "if (after == unusualLines_.begin()) return headerLine_ + row;", CONST),
-    M(B_FILE, "seconds = seconds || s.hasSeconds();", "seconds = seconds && s.hasSeconds();", LOGIC),
+    M(B_SHORT_H, "kInverseTens[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5,", "kInverseTens[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-6,", CONST),
+    M(B_READER, "if (role != Column::Ignored && column(role) < 0) {", "if (role != Column::Ignored) {", DROPPED),
+    M(B_PLAIN_ROW, "    if (lowAboveHigh(values.price[1], values.price[2])) return false;\n", "\n", DROPPED),
+    M(B_READER, "const Number read = parseNumber(field, v == kVolume, value);", "const Number read = parseNumber(field, v != kVolume, value);", WRONG),
+    M(B_READER, "if (line != lastLine_ + 1) unusualLines_", "if (line != lastLine_ + 2) unusualLines_", CONST),
+    M(B_READER, "if (after == unusualLines_.begin()) return headerLine_ + 1 + row;", "if (after == unusualLines_.begin()) return headerLine_ + row;", CONST),
+    M(B_READER, "seconds = seconds || s.hasSeconds();", "seconds = seconds && s.hasSeconds();", LOGIC),
     M(B_FILE, r'start == "\xEF\xBB\xBF" ? 3 : 0;', r'start == "\xEF\xBB\xBF" ? 2 : 0;', CONST,
       equivalent="the mark cut short leaves a lone continuation byte, never UTF-8, so the file is decoded whole"),
-    M(B_FILE, "            if (p + 1 == end && !last) return false;\n", "\n", DROPPED),
-    M(B_FILE, "while (count > names_.size() && plainFields_[count - 1].empty()) --count;", "", DROPPED,
+    M(B_PLAIN_ROW, "        if (p + 1 == end && !last) return false;\n", "\n", DROPPED),
+    M(B_PLAIN_ROW, "while (count > names_.size() && plainFields_[count - 1].empty()) --count;", "", DROPPED,
       equivalent="the row then takes the general path, which reads it alike"),
     # The floating-point guard.
     M(GUARD, "kDefaultMxcsr = 0x1F80;", "kDefaultMxcsr = 0x9FC0;", CONST),
