@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "analysis/chunked_series.h"
 #include "functions/series_functions.h"
 #include "stream/replay.h"
 #include "stream/streaming_engine.h"

@@ -144,7 +144,7 @@ void BM_StreamingPlusPoints(benchmark::State& state) {
         vlm::TradingPointStream stream;
         for (std::size_t i = 0; i < n; ++i) {
             engine.push(s.high[i], s.low[i]);
-            stream.update(engine, s.close[i]);
+            stream.push(engine, s.close[i]);
         }
         last = stream.points();
         withdrawn.clear();

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<vlm::ShownPoint> finals;
     for (std::size_t t = 0; t < high.size(); ++t) {
         engine.push(high[t], low[t]);
-        stream.update(engine, close[t]);
+        stream.push(engine, close[t]);
         const vlm::BarStructures s = vlm::StructuresOfBars({high.data(), t + 1}, {low.data(), t + 1},
                                                            {close.data(), t + 1}, options.macd);
         const std::vector<vlm::TradingPoint> expected = vlm::CalcTradingPoints(s.view(), options);

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "analysis/chunked_series.h"
 #include "pivot/pivot_outputs.h"
 #include "segment/segment_signal.h"
 

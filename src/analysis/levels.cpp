@@ -30,11 +30,10 @@ int number(const std::string& s, std::size_t at, std::size_t length) {
 }
 
 std::string dateText(Seconds t, bool withTime) {
-    const std::int64_t day = t >= 0 ? t / vlm::levels::kDay : (t - vlm::levels::kDay + 1) / vlm::levels::kDay;
     int y = 0;
     unsigned m = 0, d = 0;
-    vlm::levels::CivilFromDays(day, y, m, d);
-    const Seconds tod = t - day * vlm::levels::kDay;
+    vlm::levels::CivilFromDays(vlm::levels::DayOf(t), y, m, d);
+    const Seconds tod = vlm::levels::TimeOfDay(t);
     char buffer[32];
     if (!withTime) {
         std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u", y, m, d);

@@ -232,8 +232,7 @@ void writeStructuresJson(TextSink& out, const std::string& source, const BarSeri
         out.written();
     }
     if (withOpenPivot && a.openPivot) {
-        const float run = vlm::ContinueRunCount(a.pivots.empty() ? nullptr : &a.pivots.back(),
-                                                a.runCounts.empty() ? 0.0f : a.runCounts.back(), *a.openPivot);
+        const float run = vlm::RunCountAfter(a.pivots, a.runCounts, *a.openPivot);
         out.put(written ? ",\n    " : "\n    ");
         putPivot(out, *a.openPivot, run, true, bars);
         ++written;

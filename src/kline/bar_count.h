@@ -12,13 +12,17 @@ namespace vlm {
 
 inline constexpr std::size_t kMaxBars = std::numeric_limits<std::int32_t>::max();
 
-// Throws std::length_error for more bars than an index can hold, and
-// std::invalid_argument when a series the routine reads is shorter than
-// the bars it walks.
-inline void RequireBars(std::size_t bars, std::size_t highBars, std::size_t lowBars) {
+// Throws std::length_error for more bars than an index can hold.
+inline void RequireBarIndex(std::size_t bars) {
     if (bars > kMaxBars) {
         throw std::length_error("too many bars: at most 2147483647 bars fit a 32-bit bar index");
     }
+}
+
+// Throws as RequireBarIndex, and std::invalid_argument when a series the
+// routine reads is shorter than the bars it walks.
+inline void RequireBars(std::size_t bars, std::size_t highBars, std::size_t lowBars) {
+    RequireBarIndex(bars);
     if (highBars < bars || lowBars < bars) {
         throw std::invalid_argument("the highs and lows must cover every bar of the series");
     }

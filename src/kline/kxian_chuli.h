@@ -21,6 +21,8 @@ struct Kxian {
     std::int32_t startIndex = 0;
     std::int32_t endIndex = 0;
     std::int32_t extremeIndex = 0;  // bar of the high (up) or of the low (down)
+
+    friend bool operator==(const Kxian&, const Kxian&) = default;
 };
 
 // Feeds bars oldest first and keeps the merged list. The raw bars are not
@@ -33,6 +35,8 @@ public:
     void AddKxians(std::span<const float> high, std::span<const float> low);
 
     std::vector<Kxian> kxianList;
+
+    friend bool operator==(const KxianChuLi&, const KxianChuLi&) = default;
 };
 
 // One bar against the last record: the record that results, and whether it

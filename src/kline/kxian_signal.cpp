@@ -2,16 +2,16 @@
 
 #include <algorithm>
 
-#include "kline/signal_mark.h"
+#include "signal/signal_mark.h"
 
 namespace vlm {
 
 namespace {
 
 void mark(std::span<float> out, const Kxian& record) noexcept {
-    const auto bar = static_cast<std::size_t>(record.extremeIndex);
-    if (record.extremeIndex >= 0 && bar < out.size()) {
-        out[bar] = MarkValue(record.direction);
+    const SignalMark m = KxianMark(record);
+    if (record.extremeIndex >= 0 && m.bar < out.size()) {
+        out[m.bar] = m.value;
     }
 }
 
@@ -36,7 +36,7 @@ void WriteKxianSignal(std::span<const Kxian> list, std::span<float> out) noexcep
 
 void MarkKxianTurns(std::span<const Kxian> list, std::size_t from, std::size_t to, std::span<float> out) noexcept {
     for (std::size_t k = from; k < to; ++k) {
-        if (list[k].direction != list[k + 1].direction) {
+        if (KxianTurns(list, k)) {
             mark(out, list[k]);
         }
     }

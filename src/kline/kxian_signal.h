@@ -5,8 +5,20 @@
 #include <vector>
 
 #include "kline/kxian_chuli.h"
+#include "signal/signal_mark.h"
 
 namespace vlm {
+
+// The mark a merged record leaves where it turns: its extreme bar, 1.0 for
+// an up record's high, -1.0 for a down record's low.
+inline SignalMark KxianMark(const Kxian& record) {
+    return {static_cast<std::size_t>(record.extremeIndex), MarkValue(record.direction)};
+}
+
+// Whether record k turns: the record after it runs the other way.
+inline bool KxianTurns(std::span<const Kxian> list, std::size_t k) {
+    return list[k].direction != list[k + 1].direction;
+}
 
 // 1.0 on the extreme bar of every up record followed by a down record, -1.0
 // for the mirror case, and the last record's extreme marked with its

@@ -38,7 +38,7 @@ void LevelReplay::push(const BaseBars& soFar) {
     }
     const std::optional<float> close = CloseAt(soFar.close, i);
     base.engine.push(soFar.high[i], soFar.low[i]);
-    base.points.update(base.engine, PointsClose(close, soFar.high[i], soFar.low[i]));
+    base.points.push(base.engine, PointsClose(close, soFar.high[i], soFar.low[i]));
     rows_[0] = {true, AsOfRowOf(base.engine, close.value_or(kNaN)), LatestPoint(base.points)};
 
     for (std::size_t k = 1; k < tracks_.size(); ++k) {
@@ -68,7 +68,7 @@ void LevelReplay::advance(Track& track, const LevelBars& bars, LevelAsOf& row) {
         while (track.pushed < finished) {
             const std::size_t j = track.pushed++;
             track.engine.push(bars.high[j], bars.low[j]);
-            track.points.update(track.engine, PointsClose(CloseAt(bars.close, j), bars.high[j], bars.low[j]));
+            track.points.push(track.engine, PointsClose(CloseAt(bars.close, j), bars.high[j], bars.low[j]));
         }
         track.finals = AsOfRowOf(track.engine, kNaN);
         track.finalPointsThrough = track.points.finalThrough();
@@ -81,7 +81,7 @@ void LevelReplay::advance(Track& track, const LevelBars& bars, LevelAsOf& row) {
         return;
     }
     track.engine.pushProvisional(bars.high[last], bars.low[last]);
-    track.points.updateProvisional(track.engine, PointsClose(close, bars.high[last], bars.low[last]));
+    track.points.pushProvisional(track.engine, PointsClose(close, bars.high[last], bars.low[last]));
     row.structures = AsOfRowOf(track.engine, close.value_or(kNaN));
     row.structures.lastFinal = track.finals.lastFinal;
     row.point = LatestPoint(track.points);

@@ -53,6 +53,15 @@ public:
     // bar).
     [[nodiscard]] std::size_t rebuilds() const { return rebuilds_; }
 
+    // Everything a base bar can change (see state/state.h): each level's
+    // resampler, structures (with the provisional bar on them) and points.
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(self.tracks_);
+        v(self.rows_);
+        v(self.rebuilds_);
+    }
+
 private:
     struct Track {
         std::optional<LevelResampler> resampler;  // none for the base level
@@ -61,6 +70,16 @@ private:
         std::size_t pushed = 0;  // level bars fed for good
         AsOfRow finals;          // the final marks after the bars fed for good
         std::int64_t finalPointsThrough = -1;
+
+        template <typename Self, typename Visitor>
+        static void visitState(Self& self, Visitor& v) {
+            v(self.resampler);
+            v(self.engine);
+            v(self.points);
+            v(self.pushed);
+            v(self.finals);
+            v(self.finalPointsThrough);
+        }
     };
     void advance(Track& track, const LevelBars& bars, LevelAsOf& row);
     void startOver(Track& track) const;

@@ -68,13 +68,12 @@ void checkLevel(const LevelStructures& level, std::size_t baseBars) {
     }
 }
 
-// The lower-level bar that holds a base bar.
-std::int32_t barHolding(const LevelStructures& level, std::int32_t baseBar) {
-    const auto it = std::upper_bound(level.firstBase.begin(), level.firstBase.end(), baseBar);
-    return static_cast<std::int32_t>(it - level.firstBase.begin()) - 1;
-}
-
 }  // namespace
+
+std::int32_t BarHolding(std::span<const std::int32_t> firstBase, std::int32_t baseBar) {
+    const auto it = std::upper_bound(firstBase.begin(), firstBase.end(), baseBar);
+    return static_cast<std::int32_t>(it - firstBase.begin()) - 1;
+}
 
 LevelLinks LinkLevels(const LevelStructures& higher, const LevelStructures& lower,
                       std::span<const float> higherHigh, std::span<const float> higherLow,
@@ -113,7 +112,7 @@ LevelLinks LinkLevels(const LevelStructures& higher, const LevelStructures& lowe
             }
         }
         EndMatch match{made, std::nullopt};
-        const std::int32_t lowerBar = barHolding(lower, made);
+        const std::int32_t lowerBar = BarHolding(lower.firstBase, made);
         const auto it = std::lower_bound(lower.strokes.begin(), lower.strokes.end(), lowerBar,
                                          [](const LevelEnd& e, std::int32_t b) { return e.bar < b; });
         if (it != lower.strokes.end() && it->bar == lowerBar && it->direction == end.direction) {

@@ -76,6 +76,10 @@ struct LevelLinks {
     std::vector<std::vector<std::int32_t>> confirmations;
 };
 
+// The bar of a level that holds a base bar, from the first base bar of each
+// of its bars (ascending): -1 before the first.
+std::int32_t BarHolding(std::span<const std::int32_t> firstBase, std::int32_t baseBar);
+
 // `baseHigh` and `baseLow` are the base series; `higherHigh` and `higherLow`
 // the higher level's bars, made from it. Throws std::invalid_argument,
 // naming the argument, for series of other lengths than the levels' bars

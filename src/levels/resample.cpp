@@ -14,15 +14,8 @@ namespace vlm::levels {
 
 namespace {
 
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-std::int64_t dayOf(Seconds t) { return floorDiv(t, kDay); }
-Seconds timeOfDay(Seconds t) { return t - dayOf(t) * kDay; }
 // 1 Monday .. 7 Sunday; 1970-01-01 was a Thursday.
-int isoWeekday(std::int64_t days) { return static_cast<int>(days + 3 - floorDiv(days + 3, 7) * 7) + 1; }
+int isoWeekday(std::int64_t days) { return static_cast<int>(days + 3 - FloorDiv(days + 3, 7) * 7) + 1; }
 
 Seconds defaultGap(Seconds interval, const ResampleOptions& options) {
     if (options.sessionGap > 0) return options.sessionGap;
@@ -48,7 +41,7 @@ struct Bin {
 
 std::int64_t DaysFromCivil(int year, unsigned month, unsigned day) {
     const int y = year - (month <= 2 ? 1 : 0);
-    const std::int64_t era = floorDiv(y, 400);
+    const std::int64_t era = FloorDiv(y, 400);
     const auto yoe = static_cast<unsigned>(y - era * 400);
     const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
@@ -57,7 +50,7 @@ std::int64_t DaysFromCivil(int year, unsigned month, unsigned day) {
 
 void CivilFromDays(std::int64_t days, int& year, unsigned& month, unsigned& day) {
     const std::int64_t z = days + 719468;
-    const std::int64_t era = floorDiv(z, 146097);
+    const std::int64_t era = FloorDiv(z, 146097);
     const auto doe = static_cast<unsigned>(z - era * 146097);
     const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
     const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
@@ -146,17 +139,17 @@ public:
                     bin.minor = (t - sessionFirst_) / width_;
                     bin.end = sessionFirst_ + (bin.minor + 1) * width_;
                 } else {
-                    bin.major = dayOf(t);
-                    bin.minor = timeOfDay(t) / width_;
+                    bin.major = DayOf(t);
+                    bin.minor = TimeOfDay(t) / width_;
                     bin.end = bin.major * kDay + (bin.minor + 1) * width_;
                 }
                 break;
-            case Period::Unit::Day: bin.major = dayOf(t); break;
-            case Period::Unit::Week: bin.major = floorDiv(dayOf(t) + 3, 7); break;
+            case Period::Unit::Day: bin.major = DayOf(t); break;
+            case Period::Unit::Week: bin.major = FloorDiv(DayOf(t) + 3, 7); break;
             case Period::Unit::Month: {
                 int y = 0;
                 unsigned m = 0, d = 0;
-                CivilFromDays(dayOf(t), y, m, d);
+                CivilFromDays(DayOf(t), y, m, d);
                 bin.major = static_cast<std::int64_t>(y) * 12 + m - 1;
                 break;
             }
@@ -204,13 +197,13 @@ class DayEnds {
 public:
     // Two consecutive bars.
     void step(Seconds before, Seconds after) {
-        if (dayOf(before) == dayOf(after)) return;
-        usualClose_ = earlier_ ? std::max(usualClose_, timeOfDay(before)) : timeOfDay(before);
+        if (DayOf(before) == DayOf(after)) return;
+        usualClose_ = earlier_ ? std::max(usualClose_, TimeOfDay(before)) : TimeOfDay(before);
         earlier_ = true;
     }
     [[nodiscard]] bool complete(Seconds last, Seconds interval) const {
         if (interval >= kDay) return true;
-        return earlier_ && timeOfDay(last) >= usualClose_;
+        return earlier_ && TimeOfDay(last) >= usualClose_;
     }
 
 private:
@@ -229,7 +222,7 @@ bool onlyWeekendLeft(std::int64_t days, std::int64_t lastDay) {
 // Whether the period of the last bar, in bin `current`, may still take bars.
 bool lastUnfinished(const Period& period, const Bin& current, Seconds last, Seconds interval,
                     const DayEnds& days) {
-    const std::int64_t lastDay = dayOf(last);
+    const std::int64_t lastDay = DayOf(last);
     switch (period.unit) {
         case Period::Unit::Minute: return interval == 0 || last + interval < current.end;
         case Period::Unit::Day: return !days.complete(last, interval);
@@ -356,6 +349,29 @@ struct LevelResampler::State {
                                                 o.sessionGap <= 0),
           gap(defaultGap(0, o)), binner(p, o.bins, gap) {}
 
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(self.taken);
+        v(self.withOpen);
+        v(self.withClose);
+        v(self.withVolume);
+        v(self.interval);
+        v(self.gap);
+        v(self.coarse);
+        v(self.binner);
+        v(self.days);
+        v(self.current);
+        v(self.bars.time);
+        v(self.bars.open);
+        v(self.bars.high);
+        v(self.bars.low);
+        v(self.bars.close);
+        v(self.bars.volume);
+        v(self.bars.firstBase);
+        v(self.bars.lastBase);
+        v(self.bars.lastUnfinished);
+    }
+
     void binAll(const BaseBars& base) {
         bars = LevelBars{};
         binner = Binner(period, options.bins, gap);
@@ -379,6 +395,9 @@ LevelResampler& LevelResampler::operator=(LevelResampler&&) noexcept = default;
 const LevelBars& LevelResampler::bars() const { return state_->bars; }
 bool LevelResampler::tooCoarse() const { return state_->coarse; }
 Seconds LevelResampler::interval() const { return state_->interval; }
+
+void LevelResampler::visitState(const LevelResampler& self, state::Writer& v) { State::visitState(*self.state_, v); }
+void LevelResampler::visitState(LevelResampler& self, state::Reader& v) { State::visitState(*self.state_, v); }
 
 std::size_t LevelResampler::push(const BaseBars& soFar) {
     State& s = *state_;

@@ -10,14 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "levels/civil_time.h"
+#include "state/state.h"
+
 namespace vlm::levels {
-
-// Civil time with no zone: seconds since 1970-01-01 00:00, as the bar file
-// wrote it.
-using Seconds = std::int64_t;
-
-inline constexpr Seconds kMinute = 60;
-inline constexpr Seconds kDay = 86400;
 
 struct Period {
     enum class Unit { Minute, Day, Week, Month };
@@ -101,6 +97,11 @@ public:
     // The smallest gap between two bars so far (0 with fewer than two).
     [[nodiscard]] Seconds interval() const;
 
+    // Its running state, for a level replay's (see state/state.h). The
+    // count push returns is not state: it is read at once.
+    static void visitState(const LevelResampler& self, state::Writer& v);
+    static void visitState(LevelResampler& self, state::Reader& v);
+
 private:
     struct State;
     std::unique_ptr<State> state_;
@@ -113,9 +114,5 @@ void CheckBaseInterval(const Period& period, Seconds interval);
 // The base interval and the session gap in force for a series.
 Seconds BaseInterval(std::span<const Seconds> time);
 Seconds SessionGap(std::span<const Seconds> time, const ResampleOptions& options);
-
-// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
-std::int64_t DaysFromCivil(int year, unsigned month, unsigned day);
-void CivilFromDays(std::int64_t days, int& year, unsigned& month, unsigned& day);
 
 }  // namespace vlm::levels

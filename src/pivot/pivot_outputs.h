@@ -23,6 +23,14 @@ inline float ContinueRunCount(const Pivot* previous, float previousCount, const 
     return (previous != nullptr && previous->trend == pivot.trend) ? previousCount + 1.0f : 1.0f;
 }
 
+// The run count `pivot` takes when it is listed after every pivot of
+// `listed`, whose run counts are `runCounts` (one each): what the pivot
+// under way will count once listed.
+inline float RunCountAfter(std::span<const Pivot> listed, std::span<const float> runCounts, const Pivot& pivot) {
+    return ContinueRunCount(listed.empty() ? nullptr : &listed.back(),
+                            runCounts.empty() ? 0.0f : runCounts.back(), pivot);
+}
+
 // For each listed pivot, the number of pivots in a row, ending with it, that
 // share its trend (what function 9 writes).
 std::vector<float> PivotRunCounts(const ZhongShuList& list);

@@ -28,6 +28,8 @@ public:
     std::int32_t trend = 0;          // -1 formed falling, +1 formed rising
     std::int32_t exitDirection = 0;  // -1 closed by a top, +1 closed by a bottom
 
+    friend bool operator==(const PivotTracker&, const PivotTracker&) = default;
+
 private:
     // The band the latest strokes share. The newer slot wins unless the older
     // one lies strictly beyond it (this decides NaN and signed zeros).

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "kline/signal_mark.h"
+#include "signal/turning_point.h"
 #include "pivot/pivot_list.h"
 #include "pivot/pivot_tracker.h"
 
@@ -45,6 +45,8 @@ public:
 
     // The pivot still open when the points ran out, as the list would hold it.
     [[nodiscard]] std::optional<Pivot> openPivot() const;
+
+    friend bool operator==(const PivotWalk&, const PivotWalk&) = default;
 
 private:
     PivotTracker ZhongShuOne;

@@ -24,6 +24,8 @@ struct MacdValue {
     double dif = 0.0;
     double dea = 0.0;
     double histogram = 0.0;
+
+    friend bool operator==(const MacdValue&, const MacdValue&) = default;
 };
 
 class Macd {
@@ -38,6 +40,8 @@ public:
     MacdValue advance(float close);
 
     [[nodiscard]] const MacdValue& value() const { return value_; }
+
+    friend bool operator==(const Macd&, const Macd&) = default;
 
 private:
     double fastAlpha_;

@@ -77,7 +77,7 @@ void RunLivePoints(const PointInputs& in, std::span<float> out) {
     std::vector<float> values(n);
     for (std::size_t i = 0; i < n; ++i) {
         engine.push(in.high[i], in.low[i]);
-        points.update(engine, in.close[i]);
+        points.push(engine, in.close[i]);
         const std::optional<TradingPoint> shown = NewlyShown(points.changes());
         values[i] = shown ? static_cast<float>(SignedClassesCode(*shown)) : 0.0f;
     }

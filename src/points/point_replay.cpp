@@ -125,7 +125,7 @@ PointReplay::PointReplay(TradingPointOptions options) : points_(options) {}
 
 void PointReplay::push(float high, float low, std::optional<float> close) {
     replay_.push(high, low, close.value_or(kNaN));
-    points_.update(replay_.engine(), PointsClose(close, high, low));
+    points_.push(replay_.engine(), PointsClose(close, high, low));
     events_.clear();
     const auto bar = static_cast<std::int32_t>(replay_.engine().size() - 1);
     // Withdrawals first: a point that changed is withdrawn and appears again

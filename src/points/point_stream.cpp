@@ -17,9 +17,7 @@ void tailPivotsOf(const StreamingEngine& engine, std::size_t from, std::vector<P
     const std::span<const float> counts = engine.runCounts();
     for (std::size_t p = from; p < pivots.size(); ++p) out.push_back({pivots[p], counts[p]});
     if (const std::optional<Pivot>& open = engine.pivotUnderWay()) {
-        const bool any = !pivots.empty();
-        out.push_back({*open, ContinueRunCount(any ? &pivots.back() : nullptr,
-                                               any ? counts.back() : 0.0f, *open)});
+        out.push_back({*open, RunCountAfter(pivots, counts, *open)});
     }
 }
 
@@ -36,65 +34,20 @@ std::vector<TradingPoint> TradingPointStream::points() const {
     return out;
 }
 
-void TradingPointStream::updateProvisional(const StreamingEngine& engine, float close) {
+void TradingPointStream::push(const StreamingEngine& engine, float close) {
     takeBackProvisional();
-    save(saved_);
-    update(engine, close);
-    provisional_ = true;
+    append(engine, close);
 }
 
-void TradingPointStream::takeBackProvisional() {
-    if (!provisional_) return;
-    provisional_ = false;
-    restore(saved_);
-}
-
-void TradingPointStream::save(Saved& s) const {
-    s.macd = macd_;
-    s.histogram = histogram_.size();
-    s.final = final_.size();
-    s.withdrawn = withdrawn_.size();
-    s.pending = pending_;
-    s.changes = changes_;
-    s.finalThrough = finalThrough_;
-    s.firstOpen = firstOpen_;
-    s.scan = scan_;
-    s.openStart = openStart_;
-    s.openStartIndex = openStartIndex_;
-    s.evaluated = evaluated_;
-    s.seenEnds = seenEnds_;
-    s.seenLastEnds = seenLastEnds_;
-    s.seenPivots = seenPivots_;
-    s.seenFrom = seenFrom_;
-    s.seenUnderWay = seenUnderWay_;
-    s.seenTailPivots = seenTailPivots_;
-    s.memo = memo_;
-}
-
-void TradingPointStream::restore(const Saved& s) {
-    macd_ = s.macd;
-    histogram_.resize(s.histogram);
-    final_.resize(s.final);
-    withdrawn_.resize(s.withdrawn);
-    pending_ = s.pending;
-    changes_ = s.changes;
-    finalThrough_ = s.finalThrough;
-    firstOpen_ = s.firstOpen;
-    scan_ = s.scan;
-    openStart_ = s.openStart;
-    openStartIndex_ = s.openStartIndex;
-    evaluated_ = s.evaluated;
-    seenEnds_ = s.seenEnds;
-    seenLastEnds_ = s.seenLastEnds;
-    seenPivots_ = s.seenPivots;
-    seenFrom_ = s.seenFrom;
-    seenUnderWay_ = s.seenUnderWay;
-    seenTailPivots_ = s.seenTailPivots;
-    memo_ = s.memo;
-}
-
-void TradingPointStream::update(const StreamingEngine& engine, float close) {
+void TradingPointStream::pushProvisional(const StreamingEngine& engine, float close) {
     takeBackProvisional();
+    provisional_.keep(*this);
+    append(engine, close);
+}
+
+void TradingPointStream::takeBackProvisional() { provisional_.takeBack(*this); }
+
+void TradingPointStream::append(const StreamingEngine& engine, float close) {
     if (engine.size() != histogram_.size() + 1) {
         throw std::logic_error("update the trading points once after every push of the engine");
     }
@@ -132,28 +85,28 @@ void TradingPointStream::update(const StreamingEngine& engine, float close) {
 void TradingPointStream::evaluate(const StreamingEngine& engine, std::int32_t bar,
                                   std::int64_t wasFinalThrough) {
     const std::span<const TurningPoint> ends = engine.strokeEnds();
-    tailPivotsOf(engine, firstOpen_, tailPivots_);
-    fresh_.clear();
-    for (std::size_t j = 0; j < tailPivots_.size(); ++j) {
-        const std::int64_t lastStart = j + 1 < tailPivots_.size() ? tailPivots_[j + 1].pivot.start
+    tailPivotsOf(engine, firstOpen_, scratch_.tailPivots);
+    scratch_.fresh.clear();
+    for (std::size_t j = 0; j < scratch_.tailPivots.size(); ++j) {
+        const std::int64_t lastStart = j + 1 < scratch_.tailPivots.size() ? scratch_.tailPivots[j + 1].pivot.start
                                                                   : PivotScan::kNoNextPivot;
-        PivotScan scan = (j == 0 && scan_) ? *scan_ : PivotScan(ends, tailPivots_[j], options_);
+        PivotScan scan = (j == 0 && scan_) ? *scan_ : PivotScan(ends, scratch_.tailPivots[j], options_);
         scan.advance(ends, ends.size(), lastStart);
-        scan.emit(ends, histogram_, options_, fresh_, &memo_);
+        scan.emit(ends, histogram_, options_, scratch_.fresh, &memo_);
     }
-    JoinPoints(fresh_);
+    JoinPoints(scratch_.fresh);
     // Points up to the old horizon are final and listed already.
-    const auto firstNew = std::find_if(fresh_.begin(), fresh_.end(), [&](const TradingPoint& p) {
+    const auto firstNew = std::find_if(scratch_.fresh.begin(), scratch_.fresh.end(), [&](const TradingPoint& p) {
         return p.bar > wasFinalThrough;
     });
 
-    std::vector<ShownPoint>& next = nextPending_;
+    std::vector<ShownPoint>& next = scratch_.nextPending;
     next.clear();
-    withdrawnNow_.clear();
+    scratch_.withdrawnNow.clear();
     const auto withdraw = [&](ShownPoint p) {
         p.withdrawnBar = bar;
         withdrawn_.push_back(p);
-        withdrawnNow_.push_back({PointChange::Withdrawn, p});
+        scratch_.withdrawnNow.push_back({PointChange::Withdrawn, p});
     };
     const auto appear = [&](const TradingPoint& p) {
         next.push_back({p, bar, -1, -1});
@@ -161,8 +114,8 @@ void TradingPointStream::evaluate(const StreamingEngine& engine, std::int32_t ba
     };
     auto f = firstNew;
     std::size_t i = 0;
-    while (i < pending_.size() || f != fresh_.end()) {
-        if (f == fresh_.end() || (i < pending_.size() && pending_[i].point.bar < f->bar)) {
+    while (i < pending_.size() || f != scratch_.fresh.end()) {
+        if (f == scratch_.fresh.end() || (i < pending_.size() && pending_[i].point.bar < f->bar)) {
             withdraw(pending_[i++]);
         } else if (i == pending_.size() || f->bar < pending_[i].point.bar) {
             appear(*f++);
@@ -189,8 +142,8 @@ void TradingPointStream::settle(std::int32_t bar) {
         changes_.push_back({PointChange::Final, p});
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
-    changes_.insert(changes_.end(), withdrawnNow_.begin(), withdrawnNow_.end());
-    withdrawnNow_.clear();
+    changes_.insert(changes_.end(), scratch_.withdrawnNow.begin(), scratch_.withdrawnNow.end());
+    scratch_.withdrawnNow.clear();
 }
 
 void TradingPointStream::advanceFirstOpen(const StreamingEngine& engine, std::int64_t settledStart) {
@@ -242,7 +195,7 @@ void TradingPointStream::rememberStructures(const StreamingEngine& engine) {
     seenPivots_ = engine.pivots().size();
     seenFrom_ = firstOpen_;
     seenUnderWay_ = engine.pivotUnderWay().has_value();
-    seenTailPivots_ = tailPivots_;  // what evaluate read, from firstOpen_ on
+    seenTailPivots_ = scratch_.tailPivots;  // what evaluate read, from firstOpen_ on
 }
 
 std::optional<TradingPoint> NewlyShown(std::span<const PointEvent> changes) {
@@ -279,7 +232,7 @@ std::vector<ShownPoint> StreamTradingPoints(std::span<const float> high, std::sp
     TradingPointStream stream(options);
     for (std::size_t i = 0; i < high.size(); ++i) {
         engine.push(high[i], low[i]);
-        stream.update(engine, PointsClose(CloseAt(close, i), high[i], low[i]));
+        stream.push(engine, PointsClose(CloseAt(close, i), high[i], low[i]));
     }
     std::vector<ShownPoint> all;
     all.reserve(stream.finalPoints().size() + stream.withdrawn().size() + stream.pendingPoints().size());

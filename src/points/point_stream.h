@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "points/trading_points.h"
+#include "state/state.h"
 #include "stream/streaming_engine.h"
 
 namespace vlm {
@@ -48,8 +49,8 @@ struct PointEvent {
     friend bool operator==(const PointEvent&, const PointEvent&) = default;
 };
 
-// What one update newly showed: of the points whose classes became shown
-// (shown after the update and not before it), the one at the latest bar,
+// What one push newly showed: of the points whose classes became shown
+// (shown after the push and not before it), the one at the latest bar,
 // holding only those classes. A point withdrawn and shown again at its bar
 // brings only the classes it did not have; one whose side changed brings all
 // of its classes. A point becoming final shows nothing new. Empty when no
@@ -63,12 +64,12 @@ public:
     // Call after every engine.push(high, low) with that bar's close as
     // PointsClose reads it. Throws std::logic_error unless the
     // engine holds exactly one bar more than the last call saw.
-    void update(const StreamingEngine& engine, float close);
+    void push(const StreamingEngine& engine, float close);
 
-    // The same after engine.pushProvisional: the points read as after an
-    // update, and the next update of either kind (or takeBackProvisional)
+    // The same after engine.pushProvisional: the points read as after a
+    // push, and the next push of either kind (or takeBackProvisional)
     // first takes this one back, as the engine takes its bar back.
-    void updateProvisional(const StreamingEngine& engine, float close);
+    void pushProvisional(const StreamingEngine& engine, float close);
     void takeBackProvisional();
 
     // The points of the bars so far, in bar order: the final ones, then
@@ -78,13 +79,16 @@ public:
     [[nodiscard]] std::vector<TradingPoint> points() const;
     // Every point withdrawn so far, in the order of withdrawal.
     [[nodiscard]] std::span<const ShownPoint> withdrawn() const { return withdrawn_; }
-    // What the last update changed: appearances, then points become final,
+    // What the last push changed: appearances, then points become final,
     // then withdrawals, each in bar order.
     [[nodiscard]] std::span<const PointEvent> changes() const { return changes_; }
     // Every point at or before this bar is final (-1: none yet).
     [[nodiscard]] std::int64_t finalThrough() const { return finalThrough_; }
     [[nodiscard]] std::span<const double> histogram() const { return histogram_; }
     [[nodiscard]] const TradingPointOptions& options() const { return options_; }
+
+    // Every field, so a bar taken back can be told from none pushed.
+    friend bool operator==(const TradingPointStream&, const TradingPointStream&) = default;
 
 private:
     void evaluate(const StreamingEngine& engine, std::int32_t bar, std::int64_t wasFinalThrough);
@@ -93,28 +97,37 @@ private:
     [[nodiscard]] bool structuresUnchanged(const StreamingEngine& engine) const;
     void rememberStructures(const StreamingEngine& engine);
 
-    // What an update can change: the lists that only grow by their length,
-    // the rest as it is (the pending points and the pivots last read are few).
-    struct Saved {
-        Macd macd;
-        std::size_t histogram = 0, final = 0, withdrawn = 0;
-        std::vector<ShownPoint> pending;
-        std::vector<PointEvent> changes;
-        std::int64_t finalThrough = -1;
-        std::size_t firstOpen = 0;
-        std::optional<PivotScan> scan;
-        std::int32_t openStart = -1;
-        std::int64_t openStartIndex = 0;
-        bool evaluated = false;
-        std::size_t seenEnds = 0;
-        std::array<TurningPoint, 2> seenLastEnds{};
-        std::size_t seenPivots = 0, seenFrom = 0;
-        bool seenUnderWay = false;
-        std::vector<PointPivot> seenTailPivots;
-        ForceMemo memo;
-    };
-    void save(Saved& saved) const;
-    void restore(const Saved& saved);
+
+public:
+    // Everything a push can change (see state/state.h): the lists that only
+    // grow by their length, the rest whole (the pending points and the
+    // pivots last read are few). The scratch lists are not state.
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(self.macd_);
+        v(state::Settled(self.histogram_, self.histogram_.size()));
+        v(state::Settled(self.final_, self.final_.size()));
+        v(self.pending_);
+        v(state::Settled(self.withdrawn_, self.withdrawn_.size()));
+        v(self.changes_);
+        v(self.finalThrough_);
+        v(self.firstOpen_);
+        v(self.scan_);
+        v(self.openStart_);
+        v(self.openStartIndex_);
+        v(self.evaluated_);
+        v(self.seenEnds_);
+        v(self.seenLastEnds_);
+        v(self.seenPivots_);
+        v(self.seenFrom_);
+        v(self.seenUnderWay_);
+        v(self.seenTailPivots_);
+        v(self.memo_);
+        v(self.provisional_);
+    }
+
+private:
+    void append(const StreamingEngine& engine, float close);
 
     TradingPointOptions options_;
     Macd macd_;
@@ -139,13 +152,18 @@ private:
     std::size_t seenFrom_ = 0;
     bool seenUnderWay_ = false;
     std::vector<PointPivot> seenTailPivots_;
-    std::vector<PointPivot> tailPivots_;  // scratch: the pivots evaluated
-    std::vector<TradingPoint> fresh_;     // scratch: their points
-    std::vector<PointEvent> withdrawnNow_;  // scratch: listed after the other changes
-    std::vector<ShownPoint> nextPending_;   // scratch
+    // Room reused within one push, holding nothing between pushes: not
+    // state, so never kept and equal to any other.
+    struct Scratch {
+        std::vector<PointPivot> tailPivots;  // the pivots evaluated
+        std::vector<TradingPoint> fresh;     // their points
+        std::vector<PointEvent> withdrawnNow;  // listed after the other changes
+        std::vector<ShownPoint> nextPending;
+        friend bool operator==(const Scratch&, const Scratch&) { return true; }
+    };
+    Scratch scratch_;
     ForceMemo memo_;
-    bool provisional_ = false;
-    Saved saved_;
+    state::Provisional provisional_;  // takes a provisional bar back
 };
 
 

@@ -66,11 +66,7 @@ std::vector<PointPivot> PointPivots(std::span<const Pivot> listed, std::span<con
     std::vector<PointPivot> out;
     out.reserve(listed.size() + 1);
     for (std::size_t p = 0; p < listed.size(); ++p) out.push_back({listed[p], runCounts[p]});
-    if (underWay) {
-        const bool any = !listed.empty();
-        out.push_back({*underWay, ContinueRunCount(any ? &listed.back() : nullptr,
-                                                   any ? runCounts.back() : 0.0f, *underWay)});
-    }
+    if (underWay) out.push_back({*underWay, RunCountAfter(listed, runCounts, *underWay)});
     return out;
 }
 

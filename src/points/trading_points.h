@@ -46,6 +46,8 @@ struct TradingPointOptions {
     int class1MinRun = 2;
     // A first-class point needs leaving force < ratio x entering force.
     double divergenceRatio = 1.0;
+
+    friend bool operator==(const TradingPointOptions&, const TradingPointOptions&) = default;
 };
 // Throws std::invalid_argument for periods below 1, a run below 1, or a
 // ratio that is not a finite number above 0.
@@ -171,10 +173,14 @@ public:
     double force(std::span<const TurningPoint> ends, std::size_t k, std::span<const double> histogram,
                  ForceMeasure measure);
 
+    friend bool operator==(const ForceMemo&, const ForceMemo&) = default;
+
 private:
     struct Slot {
         std::size_t k = 0;  // 0: empty (no stroke ends at ends[0])
         double force = 0.0;
+
+        friend bool operator==(const Slot&, const Slot&) = default;
     };
     std::array<Slot, 4> slots_{};
     std::size_t nextSlot_ = 0;
@@ -205,6 +211,8 @@ public:
 
     [[nodiscard]] std::size_t next() const { return next_; }
     [[nodiscard]] const PointPivot& pivot() const { return pivot_; }
+
+    friend bool operator==(const PivotScan&, const PivotScan&) = default;
 
 private:
     static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "kline/signal_mark.h"
+#include "signal/signal_mark.h"
 
 namespace vlm {
 
@@ -24,6 +24,8 @@ public:
     // last mark, which is always the end of the segment in progress.
     void step(std::size_t i, float signal, std::span<const float> high, std::span<const float> low,
               std::vector<SignalMark>& marks);
+
+    friend bool operator==(const SegmentMachine&, const SegmentMachine&) = default;
 
 private:
     [[nodiscard]] bool extremesSet() const;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "segment/segment_machine.h"
-#include "kline/signal_mark.h"
+#include "signal/turning_point.h"
 
 namespace vlm {
 

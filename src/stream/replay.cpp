@@ -326,8 +326,7 @@ AsOfRow AsOfRowOf(const StreamingEngine& engine, float close) {
     if (!pivots.empty()) row.closeVsLastPivot = closeAgainst(close, pivots.back());
     if (const std::optional<Pivot>& open = engine.pivotUnderWay()) {
         // The run count it will have once listed, if nothing closes before it.
-        const float runCount = ContinueRunCount(pivots.empty() ? nullptr : &pivots.back(),
-                                                pivots.empty() ? 0.0f : engine.runCounts().back(), *open);
+        const float runCount = RunCountAfter(pivots, engine.runCounts(), *open);
         row.pivotUnderWay = {true, *open, runCount};
         row.closeVsPivotUnderWay = closeAgainst(close, *open);
     }

@@ -6,18 +6,11 @@
 #include <stdexcept>
 
 #include "kline/bar_count.h"
+#include "kline/kxian_signal.h"
 #include "pivot/pivot_outputs.h"
+#include "stroke/bi_signal.h"
 
 namespace vlm {
-
-namespace {
-
-SignalMark strokeMark(const Bi& stroke) {
-    return {static_cast<std::size_t>(stroke.kxianList.back().extremeIndex),
-            MarkValue(stroke.direction)};
-}
-
-}  // namespace
 
 StreamingEngine::StrokeTail StreamingEngine::strokeTail(const BiChuLi& final, const Kxian& last) {
     StrokeTail tail;
@@ -30,10 +23,10 @@ StreamingEngine::StrokeTail StreamingEngine::strokeTail(const BiChuLi& final, co
             tail.add({lastBar, MarkValue(final.biList.back().direction)});
             break;
         case StrokeStep::Pends:
-            tail.add(strokeMark(final.biList.back()));
+            tail.add(BiMark(final.biList.back()));
             break;
         case StrokeStep::Confirms:
-            tail.add(strokeMark(final.biList.back()));
+            tail.add(BiMark(final.biList.back()));
             tail.add({lastBar, MarkValue(-final.biList.back().direction)});
             break;
     }
@@ -42,9 +35,19 @@ StreamingEngine::StrokeTail StreamingEngine::strokeTail(const BiChuLi& final, co
 
 void StreamingEngine::push(float high, float low) {
     takeBackProvisional();
-    if (high_.size() >= kMaxBars) {
-        throw std::length_error("too many bars: at most 2147483647 bars fit a 32-bit bar index");
-    }
+    append(high, low);
+}
+
+void StreamingEngine::pushProvisional(float high, float low) {
+    takeBackProvisional();
+    provisional_.keep(*this);
+    append(high, low);
+}
+
+void StreamingEngine::takeBackProvisional() { provisional_.takeBack(*this); }
+
+void StreamingEngine::append(float high, float low) {
+    RequireBarIndex(high_.size() + 1);
     high_.push_back(high);
     low_.push_back(low);
     MarkList& turning = lists_[index(MarkSeries::TurningPoints)];
@@ -56,90 +59,6 @@ void StreamingEngine::push(float high, float low) {
         commitRecord(after - 2);  // a new record opened: the one before it is final
     }
     runTail();
-}
-
-namespace {
-
-template <typename T>
-void keepFrom(const std::vector<T>& list, std::size_t from, std::vector<T>& tail) {
-    tail.assign(list.begin() + static_cast<std::ptrdiff_t>(std::min(from, list.size())), list.end());
-}
-
-template <typename T>
-void putBack(std::vector<T>& list, std::size_t from, const std::vector<T>& tail) {
-    list.resize(from);
-    list.insert(list.end(), tail.begin(), tail.end());
-}
-
-}  // namespace
-
-void StreamingEngine::pushProvisional(float high, float low) {
-    takeBackProvisional();
-    save(saved_);
-    push(high, low);
-    provisional_ = true;
-}
-
-void StreamingEngine::takeBackProvisional() {
-    if (!provisional_) {
-        return;
-    }
-    provisional_ = false;
-    restore(saved_);
-}
-
-// A push changes no list before its first entry that is not final: the
-// turning points and strokes are cut back to their final ones, segments to
-// the last final end (the one after it is the segment in progress), the
-// stroke ends and pivots to the final ones. Only the newest merged record
-// and the last stroke change in place.
-void StreamingEngine::save(Saved& saved) const {
-    saved.kxians = kxianChuLi_.kxianList.size();
-    if (saved.kxians > 0) saved.lastKxian = kxianChuLi_.kxianList.back();
-    saved.strokes = biChuLi_.save();
-    for (std::size_t s = 0; s < kMarkSeriesCount; ++s) {
-        saved.finals[s] = lists_[s].final;
-        keepFrom(lists_[s].marks, lists_[s].final, saved.markTails[s]);
-    }
-    saved.finalPoints = finalPoints_;
-    keepFrom(points_, finalPoints_, saved.pointTail);
-    saved.segmentMachines = segmentMachines_;
-    saved.segmentTails = segmentTails_;
-    saved.walk = walk_;
-    saved.finalPivots = finalPivots_;
-    saved.finalCloses = finalCloses_;
-    keepFrom(pivots_, finalPivots_, saved.pivotTail);
-    keepFrom(runCounts_, finalPivots_, saved.runCountTail);
-    keepFrom(closes_, finalCloses_, saved.closeTail);
-    saved.pivotUnderWay = pivotUnderWay_;
-    saved.appliedTail = appliedTail_;
-    saved.tailApplied = tailApplied_;
-}
-
-void StreamingEngine::restore(const Saved& saved) {
-    high_.pop_back();
-    low_.pop_back();
-    std::vector<Kxian>& kxians = kxianChuLi_.kxianList;
-    kxians.resize(saved.kxians);
-    if (saved.kxians > 0) kxians.back() = saved.lastKxian;
-    biChuLi_.restore(saved.strokes);
-    for (std::size_t s = 0; s < kMarkSeriesCount; ++s) {
-        lists_[s].final = saved.finals[s];
-        putBack(lists_[s].marks, saved.finals[s], saved.markTails[s]);
-    }
-    finalPoints_ = saved.finalPoints;
-    putBack(points_, saved.finalPoints, saved.pointTail);
-    segmentMachines_ = saved.segmentMachines;
-    segmentTails_ = saved.segmentTails;
-    walk_ = saved.walk;
-    finalPivots_ = saved.finalPivots;
-    finalCloses_ = saved.finalCloses;
-    putBack(pivots_, saved.finalPivots, saved.pivotTail);
-    putBack(runCounts_, saved.finalPivots, saved.runCountTail);
-    putBack(closes_, saved.finalCloses, saved.closeTail);
-    pivotUnderWay_ = saved.pivotUnderWay;
-    appliedTail_ = saved.appliedTail;
-    tailApplied_ = saved.tailApplied;
 }
 
 void StreamingEngine::reserve(std::size_t bars) {
@@ -186,12 +105,11 @@ void StreamingEngine::commitRecord(std::size_t k) {
     MarkList& turning = lists_[index(MarkSeries::TurningPoints)];
     // A record is a turning point when the direction changes after it; the
     // record after it is there now, and its direction never changes.
-    if (list[k].direction != list[k + 1].direction) {
-        turning.marks.push_back(
-            {static_cast<std::size_t>(list[k].extremeIndex), MarkValue(list[k].direction)});
+    if (KxianTurns(list, k)) {
+        turning.marks.push_back(KxianMark(list[k]));
     }
     turning.final = turning.marks.size();
-    biChuLi_.add(list, k);
+    biChuLi_.push(list, k);
     commitStrokes();
 }
 
@@ -204,7 +122,7 @@ void StreamingEngine::commitStrokes() {
     takeBackStrokeTail();
     // Every stroke before the last is final: its end feeds segments and pivots.
     while (strokes.marks.size() + 1 < biList.size()) {
-        const SignalMark mark = strokeMark(biList[strokes.marks.size()]);
+        const SignalMark mark = BiMark(biList[strokes.marks.size()]);
         strokes.marks.push_back(mark);
         points_.push_back(pointOf(mark));
         for (std::size_t s = 0; s < segmentMachines_.size(); ++s) {
@@ -227,8 +145,7 @@ void StreamingEngine::commitStrokes() {
 
 void StreamingEngine::runTail() {
     const Kxian& last = kxianChuLi_.kxianList.back();
-    lists_[index(MarkSeries::TurningPoints)].marks.push_back(
-        {static_cast<std::size_t>(last.extremeIndex), MarkValue(last.direction)});
+    lists_[index(MarkSeries::TurningPoints)].marks.push_back(KxianMark(last));
 
     // Segments and pivots depend on the final stroke ends, which have not
     // changed since the tail was last run, and on the tail's stroke ends: when
@@ -261,8 +178,7 @@ void StreamingEngine::runTail() {
 void StreamingEngine::appendRunCounts() {
     while (runCounts_.size() < pivots_.size()) {
         const std::size_t p = runCounts_.size();
-        runCounts_.push_back(ContinueRunCount(p > 0 ? &pivots_[p - 1] : nullptr,
-                                              p > 0 ? runCounts_[p - 1] : 0.0f, pivots_[p]));
+        runCounts_.push_back(RunCountAfter(std::span(pivots_).first(p), runCounts_, pivots_[p]));
     }
 }
 

@@ -20,8 +20,9 @@
 #include "pivot/pivot_list.h"
 #include "pivot/pivot_walk.h"
 #include "segment/segment_machine.h"
+#include "state/state.h"
 #include "stroke/bi_chuli.h"
-#include "kline/signal_mark.h"
+#include "signal/turning_point.h"
 
 namespace vlm {
 
@@ -45,7 +46,7 @@ public:
     // history.
     void pushProvisional(float high, float low);
     void takeBackProvisional();
-    [[nodiscard]] bool hasProvisional() const { return provisional_; }
+    [[nodiscard]] bool hasProvisional() const { return provisional_.active(); }
 
     // Room for this many bars in all, so that no push has to move a list
     // while it grows: the same total work, but no single slow push. A merged
@@ -93,6 +94,9 @@ public:
     // this start, or dropped and the walk goes on from a later bar.
     [[nodiscard]] std::optional<Pivot> pivotOpenAtFinalEnds() const { return walk_.openPivot(); }
 
+    // Every field, so a bar taken back can be told from none pushed.
+    friend bool operator==(const StreamingEngine&, const StreamingEngine&) = default;
+
 private:
     // The stroke ends that the newest merged bar may still change: at most
     // the end of the stroke in progress and one stroke it opens.
@@ -106,41 +110,54 @@ private:
     struct MarkList {
         std::vector<SignalMark> marks;
         std::size_t final = 0;
+        friend bool operator==(const MarkList&, const MarkList&) = default;
     };
     // What a run of the segment machine on tail stroke ends changed: it can
     // replace the last final mark and append after it, nothing before.
     struct SegmentTail {
         std::size_t size = 0;
         SignalMark last{0, 0.0f};
+        friend bool operator==(const SegmentTail&, const SegmentTail&) = default;
     };
 
     static std::size_t index(MarkSeries s) { return static_cast<std::size_t>(s); }
-    // What a push can change, kept before a provisional bar: every list
-    // from the first entry that is not final, and the small state.
-    struct Saved {
-        std::size_t kxians = 0;
-        Kxian lastKxian{};
-        BiChuLi::Saved strokes;
-        std::array<std::size_t, kMarkSeriesCount> finals{};
-        std::array<std::vector<SignalMark>, kMarkSeriesCount> markTails;
-        std::size_t finalPoints = 0;
-        std::vector<TurningPoint> pointTail;
-        std::array<SegmentMachine, 2> segmentMachines{SegmentMachine(PullbackRule::Apply),
-                                                      SegmentMachine(PullbackRule::Ignore)};
-        std::array<SegmentTail, 2> segmentTails{};
-        PivotWalk walk;
-        std::size_t finalPivots = 0;
-        std::size_t finalCloses = 0;
-        std::vector<Pivot> pivotTail;
-        std::vector<float> runCountTail;
-        std::vector<PivotClose> closeTail;
-        std::optional<Pivot> pivotUnderWay;
-        StrokeTail appliedTail;
-        bool tailApplied = false;
-    };
-    void save(Saved& saved) const;
-    void restore(const Saved& saved);
 
+public:
+    // Everything a push can change (see state/state.h). A push changes no
+    // list before its first entry that is not final: the turning points and
+    // strokes are cut back to their final ones, segments to the last final
+    // end (the one after it is the segment in progress), the stroke ends and
+    // pivots to the final ones. Only the newest merged record and the last
+    // stroke change in place.
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(state::Settled(self.high_, self.high_.size()));
+        v(state::Settled(self.low_, self.low_.size()));
+        auto& kxians = self.kxianChuLi_.kxianList;
+        v(state::Settled(kxians, kxians.empty() ? 0 : kxians.size() - 1));
+        v(self.biChuLi_);
+        for (auto& list : self.lists_) {
+            v(list.final);
+            v(state::Settled(list.marks, list.final));
+        }
+        v(self.finalPoints_);
+        v(state::Settled(self.points_, self.finalPoints_));
+        v(self.segmentMachines_);
+        v(self.segmentTails_);
+        v(self.walk_);
+        v(self.finalPivots_);
+        v(self.finalCloses_);
+        v(state::Settled(self.pivots_, self.finalPivots_));
+        v(state::Settled(self.runCounts_, self.finalPivots_));
+        v(state::Settled(self.closes_, self.finalCloses_));
+        v(self.pivotUnderWay_);
+        v(self.appliedTail_);
+        v(self.tailApplied_);
+        v(self.provisional_);
+    }
+
+private:
+    void append(float high, float low);
     void takeBackStrokeTail();
     void commitRecord(std::size_t k);
     void commitStrokes();
@@ -150,7 +167,7 @@ private:
     std::vector<float> high_;
     std::vector<float> low_;
     KxianChuLi kxianChuLi_;  // its last record is the only one still changing
-    BiChuLi biChuLi_;        // fed the final merged bars only
+    BiChuLi biChuLi_{BiChuLi::Bars::EndOnly};  // fed the final merged bars only
     std::array<MarkList, kMarkSeriesCount> lists_;
     std::vector<TurningPoint> points_;  // stroke ends: the final ones, then the tail
     std::size_t finalPoints_ = 0;
@@ -166,8 +183,7 @@ private:
     std::optional<Pivot> pivotUnderWay_;
     StrokeTail appliedTail_;
     bool tailApplied_ = false;  // the tail's stroke ends are in the lists
-    bool provisional_ = false;  // the last bar is provisional; saved_ takes it back
-    Saved saved_;
+    state::Provisional provisional_;  // takes a provisional bar back
 };
 
 }  // namespace vlm

@@ -99,44 +99,13 @@ void BiChuLi::step(std::span<const Kxian> kxians, std::size_t k, Pending& pendin
     pending.confirmation = PendingConfirmation(-biList.back().direction);
 }
 
-void BiChuLi::add(std::span<const Kxian> kxians, std::size_t k) { step(kxians, k, pending_); }
+void BiChuLi::push(std::span<const Kxian> kxians, std::size_t k) { step(kxians, k, pending_); }
 
-BiChuLi::Saved BiChuLi::save() const {
-    Saved saved;
-    saved.strokes = biList.size();
-    saved.pending = pending_;
-    if (!biList.empty()) {
-        const Bi& last = biList.back();
-        saved.lastEnd = last.endIndex;
-        saved.lastHigh = last.high;
-        saved.lastLow = last.low;
-        saved.lastBars = last.kxianList.size();
-        saved.lastBar = last.kxianList.back();
-    }
-    return saved;
-}
-
-void BiChuLi::restore(const Saved& saved) {
-    biList.erase(biList.begin() + static_cast<std::ptrdiff_t>(saved.strokes), biList.end());
-    pending_ = saved.pending;
-    if (!biList.empty()) {
-        Bi& last = biList.back();
-        last.endIndex = saved.lastEnd;
-        last.high = saved.lastHigh;
-        last.low = saved.lastLow;
-        last.kxianList.erase(last.kxianList.begin() + static_cast<std::ptrdiff_t>(saved.lastBars),
-                             last.kxianList.end());
-        last.kxianList.back() = saved.lastBar;  // what an end-only list replaced
-    }
-}
-
-void BiChuLi::build(std::span<const Kxian> kxians) { extend(kxians, 0); }
-
-void BiChuLi::extend(std::span<const Kxian> kxians, std::size_t from) {
+void BiChuLi::build(std::span<const Kxian> kxians) {
     // The pending state lives in a local for the pass, where the compiler can
-    // keep it in registers; the member holds it between calls of add.
+    // keep it in registers; the member holds it between pushes.
     Pending pending = pending_;
-    for (std::size_t k = from; k < kxians.size(); ++k) {
+    for (std::size_t k = 0; k < kxians.size(); ++k) {
         step(kxians, k, pending);
     }
     pending_ = pending;

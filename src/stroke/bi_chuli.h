@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kline/kxian_chuli.h"
+#include "state/state.h"
 
 namespace vlm {
 
@@ -16,6 +17,19 @@ struct Bi {
     float high = 0.0f;  // up: its top; down: the high of the up stroke before it
     float low = 0.0f;   // down: its bottom; up: the low of the stroke before it
     std::vector<Kxian> kxianList;  // never empty; the last element is the stroke's end
+
+    friend bool operator==(const Bi&, const Bi&) = default;
+
+    // Only the end of a stroke changes its merged bars: those before it are final.
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(self.direction);
+        v(self.startIndex);
+        v(self.endIndex);
+        v(self.high);
+        v(self.low);
+        v(state::Settled(self.kxianList, self.kxianList.empty() ? 0 : self.kxianList.size() - 1));
+    }
 };
 
 // Does a stroke of `direction` open on this pending list? True when three
@@ -30,6 +44,8 @@ class PendingConfirmation {
 public:
     explicit PendingConfirmation(int direction) : direction_(direction) {}
     bool add(const Kxian& bar);
+
+    friend bool operator==(const PendingConfirmation&, const PendingConfirmation&) = default;
 
 private:
     [[nodiscard]] float priceOf(const Kxian& bar) const {
@@ -62,38 +78,30 @@ public:
     BiChuLi() = default;
     explicit BiChuLi(Bars bars) : endOnly_(bars == Bars::EndOnly) {}
 
-    // Appends the strokes of a merged-bar list; called once, on an empty biList.
+    // The strokes of a whole merged-bar list; called once, on an empty biList.
     void build(std::span<const Kxian> kxians);
 
-    // build in pieces: takes merged bars from..kxians.size() - 1 of
-    // `kxians`, after bars 0..from - 1 were taken by earlier calls. The bars
-    // taken must not change afterwards.
-    void extend(std::span<const Kxian> kxians, std::size_t from);
+    // Bar by bar: takes merged bar k of `kxians`, after bars 0..k-1 were
+    // taken by earlier calls. Only bars up to k are read, and they must not
+    // change afterwards. Keeping end bars only, bar k alone is read, so a
+    // caller may drop the bars before it.
+    void push(std::span<const Kxian> kxians, std::size_t k);
 
-    // The first merged bar of the pending list: the bars before it are held
-    // by the strokes and never read again. dropLeading(count), count at most
-    // that, tells the strokes that the caller's list no longer holds its
-    // first `count` bars, so that later calls index the list without them.
-    [[nodiscard]] std::size_t pendingStart() const { return pending_.start; }
-    void dropLeading(std::size_t count) { pending_.start -= count; }
-
-    // Resumable form of build: takes merged bar k of `kxians`, after bars
-    // 0..k-1 were taken by earlier calls. Only bars up to k are read, and they
-    // must not change afterwards.
-    void add(std::span<const Kxian> kxians, std::size_t k);
-
-    // What add would do with `bar` as the next merged bar, without doing it.
+    // What push would do with `bar` as the next merged bar, without doing it.
     [[nodiscard]] StrokeStep preview(const Kxian& bar) const;
 
-    // Everything one add can change, small enough to keep before each call:
-    // the list's length, the last stroke's end, extremes, count of merged
-    // bars (they only grow) and end bar, and the pending list. restore() takes back the
-    // one add made since save().
-    struct Saved;
-    [[nodiscard]] Saved save() const;
-    void restore(const Saved& saved);
-
     std::vector<Bi> biList;
+
+    // Every field, so a push taken back can be told from none made.
+    friend bool operator==(const BiChuLi&, const BiChuLi&) = default;
+
+    // What a push can change (see state/state.h): the strokes before the
+    // last are final; the last one's merged bars before its end are too.
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(state::Settled(self.biList, self.biList.empty() ? 0 : self.biList.size() - 1));
+        v(self.pending_);
+    }
 
 private:
     // The pending list (tempKxianList) is always the run of merged bars after
@@ -102,6 +110,8 @@ private:
     struct Pending {
         std::size_t start = 0;
         PendingConfirmation confirmation{-1};
+
+        friend bool operator==(const Pending&, const Pending&) = default;
     };
 
     StrokeStep classify(const Kxian& bar, PendingConfirmation& confirmation) const;
@@ -109,17 +119,6 @@ private:
 
     Pending pending_;
     bool endOnly_ = false;
-
-public:
-    struct Saved {
-        std::size_t strokes = 0;
-        std::int32_t lastEnd = 0;
-        float lastHigh = 0.0f;
-        float lastLow = 0.0f;
-        std::size_t lastBars = 0;
-        Kxian lastBar;
-        Pending pending;
-    };
 };
 
 }  // namespace vlm

@@ -19,9 +19,9 @@ std::vector<float> CalcBiSignal(std::span<const float> high, std::span<const flo
 void WriteBiSignal(std::span<const Bi> biList, std::span<float> out) noexcept {
     std::fill(out.begin(), out.end(), 0.0f);
     for (const Bi& bi : biList) {
-        const std::int32_t bar = bi.kxianList.back().extremeIndex;
-        if (bar >= 0 && static_cast<std::size_t>(bar) < out.size()) {
-            out[static_cast<std::size_t>(bar)] = bi.direction == 1 ? kStrokeTop : kStrokeBottom;
+        const SignalMark m = BiMark(bi);
+        if (bi.kxianList.back().extremeIndex >= 0 && m.bar < out.size()) {
+            out[m.bar] = m.value;
         }
     }
 }

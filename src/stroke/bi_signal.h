@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "signal/signal_mark.h"
 #include "stroke/bi_chuli.h"
 
 namespace vlm {
@@ -11,6 +12,13 @@ namespace vlm {
 // Stroke signal values: a stroke top, a stroke bottom, no stroke end.
 inline constexpr float kStrokeTop = 1.0f;
 inline constexpr float kStrokeBottom = -1.0f;
+
+// The mark a stroke leaves at its end: the extreme bar of its last merged
+// bar, kStrokeTop for an up stroke, kStrokeBottom for a down one.
+inline SignalMark BiMark(const Bi& stroke) {
+    return {static_cast<std::size_t>(stroke.kxianList.back().extremeIndex),
+            stroke.direction == 1 ? kStrokeTop : kStrokeBottom};
+}
 
 // 1.0 on the bar of each up stroke's top, -1.0 on the bar of each down
 // stroke's bottom (the extreme bar of the stroke's last merged bar), 0.0

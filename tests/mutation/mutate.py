@@ -61,10 +61,13 @@ class Mutant:
 K_CHULI_H = "src/kline/kxian_chuli.h"
 K_CHULI = "src/kline/kxian_chuli.cpp"
 K_SIGNAL = "src/kline/kxian_signal.cpp"
-K_MARK = "src/kline/signal_mark.h"
+K_SIGNAL_H = "src/kline/kxian_signal.h"
+K_MARK = "src/signal/signal_mark.h"
+K_POINT = "src/signal/turning_point.h"
 S_CHULI_H = "src/stroke/bi_chuli.h"
 S_CHULI = "src/stroke/bi_chuli.cpp"
 S_SIGNAL = "src/stroke/bi_signal.cpp"
+S_SIGNAL_H = "src/stroke/bi_signal.h"
 SEG = "src/segment/segment_signal.cpp"
 P_TRACK = "src/pivot/pivot_tracker.cpp"
 P_WALK = "src/pivot/pivot_walk.cpp"
@@ -79,6 +82,7 @@ P_REPLAY = "src/points/point_replay.cpp"
 ENGINE = "src/stream/streaming_engine.cpp"
 REPLAY = "src/stream/replay.cpp"
 RESAMPLE = "src/levels/resample.cpp"
+CIVIL = "src/levels/civil_time.h"
 LINKS = "src/levels/links.cpp"
 LINKS_H = "src/levels/links.h"
 L_REPLAY = "src/levels/level_replay.cpp"
@@ -128,11 +132,11 @@ MUTANTS = [
     M(K_CHULI, "        last = r.record;\n", "\n", DROPPED),
     M(K_CHULI, "size += r.opensRecord ? 1 : 0;", "size += r.opensRecord ? 1 : 1;", CONST),
     # Turning points.
-    M(K_SIGNAL, "if (list[k].direction != list[k + 1].direction)", "if (list[k].direction == list[k + 1].direction)", MIRROR),
+    M(K_SIGNAL_H, "return list[k].direction != list[k + 1].direction;", "return list[k].direction == list[k + 1].direction;", MIRROR),
     M(K_SIGNAL, "for (std::size_t k = from; k < to; ++k)", "for (std::size_t k = from; k + 1 < to; ++k)", CONST),
     M(K_SIGNAL, "            mark(out, list[k]);", "            mark(out, list[k + 1]);", WRONG),
     M(K_SIGNAL, "    mark(out, list.back());\n", "\n", DROPPED),
-    M(K_SIGNAL, "if (record.extremeIndex >= 0 && bar < out.size())", "if (record.extremeIndex > 0 && bar < out.size())", STRICT),
+    M(K_SIGNAL, "if (record.extremeIndex >= 0 && m.bar < out.size())", "if (record.extremeIndex > 0 && m.bar < out.size())", STRICT),
     M(K_MARK, "return direction == 1 ? 1.0f : -1.0f;", "return direction == -1 ? 1.0f : -1.0f;", MIRROR),
     # Strokes.
     M(S_CHULI_H, "return direction_ == -1 ? bar.low : bar.high;", "return direction_ == -1 ? bar.high : bar.low;", WRONG),
@@ -168,9 +172,9 @@ MUTANTS = [
     M(S_CHULI, "pending.confirmation = PendingConfirmation(-biList.back().direction);",
       "pending.confirmation = PendingConfirmation(biList.back().direction);", MIRROR),
     M(S_CHULI, "kxians.subspan(pending.start, k + 1 - pending.start)", "kxians.subspan(pending.start, k - pending.start)", CONST),
-    M(S_SIGNAL, "bi.kxianList.back().extremeIndex;", "bi.kxianList.back().endIndex;", WRONG),
-    M(S_SIGNAL, "bi.kxianList.back().extremeIndex;", "bi.kxianList.front().extremeIndex;", WRONG),
-    M(S_SIGNAL, "bi.direction == 1 ? kStrokeTop : kStrokeBottom", "bi.direction == -1 ? kStrokeTop : kStrokeBottom", MIRROR),
+    M(S_SIGNAL_H, "stroke.kxianList.back().extremeIndex)", "stroke.kxianList.back().endIndex)", WRONG),
+    M(S_SIGNAL_H, "stroke.kxianList.back().extremeIndex)", "stroke.kxianList.front().extremeIndex)", WRONG),
+    M(S_SIGNAL_H, "stroke.direction == 1 ? kStrokeTop : kStrokeBottom", "stroke.direction == -1 ? kStrokeTop : kStrokeBottom", MIRROR),
     M(S_SIGNAL, "if (bar >= 0 && static_cast<std::size_t>(bar) < out.size())", "if (bar > 0 && static_cast<std::size_t>(bar) < out.size())", STRICT),
     # Segments.
     M(SEG, "        prevTopHigh_ = lastTopHigh_;\n", "\n", DROPPED),
@@ -279,7 +283,7 @@ MUTANTS = [
     M(P_WALK, "[](const TurningPoint& p, std::int32_t b) { return p.bar < b; });", "[](const TurningPoint& p, std::int32_t b) { return p.bar <= b; });", STRICT),
     M(P_WALK, "        ++counter;\n", "\n", DROPPED),
     M(P_WALK, "        ZhongShuOne.Reset();\n", "\n", DROPPED),
-    M(K_MARK, "return {static_cast<std::int32_t>(mark.bar), top, top ? high[mark.bar] : low[mark.bar]};",
+    M(K_POINT, "return {static_cast<std::int32_t>(mark.bar), top, top ? high[mark.bar] : low[mark.bar]};",
       "return {static_cast<std::int32_t>(mark.bar), top, top ? low[mark.bar] : low[mark.bar]};", WRONG),
     M(P_WALK, "if (bi[i] == 1.0f || bi[i] == -1.0f) points.push_back", "if (bi[i] == 1.0f || bi[i] < 0.0f) points.push_back", CONST),
     M(P_LIST, "if (options.includeOpenPivot) {", "if (!options.includeOpenPivot) {", MIRROR),
@@ -397,7 +401,7 @@ MUTANTS = [
     M(REPLAY, "replay.push(high[i], low[i], close.empty() ? kNaN : close[i]);",
       "replay.push(high[i], low[i], close.empty() || i + 1 == close.size() ? kNaN : close[i + 1]);", WRONG),
     # Resampling.
-    M(RESAMPLE, "return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;", "return (a % b != 0 && (a < 0) != (b < 0)) ? q : q;", CONST),
+    M(CIVIL, "return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;", "return (a % b != 0 && (a < 0) != (b < 0)) ? q : q;", CONST),
     M(RESAMPLE, "return std::max(2 * interval, interval + 15 * kMinute);", "return std::min(2 * interval, interval + 15 * kMinute);", MIRROR),
     M(RESAMPLE, "interval + 15 * kMinute);", "interval + 16 * kMinute);", CONST),
     M(RESAMPLE, "    if (n <= 60) return 60 % n == 0;", "    if (n < 60) return 60 % n == 0;", STRICT,
@@ -405,15 +409,15 @@ MUTANTS = [
     M(RESAMPLE, "return n % 60 == 0 && (24 * 60) % n == 0;", "return n % 60 == 0;", DROPPED),
     M(RESAMPLE, "if (first_ || t - previous_ > gap_) {", "if (first_ || t - previous_ >= gap_) {", STRICT),
     M(RESAMPLE, "bin.end = sessionFirst_ + (bin.minor + 1) * width_;", "bin.end = sessionFirst_ + bin.minor * width_;", CONST),
-    M(RESAMPLE, "bin.minor = timeOfDay(t) / width_;", "bin.minor = (timeOfDay(t) - 1) / width_;", CONST),
-    M(RESAMPLE, "bin.major = floorDiv(dayOf(t) + 3, 7); break;", "bin.major = floorDiv(dayOf(t) + 4, 7); break;", CONST),
+    M(RESAMPLE, "bin.minor = TimeOfDay(t) / width_;", "bin.minor = (TimeOfDay(t) - 1) / width_;", CONST),
+    M(RESAMPLE, "bin.major = FloorDiv(DayOf(t) + 3, 7); break;", "bin.major = FloorDiv(DayOf(t) + 4, 7); break;", CONST),
     M(RESAMPLE, "out.high.back() = base.high[i] > out.high.back()", "out.high.back() = base.high[i] < out.high.back()", MIRROR),
     M(RESAMPLE, "out.low.back() = base.low[i] < out.low.back()", "out.low.back() = base.low[i] > out.low.back()", MIRROR),
     M(RESAMPLE, "    if (!base.close.empty()) out.close.back() = base.close[i];\n", "\n", DROPPED),
     M(RESAMPLE, "    out.time.back() = base.time[i];\n", "\n", DROPPED),
     M(RESAMPLE, "    out.lastBase.back() = bar;\n}", "}", DROPPED),
-    M(RESAMPLE, "std::max(usualClose_, timeOfDay(before))", "std::min(usualClose_, timeOfDay(before))", MIRROR),
-    M(RESAMPLE, "return earlier_ && timeOfDay(last) >= usualClose_;", "return earlier_ && timeOfDay(last) > usualClose_;", STRICT),
+    M(RESAMPLE, "std::max(usualClose_, TimeOfDay(before))", "std::min(usualClose_, TimeOfDay(before))", MIRROR),
+    M(RESAMPLE, "return earlier_ && TimeOfDay(last) >= usualClose_;", "return earlier_ && TimeOfDay(last) > usualClose_;", STRICT),
     M(RESAMPLE, "if (interval >= kDay) return true;", "if (interval > kDay) return true;", STRICT),
     M(RESAMPLE, "return interval == 0 || last + interval < current.end;", "return interval == 0 || last + interval <= current.end;", STRICT),
     M(RESAMPLE, "const std::int64_t sunday = current.major * 7 + 3;", "const std::int64_t sunday = current.major * 7 + 4;", CONST),

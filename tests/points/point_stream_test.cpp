@@ -92,7 +92,7 @@ TEST_P(PointsStreamEqualsBatch, AfterEveryPush) {
     std::size_t shown = 0;
     for (std::size_t t = 0; t < bars.size(); ++t) {
         engine.push(bars.high[t], bars.low[t]);
-        stream.update(engine, close[t]);
+        stream.push(engine, close[t]);
         const BarStructures s = StructuresOfBars({bars.high.data(), t + 1}, {bars.low.data(), t + 1},
                                                  {close.data(), t + 1}, c.options.macd);
         const std::vector<TradingPoint> expected = CalcTradingPoints(s.view(), c.options);
@@ -173,7 +173,7 @@ TEST(PointsStream, LongSeriesEndAsBatch) {
         TradingPointStream stream(options);
         for (std::size_t t = 0; t < bars.size(); ++t) {
             engine.push(bars.high[t], bars.low[t]);
-            stream.update(engine, MidPrice(bars.high[t], bars.low[t]));
+            stream.push(engine, MidPrice(bars.high[t], bars.low[t]));
         }
         ASSERT_TRUE(samePoints(stream.points(), CalcTradingPoints(bars.high, bars.low, {}, options)))
             << "seed " << seed;
@@ -252,7 +252,7 @@ TEST(PointsNoLookAhead, FinalPointsStay) {
         TradingPointStream stream(options);
         for (std::size_t t = 0; t < bars.size(); ++t) {
             engine.push(bars.high[t], bars.low[t]);
-            stream.update(engine, MidPrice(bars.high[t], bars.low[t]));
+            stream.push(engine, MidPrice(bars.high[t], bars.low[t]));
             k.points.push_back(stream.points());
             k.finals.emplace_back(stream.finalPoints().begin(), stream.finalPoints().end());
         }
@@ -313,11 +313,11 @@ TEST(PointsStream, ProvisionalBarReadsAsPushedAndLeavesNoTrace) {
                                                       {bars.high[t] + 0.3f, bars.low[t] - 0.3f}};
             for (const auto& [high, low] : values) {
                 engine.pushProvisional(high, low);
-                stream.updateProvisional(engine, MidPrice(high, low));
+                stream.pushProvisional(engine, MidPrice(high, low));
                 StreamingEngine pushedEngine = plainEngine;
                 TradingPointStream pushed = plain;
                 pushedEngine.push(high, low);
-                pushed.update(pushedEngine, MidPrice(high, low));
+                pushed.push(pushedEngine, MidPrice(high, low));
                 expectSameStream(stream, pushed, t);
             }
             if (t % 3 == 0) {
@@ -325,9 +325,9 @@ TEST(PointsStream, ProvisionalBarReadsAsPushedAndLeavesNoTrace) {
                 expectSameStream(stream, plain, t);
             }
             engine.push(bars.high[t], bars.low[t]);
-            stream.update(engine, MidPrice(bars.high[t], bars.low[t]));
+            stream.push(engine, MidPrice(bars.high[t], bars.low[t]));
             plainEngine.push(bars.high[t], bars.low[t]);
-            plain.update(plainEngine, MidPrice(bars.high[t], bars.low[t]));
+            plain.push(plainEngine, MidPrice(bars.high[t], bars.low[t]));
             expectSameStream(stream, plain, t);
         }
         EXPECT_GT(plain.finalPoints().size(), 5u) << testing::shapeName(shape);
@@ -339,7 +339,7 @@ TEST(PointsStream, RefusesAnEngineOutOfStep) {
     TradingPointStream stream;
     engine.push(2.0f, 1.0f);
     engine.push(3.0f, 2.0f);
-    EXPECT_THROW(stream.update(engine, 1.5f), std::logic_error);
+    EXPECT_THROW(stream.push(engine, 1.5f), std::logic_error);
 }
 
 }  // namespace

@@ -371,7 +371,7 @@ TEST(EndToEnd, ZigzagBars) {
     TradingPointStream stream;
     for (std::size_t i = 0; i < z.high.size(); ++i) {
         engine.push(z.high[i], z.low[i]);
-        stream.update(engine, MidPrice(z.high[i], z.low[i]));
+        stream.push(engine, MidPrice(z.high[i], z.low[i]));
     }
     EXPECT_EQ(stream.points(), points);
     EXPECT_EQ(stream.finalThrough(), 66);

@@ -289,7 +289,7 @@ TEST(StrokeProperties, BarByBarMatchesBuild) {
                 const std::size_t strokesBefore = stepwise.biList.size();
                 const std::int32_t endBefore =
                     strokesBefore == 0 ? -1 : stepwise.biList.back().endIndex;
-                stepwise.add(merged, k);
+                stepwise.push(merged, k);
                 const std::size_t strokesAfter = stepwise.biList.size();
                 StrokeStep seen = StrokeStep::Pends;
                 if (strokesAfter > strokesBefore) {
@@ -312,7 +312,7 @@ TEST(StrokeProperties, BarByBarMatchesBuild) {
 }
 
 // Strokes that keep only their end bar are the strokes that keep them all,
-// built whole or bar by bar, and an add taken back restores them exactly.
+// built whole or bar by bar, and a push taken back restores them exactly.
 TEST(StrokeProperties, EndBarOnlyKeepsTheSameStrokes) {
     const auto sameEndBar = [](const Bi& a, const Bi& b) {
         return sameStrokeEnds(a, b) && a.kxianList.size() == 1 && sameKxian(a.kxianList.back(), b.kxianList.back());
@@ -326,56 +326,21 @@ TEST(StrokeProperties, EndBarOnlyKeepsTheSameStrokes) {
             whole.build(merged);
             for (std::size_t k = 0; k < merged.size(); ++k) {
                 const std::vector<Bi> before = stepwise.biList;
-                const BiChuLi::Saved saved = stepwise.save();
-                stepwise.add(merged, k);
-                stepwise.restore(saved);
+                state::Tape saved;
+                saved.keep(stepwise);
+                stepwise.push(merged, k);
+                saved.restore(stepwise);
                 ASSERT_EQ(stepwise.biList.size(), before.size());
                 for (std::size_t s = 0; s < before.size(); ++s) {
                     ASSERT_TRUE(sameStroke(stepwise.biList[s], before[s])) << "restored, merged bar " << k;
                 }
-                stepwise.add(merged, k);
+                stepwise.push(merged, k);
             }
             for (const BiChuLi* endOnly : {&whole, &stepwise}) {
                 ASSERT_EQ(endOnly->biList.size(), all.biList.size());
                 for (std::size_t s = 0; s < all.biList.size(); ++s) {
                     EXPECT_TRUE(sameEndBar(endOnly->biList[s], all.biList[s]))
                         << testing::shapeName(shape) << " seed " << seed << " stroke " << s;
-                }
-            }
-        }
-    }
-}
-
-// Fed in pieces from a window that keeps only the merged bars from the
-// pending list on, the strokes are the ones a single build makes.
-TEST(StrokeProperties, PiecesFromAWindowMatchBuild) {
-    for (testing::Shape shape : testing::kAllShapes) {
-        for (std::uint32_t seed = 1; seed <= 4; ++seed) {
-            const std::vector<Kxian> merged = mergedOf(shape, 600, seed);
-            BiChuLi whole;
-            whole.build(merged);
-            for (const std::size_t piece : {1u, 3u, 17u, 64u}) {
-                BiChuLi pieces;
-                std::vector<Kxian> window;
-                std::size_t dropped = 0;
-                for (std::size_t from = 0; from < merged.size(); from += piece) {
-                    const std::size_t to = std::min(merged.size(), from + piece);
-                    window.insert(window.end(), merged.begin() + static_cast<std::ptrdiff_t>(from),
-                                  merged.begin() + static_cast<std::ptrdiff_t>(to));
-                    pieces.extend(window, from - dropped);
-                    const std::size_t dead = pieces.pendingStart();
-                    ASSERT_LE(dead, window.size());
-                    window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(dead));
-                    pieces.dropLeading(dead);
-                    dropped += dead;
-                }
-                ASSERT_EQ(pieces.biList.size(), whole.biList.size())
-                    << testing::shapeName(shape) << " seed " << seed << " piece " << piece;
-                for (std::size_t s = 0; s < whole.biList.size(); ++s) {
-                    const Bi& a = pieces.biList[s];
-                    const Bi& b = whole.biList[s];
-                    EXPECT_TRUE(sameStroke(a, b))
-                        << testing::shapeName(shape) << " seed " << seed << " piece " << piece << " stroke " << s;
                 }
             }
         }

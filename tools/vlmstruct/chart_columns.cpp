@@ -77,11 +77,10 @@ void twoDigits(char* at, int v) {
 
 // A date as the page writes it back from its seconds.
 std::string dateText(vlm::levels::Seconds t, std::size_t form) {
-    const std::int64_t day = t >= 0 ? t / vlm::levels::kDay : (t - vlm::levels::kDay + 1) / vlm::levels::kDay;
-    const std::int64_t tod = t - day * vlm::levels::kDay;
+    const std::int64_t tod = vlm::levels::TimeOfDay(t);
     int y = 0;
     unsigned m = 0, d = 0;
-    vlm::levels::CivilFromDays(day, y, m, d);
+    vlm::levels::CivilFromDays(vlm::levels::DayOf(t), y, m, d);
     if (y < 0 || y > 9999) return {};
     char text[20] = "0000-00-00 00:00:00";
     twoDigits(text, y / 100);

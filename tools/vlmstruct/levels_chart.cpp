@@ -20,9 +20,8 @@ std::string overlayOnLower(const Level& higher, const Level& lower, const vlm::l
                            bool withOpenPivot) {
     using chart::integerColumn;
     using chart::numberColumn;
-    const std::vector<std::int32_t>& firstBase = lower.resampled.firstBase;
-    const auto lowerBar = [&](std::int32_t base) {
-        return static_cast<std::int64_t>(std::upper_bound(firstBase.begin(), firstBase.end(), base) - firstBase.begin()) - 1;
+    const auto lowerBar = [&](std::int32_t base) -> std::int64_t {
+        return vlm::levels::BarHolding(lower.resampled.firstBase, base);
     };
     const Analysis& a = higher.analysis;
     std::vector<std::int64_t> strokeBar, rangeFirst, rangeLast, segmentBar, pivotFirst, pivotLast, pivotOpen;

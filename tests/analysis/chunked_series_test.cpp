@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "analysis/chunked_series.h"
 #include "support/series_gen.h"
 
 namespace vlm {
@@ -19,7 +20,7 @@ using testing::shapeName;
 // gets, whatever the series: the shared merging and pivot list change nothing.
 TEST(AllSeriesFunctions, SameAsEachCalledInTurn) {
     for (const testing::Shape shape : kAllShapes) {
-        for (const std::size_t n : {0u, 1u, 2u, 3u, 7u, 60u, 700u, 5000u, 20000u}) {
+        for (const std::size_t n : {0u, 1u, 2u, 3u, 7u, 60u, 700u, 4096u, 4097u, 5000u, 20000u}) {
             for (const std::uint32_t seed : {1u, 2u, 3u}) {
                 const testing::Bars bars = makeBars(shape, n, seed);
                 std::array<std::vector<float>, 9> all;

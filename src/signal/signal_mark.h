@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdint>
 #include <span>
 
 namespace vlm {
@@ -16,22 +15,6 @@ struct SignalMark {
 
     friend bool operator==(const SignalMark&, const SignalMark&) = default;
 };
-
-// A mark with its bar's price, as the walks over a signal's marks read it.
-struct TurningPoint {
-    std::int32_t bar;
-    bool isTop;
-    float price;  // the high at a top, the low at a bottom
-
-    friend bool operator==(const TurningPoint&, const TurningPoint&) = default;
-};
-
-// The turning point a mark stands for, with its bar's high at a top and its
-// low at a bottom.
-inline TurningPoint PointOfMark(const SignalMark& mark, std::span<const float> high, std::span<const float> low) {
-    const bool top = mark.value == 1.0f;
-    return {static_cast<std::int32_t>(mark.bar), top, top ? high[mark.bar] : low[mark.bar]};
-}
 
 // The mark of a record or stroke of `direction` (1 up, -1 down): its top or bottom.
 inline float MarkValue(int direction) { return direction == 1 ? 1.0f : -1.0f; }

@@ -1,0 +1,243 @@
+#pragma once
+// One way to keep what a bar can change and to put it back.
+//
+// Every incremental piece (the strokes' pending part, the streaming engine,
+// the trading-point stream, the level replay) lists the fields a bar can
+// change once, in one static member template:
+//
+//     template <typename Self, typename Visitor>
+//     static void visitState(Self& self, Visitor& v) {
+//         v(self.count_);
+//         v(Settled(self.list_, self.final_));
+//     }
+//
+// (Self is the piece, const when it is read.) Every use walks that one list:
+// a Tape keeps a piece before a provisional bar and takes the bar back, and
+// a snapshot writes the same list whole. A field left out of the list is
+// left out of every use, which the provisional-bar and round-trip tests see.
+//
+// What a visitor can be handed:
+//  - a trivially copyable value, kept as its bytes;
+//  - a piece or part with its own visitState, visited in turn;
+//  - a std::vector or std::optional of either, kept whole;
+//  - Settled(list, final): a growing list whose first `final` entries no
+//    later bar changes. A tape made before a bar keeps only the entries from
+//    `final` on, and taking the bar back cuts the list to `final` and puts
+//    them back, so a provisional bar costs the tails, not the history.
+
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+namespace vlm::state {
+
+template <typename List>
+struct Settled {
+    List& items;
+    std::size_t final;
+};
+template <typename List>
+Settled(List&, std::size_t) -> Settled<List>;
+
+// How much of each Settled list a tape holds.
+enum class Extent {
+    Tails,  // from each list's final entries on: takes back what later bars do
+    Whole,  // every entry: restores into a fresh piece of the same options
+};
+
+namespace detail {
+
+template <typename T>
+struct IsVector : std::false_type {};
+template <typename T, typename A>
+struct IsVector<std::vector<T, A>> : std::true_type {};
+
+template <typename T>
+struct IsOptional : std::false_type {};
+template <typename T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+template <typename T, typename V>
+concept HasVisit = requires(T& t, V& v) { std::remove_const_t<T>::visitState(t, v); };
+
+}  // namespace detail
+
+// Writes what a piece's visitState lists to bytes.
+class Writer {
+public:
+    Writer(std::vector<std::byte>& bytes, Extent extent) : bytes_(bytes), extent_(extent) {}
+
+    template <typename T>
+    void operator()(const T& value) {
+        if constexpr (detail::HasVisit<const T, Writer>) {
+            T::visitState(value, *this);
+        } else if constexpr (detail::IsVector<T>::value) {
+            writeRange(value, 0);
+        } else if constexpr (detail::IsOptional<T>::value && !std::is_trivially_copyable_v<T>) {
+            const bool has = value.has_value();
+            put(&has, sizeof has);
+            if (has) (*this)(*value);
+        } else {
+            static_assert(std::is_trivially_copyable_v<T>, "a state field must be a value, a vector or visited");
+            put(&value, sizeof(T));
+        }
+    }
+    template <typename List>
+    void operator()(const Settled<List>& list) {
+        writeRange(list.items, extent_ == Extent::Tails ? list.final : 0);
+    }
+
+private:
+    template <typename List>
+    void writeRange(const List& items, std::size_t from) {
+        using T = typename List::value_type;
+        const std::size_t n = items.size() - from;
+        put(&from, sizeof from);
+        put(&n, sizeof n);
+        if constexpr (detail::HasVisit<const T, Writer>) {
+            for (std::size_t i = from; i < items.size(); ++i) (*this)(items[i]);
+        } else {
+            static_assert(std::is_trivially_copyable_v<T>, "a state list holds values or visited parts");
+            put(items.data() + from, n * sizeof(T));
+        }
+    }
+    void put(const void* data, std::size_t size) {
+        const std::size_t at = bytes_.size();
+        bytes_.resize(at + size);
+        if (size != 0) std::memcpy(bytes_.data() + at, data, size);
+    }
+
+    std::vector<std::byte>& bytes_;
+    Extent extent_;
+};
+
+// Reads back, into a piece, what a Writer wrote of it. Throws
+// std::invalid_argument where the bytes run out or do not fit the piece.
+class Reader {
+public:
+    explicit Reader(std::span<const std::byte> bytes) : bytes_(bytes) {}
+
+    template <typename T>
+    void operator()(T& value) {
+        if constexpr (detail::HasVisit<T, Reader>) {
+            T::visitState(value, *this);
+        } else if constexpr (detail::IsVector<T>::value) {
+            readRange(value);
+        } else if constexpr (detail::IsOptional<T>::value && !std::is_trivially_copyable_v<T>) {
+            bool has = false;
+            get(&has, sizeof has);
+            if (!has) {
+                value.reset();
+                return;
+            }
+            if (!value) {
+                if constexpr (std::is_default_constructible_v<typename T::value_type>) {
+                    value.emplace();
+                } else {
+                    throw std::invalid_argument("the state is of a piece built with other options");
+                }
+            }
+            (*this)(*value);
+        } else {
+            static_assert(std::is_trivially_copyable_v<T>, "a state field must be a value, a vector or visited");
+            get(&value, sizeof(T));
+        }
+    }
+    template <typename List>
+    void operator()(const Settled<List>& list) {
+        readRange(list.items);
+    }
+
+private:
+    // The entries are read into those the list holds at their places, so
+    // their own lists keep their room.
+    template <typename List>
+    void readRange(List& items) {
+        using T = typename List::value_type;
+        std::size_t from = 0, n = 0;
+        get(&from, sizeof from);
+        get(&n, sizeof n);
+        if (from > items.size() || n > bytes_.size() - at_) {
+            throw std::invalid_argument("the state does not fit the piece");
+        }
+        items.resize(from + n);
+        if constexpr (detail::HasVisit<T, Reader>) {
+            for (std::size_t i = from; i < items.size(); ++i) (*this)(items[i]);
+        } else {
+            get(items.data() + from, n * sizeof(T));
+        }
+    }
+    void get(void* data, std::size_t size) {
+        if (size > bytes_.size() - at_) throw std::invalid_argument("the state ends too early");
+        if (size != 0) std::memcpy(data, bytes_.data() + at_, size);
+        at_ += size;
+    }
+
+    std::span<const std::byte> bytes_;
+    std::size_t at_ = 0;
+};
+
+// A piece's state kept as bytes. Kept with Extent::Tails, restore takes
+// back every bar given since keep; kept whole, it restores into a fresh
+// piece built with the same options. The buffer is reused, so keeping
+// before every provisional bar allocates only while the tails grow.
+class Tape {
+public:
+    template <typename Piece>
+    void keep(const Piece& piece, Extent extent = Extent::Tails) {
+        bytes_.clear();
+        Writer writer(bytes_, extent);
+        Piece::visitState(piece, writer);
+    }
+    template <typename Piece>
+    void restore(Piece& piece) const {
+        Reader reader(bytes_);
+        Piece::visitState(piece, reader);
+    }
+    [[nodiscard]] std::span<const std::byte> bytes() const { return bytes_; }
+
+private:
+    friend class Provisional;
+    std::vector<std::byte> bytes_;
+};
+
+// The provisional-bar verbs every incremental piece offers, in one place:
+// pushProvisional keeps the piece and pushes; the next push of either kind,
+// or takeBackProvisional, first puts the kept state back.
+class Provisional {
+public:
+    template <typename Piece>
+    void keep(const Piece& piece) {
+        tape_.keep(piece);
+        active_ = true;  // after the keep, which writes this as it was
+    }
+    // Restores `piece` if a provisional bar is on it; false if none was.
+    template <typename Piece>
+    bool takeBack(Piece& piece) {
+        if (!active_) return false;
+        active_ = false;
+        tape_.restore(piece);
+        return true;
+    }
+    [[nodiscard]] bool active() const { return active_; }
+    // Whether a bar is on: the bytes that take it back are not compared.
+    friend bool operator==(const Provisional& a, const Provisional& b) { return a.active_ == b.active_; }
+
+    // A piece holding a provisional bar is part of its state: written whole,
+    // it takes that bar back after a restore too.
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(self.active_);
+        if (self.active_) v(self.tape_.bytes_);
+    }
+
+private:
+    Tape tape_;
+    bool active_ = false;
+};
+
+}  // namespace vlm::state
