@@ -12,6 +12,7 @@
 #include "pivot/pivot_outputs.h"
 #include "points/point_replay.h"
 #include "text_columns.h"
+#include "faces/replay_text.h"
 
 namespace vlmcore {
 

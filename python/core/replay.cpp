@@ -18,6 +18,8 @@
 #include "points/point_replay.h"
 #include "stream/replay.h"
 #include "text_columns.h"
+#include "faces/replay_text.h"
+#include "faces/replay_columns.h"
 
 namespace vlmcore {
 

@@ -11,6 +11,7 @@
 #include "barfile/text_sink.h"
 #include "barfile/usage_error.h"
 #include "points/point_replay.h"
+#include "faces/replay_text.h"
 
 namespace vlmstruct {
 

@@ -10,6 +10,8 @@
 #include "levels/level_replay.h"
 #include "barfile/cell_text.h"
 #include "barfile/text_sink.h"
+#include "faces/replay_text.h"
+#include "faces/replay_columns.h"
 
 namespace vlmstruct {
 

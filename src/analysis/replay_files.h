@@ -9,6 +9,7 @@
 #include "levels/resample.h"
 #include "barfile/text_sink.h"
 #include "points/point_replay.h"
+#include "faces/replay_columns.h"
 
 namespace vlmstruct {
 

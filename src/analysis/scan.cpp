@@ -13,6 +13,7 @@
 #include "stream/replay.h"
 
 #include "barfile/float_text.h"
+#include "faces/replay_text.h"
 
 namespace vlmstruct {
 

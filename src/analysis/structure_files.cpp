@@ -4,6 +4,7 @@
 
 #include "pivot/pivot_outputs.h"
 #include "points/point_replay.h"
+#include "faces/replay_text.h"
 
 namespace vlmstruct {
 

@@ -1,4 +1,5 @@
 #include "barfile/cell_text.h"
+#include "faces/replay_columns.h"
 
 #include <bit>
 #include <charconv>

@@ -10,6 +10,8 @@
 
 #include "barfile/text_sink.h"
 #include "stream/replay.h"
+#include "faces/replay_text.h"
+#include "faces/replay_columns.h"
 
 namespace vlmstruct {
 

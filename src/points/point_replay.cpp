@@ -12,43 +12,6 @@
 
 namespace vlm {
 
-namespace {
-
-constexpr Column kPointAsOfColumns[] = {
-    {"point_side", ColumnKind::Code},  {"point_classes", ColumnKind::Code},
-    {"point_bar", ColumnKind::Bar},    {"point_price", ColumnKind::Price},
-    {"point_final", ColumnKind::Code},
-};
-
-constexpr Column kPointEventColumns[] = {
-    {"point_side", ColumnKind::Code},
-    {"point_classes", ColumnKind::Code},
-    {"point_follows_bar", ColumnKind::Bar},
-    {"point_leaving_force", ColumnKind::Price},
-    {"point_entering_force", ColumnKind::Price},
-    {"point_force_ratio", ColumnKind::Price},
-};
-
-
-}  // namespace
-
-std::string PointLabel(const TradingPoint& point) {
-    char text[kPointLabelSize];
-    return {text, PointLabel(text, point)};
-}
-
-char* PointLabel(char* out, const TradingPoint& point) {
-    bool first = true;
-    for (int c = 1; c <= 3; ++c) {
-        if (!point.has(c)) continue;
-        if (!first) *out++ = '+';
-        first = false;
-        *out++ = point.side == PointSide::Buy ? 'B' : 'S';
-        *out++ = static_cast<char>('0' + c);
-    }
-    return out;
-}
-
 int PointClassesCode(const TradingPoint& point) {
     int code = 0;
     for (int c = 1; c <= 3; ++c) {
@@ -66,59 +29,6 @@ const PointPivot& PointPivotOf(const TradingPoint& point) {
         if (point.has(c)) return point.pivots[static_cast<std::size_t>(c - 1)];
     }
     return point.pivots[0];
-}
-
-char* describe(char* out, const PointReplayEvent& e, FloatText* floats) {
-    const TradingPoint& p = e.point.point;
-    EventText t(PointLabel(EventText(out).text("trading point ").end(), p), floats);
-    t.text(" at bar ").integer(p.bar).text(" ").text(kindName(e.kind)).text(" (").number(p.price).text(")");
-    return t.end();
-}
-
-std::string describe(const PointReplayEvent& e) {
-    char text[kEventTextSize];
-    return {text, describe(text, e)};
-}
-
-std::span<const Column> PointAsOfColumns() { return kPointAsOfColumns; }
-std::span<const Column> PointEventColumns() { return kPointEventColumns; }
-
-void PointAsOfValues(const PointAsOf& row, std::span<double> out) {
-    const TradingPoint& p = row.point;
-    const bool on = row.present;
-    const double values[] = {
-        orNaN(on, static_cast<double>(p.side)), orNaN(on, PointClassesCode(p)), orNaN(on, p.bar),
-        orNaN(on, p.price), orNaN(on, row.final ? 1.0 : 0.0),
-    };
-    static_assert(std::size(values) == std::size(kPointAsOfColumns));
-    std::copy(std::begin(values), std::end(values), out.begin());
-}
-
-void PointEventValues(const PointReplayEvent& e, std::span<double> out) {
-    const TradingPoint& p = e.point.point;
-    const Pivot& z = PointPivotOf(p).pivot;
-    const double shared[] = {
-        static_cast<double>(e.bar), static_cast<double>(p.bar), kNaN,
-        p.side == PointSide::Sell ? 1.0 : -1.0, p.price, static_cast<double>(z.start),
-        static_cast<double>(z.end), z.upper, z.lower,
-    };
-    const double own[] = {
-        static_cast<double>(p.side), static_cast<double>(PointClassesCode(p)),
-        orNaN(p.has(2), p.follows),  orNaN(p.has(1), p.leavingForce),
-        orNaN(p.has(1), p.enteringForce), orNaN(p.has(1), p.forceRatio),
-    };
-    static_assert(std::size(own) == std::size(kPointEventColumns));
-    // The shared part follows EventColumns(): bar, at_bar, from_bar,
-    // direction, price, pivot_start, pivot_end, pivot_upper, pivot_lower.
-    const std::size_t n = EventColumns().size();
-    std::copy(std::begin(shared), std::begin(shared) + static_cast<std::ptrdiff_t>(n), out.begin());
-    std::copy(std::begin(own), std::end(own), out.begin() + static_cast<std::ptrdiff_t>(n));
-}
-
-void StructureEventValues(const ReplayEvent& e, std::span<double> out) {
-    const std::size_t n = EventColumns().size();
-    EventValues(e, out.first(n));
-    std::fill(out.begin() + static_cast<std::ptrdiff_t>(n), out.end(), kNaN);
 }
 
 PointReplay::PointReplay(TradingPointOptions options) : points_(options) {}

@@ -1,8 +1,7 @@
 #pragma once
 // Replay with trading points: the structures' replay (vlm::Replay) and the
-// points bar by bar (TradingPointStream) from one pass, and the columns both
-// faces (files, data frames) write for them, named once here beside the
-// structures' own AsOfColumns and EventColumns.
+// points bar by bar (TradingPointStream) from one pass. What the faces show
+// of them (texts, labels, file columns) is in faces/.
 
 #include <cstdint>
 #include <functional>
@@ -17,12 +16,6 @@
 
 namespace vlm {
 
-// "B1", "S3", "B2+B3": the side's letter and each class, in class order.
-std::string PointLabel(const TradingPoint& point);
-// The same text at `out`, which has room for kPointLabelSize characters;
-// returns its end.
-inline constexpr std::size_t kPointLabelSize = 8;  // "B1+B2+B3"
-char* PointLabel(char* out, const TradingPoint& point);
 // The classes as the digits of one number, in order: 1, 3, 23, 123.
 int PointClassesCode(const TradingPoint& point);
 // The classes code, positive for a buy and negative for a sell: 23 for
@@ -57,28 +50,7 @@ struct PointReplayEvent {
     friend bool operator==(const PointReplayEvent&, const PointReplayEvent&) = default;
 };
 
-// "trading_point": the subject written beside the structures' subjects.
-inline constexpr const char* kPointSubject = "trading_point";
-// "trading point B1 at bar 60 appeared (12.75)".
-std::string describe(const PointReplayEvent& event);
-// The same text at `out`, which has room for kEventTextSize characters,
-// its numbers written by `floats` where one is given; returns its end.
-char* describe(char* out, const PointReplayEvent& event, FloatText* floats = nullptr);
 
-// Appended to AsOfColumns(): point_side (1 buy, -1 sell), point_classes (as
-// PointClassesCode), point_bar, point_price, point_final (1 or 0).
-std::span<const Column> PointAsOfColumns();
-void PointAsOfValues(const PointAsOf& row, std::span<double> out);
-
-// Appended to EventColumns(): point_side, point_classes, point_follows_bar,
-// point_leaving_force, point_entering_force, point_force_ratio. A point
-// event fills the shared columns too (at_bar and price of the point,
-// direction 1 at a top and -1 at a bottom, pivot_* of its pivot); a
-// structure event leaves the point columns empty.
-std::span<const Column> PointEventColumns();
-// Writes EventColumns().size() + PointEventColumns().size() values.
-void PointEventValues(const PointReplayEvent& event, std::span<double> out);
-void StructureEventValues(const ReplayEvent& event, std::span<double> out);
 
 // The whole replay: one as-of row and one point row per bar, every event.
 struct PointReplayLog : ReplayLog {

@@ -7,7 +7,6 @@
 
 #include "kline/bar_count.h"
 #include "pivot/pivot_outputs.h"
-#include "stream/event_text.h"
 #include "stream/missing_value.h"
 
 namespace vlm {
@@ -32,70 +31,6 @@ void setMarkState(MarkState& out, const StreamingEngine& engine, const SignalMar
 
 }  // namespace
 
-const char* subjectName(EventSubject subject) {
-    switch (subject) {
-        case EventSubject::TurningPoint: return "turning_point";
-        case EventSubject::Stroke: return "stroke";
-        case EventSubject::Segment: return "segment";
-        case EventSubject::SegmentNoPullback: return "segment_no_pullback";
-        case EventSubject::Pivot: return "pivot";
-        case EventSubject::PivotUnderWay: return "pivot_under_way";
-    }
-    return "";
-}
-
-const char* kindName(EventKind kind) {
-    switch (kind) {
-        case EventKind::Appeared: return "appeared";
-        case EventKind::Moved: return "moved";
-        case EventKind::Vanished: return "vanished";
-        case EventKind::Confirmed: return "confirmed";
-        case EventKind::Closed: return "closed";
-        case EventKind::Dropped: return "dropped";
-        case EventKind::Withdrawn: return "withdrawn";
-        case EventKind::Opened: return "opened";
-        case EventKind::Extended: return "extended";
-    }
-    return "";
-}
-
-char* describe(char* out, const ReplayEvent& e, FloatText* floats) {
-    static constexpr std::string_view kSubjectText[] = {"turning point", "stroke", "segment",
-                                                        "segment (no pullback)", "pivot",
-                                                        "pivot under way"};
-    EventText t(out, floats);
-    t.text(kSubjectText[static_cast<int>(e.subject)]);
-    if (e.subject == EventSubject::Pivot || e.subject == EventSubject::PivotUnderWay) {
-        const Pivot& p = e.pivot;
-        t.text(" [").integer(p.start).text(", ").integer(p.end).text("]");
-        const auto zone = [&] {
-            t.text(" (").number(p.lower).text(" to ").number(p.upper).text(", ");
-            t.text(p.trend > 0.0f ? "rising)" : "falling)");
-        };
-        switch (e.kind) {
-            case EventKind::Closed: t.text(" closed, retained"); zone(); break;
-            case EventKind::Dropped: t.text(" closed, dropped"); zone(); break;
-            case EventKind::Opened: t.text(" opened"); zone(); break;
-            case EventKind::Extended: t.text(" extended to bar ").integer(p.end); break;
-            default: t.text(" ").text(kindName(e.kind));
-        }
-        return t.end();
-    }
-    t.text(e.direction > 0.0f ? " top" : " bottom");
-    if (e.kind == EventKind::Moved) {
-        t.text(" moved from bar ").integer(e.from).text(" to bar ").integer(e.at);
-    } else {
-        t.text(" at bar ").integer(e.at).text(" ").text(kindName(e.kind));
-    }
-    t.text(" (").number(e.price).text(")");
-    return t.end();
-}
-
-std::string describe(const ReplayEvent& e) {
-    char text[kEventTextSize];
-    return {text, describe(text, e)};
-}
-
 float closeAgainst(float close, const Pivot& pivot) {
     if (std::isnan(close)) return kNaN;
     if (close > pivot.upper) return 1.0f;
@@ -103,100 +38,6 @@ float closeAgainst(float close, const Pivot& pivot) {
     return 0.0f;
 }
 
-namespace {
-
-constexpr Column kAsOfColumns[] = {
-    {"bar", ColumnKind::Bar},
-    {"close", ColumnKind::Price},
-    {"stroke_dir", ColumnKind::Code},
-    {"stroke_bar", ColumnKind::Bar},
-    {"stroke_price", ColumnKind::Price},
-    {"stroke_final_dir", ColumnKind::Code},
-    {"stroke_final_bar", ColumnKind::Bar},
-    {"stroke_final_price", ColumnKind::Price},
-    {"segment_dir", ColumnKind::Code},
-    {"segment_bar", ColumnKind::Bar},
-    {"segment_price", ColumnKind::Price},
-    {"segment_final_dir", ColumnKind::Code},
-    {"segment_final_bar", ColumnKind::Bar},
-    {"segment_final_price", ColumnKind::Price},
-    {"segment_no_pullback_dir", ColumnKind::Code},
-    {"segment_no_pullback_bar", ColumnKind::Bar},
-    {"segment_no_pullback_price", ColumnKind::Price},
-    {"segment_no_pullback_final_dir", ColumnKind::Code},
-    {"segment_no_pullback_final_bar", ColumnKind::Bar},
-    {"segment_no_pullback_final_price", ColumnKind::Price},
-    {"pivot_start", ColumnKind::Bar},
-    {"pivot_end", ColumnKind::Bar},
-    {"pivot_upper", ColumnKind::Price},
-    {"pivot_lower", ColumnKind::Price},
-    {"pivot_trend", ColumnKind::Code},
-    {"pivot_run_count", ColumnKind::Bar},
-    {"close_vs_pivot", ColumnKind::Code},
-    {"under_way_start", ColumnKind::Bar},
-    {"under_way_end", ColumnKind::Bar},
-    {"under_way_upper", ColumnKind::Price},
-    {"under_way_lower", ColumnKind::Price},
-    {"under_way_trend", ColumnKind::Code},
-    {"under_way_run_count", ColumnKind::Bar},
-    {"close_vs_under_way", ColumnKind::Code},
-};
-
-// Bar and close, two marks per series, two pivots.
-static_assert(std::size(kAsOfColumns) == 2 + 6 * kAsOfSeries.size() + 2 * 7);
-
-constexpr Column kEventColumns[] = {
-    {"bar", ColumnKind::Bar},         {"at_bar", ColumnKind::Bar},
-    {"from_bar", ColumnKind::Bar},    {"direction", ColumnKind::Code},
-    {"price", ColumnKind::Price},     {"pivot_start", ColumnKind::Bar},
-    {"pivot_end", ColumnKind::Bar},   {"pivot_upper", ColumnKind::Price},
-    {"pivot_lower", ColumnKind::Price},
-};
-
-double* putMark(double* o, const MarkState& m) {
-    *o++ = orNaN(m.bar >= 0, m.direction);
-    *o++ = orNaN(m.bar >= 0, m.bar);
-    *o++ = orNaN(m.bar >= 0, m.price);
-    return o;
-}
-
-double* putPivot(double* o, const PivotState& p, float closeVs) {
-    *o++ = orNaN(p.present, p.pivot.start);
-    *o++ = orNaN(p.present, p.pivot.end);
-    *o++ = orNaN(p.present, p.pivot.upper);
-    *o++ = orNaN(p.present, p.pivot.lower);
-    *o++ = orNaN(p.present, p.pivot.trend);
-    *o++ = orNaN(p.present, p.runCount);
-    *o++ = closeVs;
-    return o;
-}
-
-}  // namespace
-
-std::span<const Column> AsOfColumns() { return kAsOfColumns; }
-std::span<const Column> EventColumns() { return kEventColumns; }
-
-void AsOfValues(const AsOfRow& row, std::span<double> out) {
-    double* o = out.data();
-    *o++ = row.bar;
-    *o++ = row.close;
-    for (std::size_t k = 0; k < kAsOfSeries.size(); ++k) {
-        o = putMark(o, row.inProgress[k]);
-        o = putMark(o, row.lastFinal[k]);
-    }
-    o = putPivot(o, row.lastPivot, row.closeVsLastPivot);
-    putPivot(o, row.pivotUnderWay, row.closeVsPivotUnderWay);
-}
-
-void EventValues(const ReplayEvent& e, std::span<double> out) {
-    const bool pivot = e.subject == EventSubject::Pivot || e.subject == EventSubject::PivotUnderWay;
-    const double values[] = {
-        static_cast<double>(e.bar),  orNaN(!pivot, e.at),         orNaN(e.from >= 0, e.from),
-        e.direction,                 orNaN(!pivot, e.price),      orNaN(pivot, e.pivot.start),
-        orNaN(pivot, e.pivot.end),   orNaN(pivot, e.pivot.upper), orNaN(pivot, e.pivot.lower),
-    };
-    std::copy(std::begin(values), std::end(values), out.begin());
-}
 
 void Replay::shownTail(Shown& shown) const {
     for (std::size_t s = 0; s < kMarkSeriesCount; ++s) {

@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "stream/event_text.h"
 #include "stream/streaming_engine.h"
 
 namespace vlm {
@@ -48,14 +47,6 @@ struct ReplayEvent {
     friend bool operator==(const ReplayEvent&, const ReplayEvent&) = default;
 };
 
-// One line of plain text, e.g. "stroke top at bar 812 confirmed".
-std::string describe(const ReplayEvent& event);
-// The same text at `out`, which has room for kEventTextSize characters,
-// its numbers written by `floats` where one is given; returns its end.
-char* describe(char* out, const ReplayEvent& event, FloatText* floats = nullptr);
-// Short names used in files: "turning_point", "stroke", ..., "pivot_under_way".
-const char* subjectName(EventSubject subject);
-const char* kindName(EventKind kind);
 
 // A mark as shown: bar -1 when there is none.
 struct MarkState {
@@ -106,20 +97,6 @@ AsOfRow AsOfRowOf(const StreamingEngine& engine, float close);
 MarkState LastFinalMark(const StreamingEngine& engine, MarkSeries series);
 PivotState LatestPivot(const StreamingEngine& engine);
 
-// The as-of row and the event as flat columns, named once for every face
-// (files, data frames). A value is NaN where there is nothing to show.
-enum class ColumnKind { Bar, Code, Price };  // bar index; -1/0/1 code; price
-struct Column {
-    std::string_view name;
-    ColumnKind kind;
-};
-std::span<const Column> AsOfColumns();
-// Writes AsOfColumns().size() values.
-void AsOfValues(const AsOfRow& row, std::span<double> out);
-// Numeric columns of an event; its subject, kind and text are strings beside them.
-std::span<const Column> EventColumns();
-// Writes EventColumns().size() values.
-void EventValues(const ReplayEvent& event, std::span<double> out);
 
 class Replay {
 public:

@@ -10,6 +10,7 @@
 #include "pivot/pivot_outputs.h"
 #include "analysis/scan.h"
 #include "support/series_gen.h"
+#include "faces/replay_text.h"
 
 namespace vlmstruct {
 namespace {

@@ -12,6 +12,7 @@
 
 #include "barfile/cell_text.h"
 #include "barfile/float_text.h"
+#include "faces/replay_columns.h"
 
 namespace vlmstruct {
 namespace {

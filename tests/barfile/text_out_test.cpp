@@ -19,6 +19,7 @@
 
 #include "barfile/float_text.h"
 #include "barfile/output_files.h"
+#include "faces/replay_text.h"
 
 namespace vlmstruct {
 namespace {

@@ -35,6 +35,7 @@ BAR_FILE_TESTS = "BarFile*:Dates.*:DateOrder.*:Prices.*:Utf8Check.*:Files/*"
 JUDGES = [
     ("guard", "src/plugin/", ["plugin_tests"]),
     ("stream", "src/stream/", ["stream_tests", "points_tests"]),
+    ("faces", "src/faces/", ["stream_tests", "points_tests"]),
     ("points", "src/points/", ["points_tests", "levels_tests"]),
     ("levels", "src/levels/", ["levels_tests", "analysis_tests:Levels.*"]),
     ("bar file", "src/barfile/", ["barfile_tests:" + BAR_FILE_TESTS]),
@@ -365,9 +366,9 @@ MUTANTS = [
     M(P_REPLAY, "if (point.has(c)) code = code * 10 + c;", "if (point.has(c)) code = code + c;", ARITH),
     M(P_REPLAY, "if (!pending.empty()) return {true, pending.back().point, false};",
       "if (!pending.empty()) return {true, pending.back().point, true};", CONST),
-    M(P_REPLAY, "orNaN(on, row.final ? 1.0 : 0.0)", "orNaN(on, row.final ? 0.0 : 1.0)", MIRROR),
-    M(P_REPLAY, "p.side == PointSide::Sell ? 1.0 : -1.0,", "p.side == PointSide::Buy ? 1.0 : -1.0,", MIRROR),
-    M(P_REPLAY, "*out++ = point.side == PointSide::Buy ? 'B' : 'S';", "*out++ = point.side == PointSide::Sell ? 'B' : 'S';", MIRROR),
+    M("src/faces/replay_columns.cpp", "orNaN(on, row.final ? 1.0 : 0.0)", "orNaN(on, row.final ? 0.0 : 1.0)", MIRROR),
+    M("src/faces/replay_columns.cpp", "p.side == PointSide::Sell ? 1.0 : -1.0,", "p.side == PointSide::Buy ? 1.0 : -1.0,", MIRROR),
+    M("src/faces/replay_text.cpp", "*out++ = point.side == PointSide::Buy ? 'B' : 'S';", "*out++ = point.side == PointSide::Sell ? 'B' : 'S';", MIRROR),
     M(P_REPLAY, "{{PointChange::Withdrawn, EventKind::Withdrawn},\n                                                            {PointChange::Appeared, EventKind::Appeared},",
       "{{PointChange::Appeared, EventKind::Appeared},\n                                                            {PointChange::Withdrawn, EventKind::Withdrawn},", WRONG),
     # The streaming engine.
@@ -396,8 +397,8 @@ MUTANTS = [
     M(REPLAY, "setMarkState(out, engine, engine.marks(series)[final - 1]);",
       "setMarkState(out, engine, engine.marks(series).back());", WRONG),
     M(REPLAY, "row.closeVsLastPivot = closeAgainst(close, pivots.back());", "row.closeVsLastPivot = closeAgainst(close, pivots.front());", WRONG),
-    M(REPLAY, "orNaN(e.from >= 0, e.from)", "orNaN(e.from > 0, e.from)", STRICT),
-    M(REPLAY, "    *o++ = orNaN(m.bar >= 0, m.price);", "    *o++ = orNaN(m.bar > 0, m.price);", STRICT),
+    M("src/faces/replay_columns.cpp", "orNaN(e.from >= 0, e.from)", "orNaN(e.from > 0, e.from)", STRICT),
+    M("src/faces/replay_columns.cpp", "    *o++ = orNaN(m.bar >= 0, m.price);", "    *o++ = orNaN(m.bar > 0, m.price);", STRICT),
     M(REPLAY, "replay.push(high[i], low[i], close.empty() ? kNaN : close[i]);",
       "replay.push(high[i], low[i], close.empty() || i + 1 == close.size() ? kNaN : close[i + 1]);", WRONG),
     # Resampling.

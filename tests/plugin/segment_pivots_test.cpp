@@ -18,6 +18,7 @@
 #include "plugin/tool_text.h"
 #include "support/plugin_library.h"
 #include "support/series_gen.h"
+#include "faces/replay_text.h"
 
 namespace {
 

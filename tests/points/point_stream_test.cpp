@@ -12,6 +12,7 @@
 #include "points/trading_points.h"
 #include "stream/streaming_engine.h"
 #include "support/series_gen.h"
+#include "faces/replay_columns.h"
 
 namespace vlm {
 namespace {

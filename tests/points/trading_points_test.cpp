@@ -11,6 +11,8 @@
 #include "points/point_stream.h"
 #include "stream/streaming_engine.h"
 #include "points/trading_points.h"
+#include "faces/replay_text.h"
+#include "faces/replay_columns.h"
 
 namespace vlm {
 namespace {

@@ -16,6 +16,8 @@
 #include "stream/replay.h"
 #include "stream/streaming_engine.h"
 #include "support/series_gen.h"
+#include "faces/replay_text.h"
+#include "faces/replay_columns.h"
 
 namespace vlm {
 namespace {

@@ -11,6 +11,7 @@
 #include "barfile/output_files.h"
 #include "points/point_functions.h"
 #include "analysis/replay_files.h"
+#include "faces/replay_text.h"
 
 namespace vlmstruct {
 
