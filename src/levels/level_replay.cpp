@@ -24,12 +24,8 @@ void LevelReplay::startOver(Track& track) const {
 }
 
 void LevelReplay::push(const BaseBars& soFar) {
+    CheckBaseBars(soFar);
     const std::size_t n = soFar.time.size();
-    RequireLength("high", soFar.high.size(), n);
-    RequireLength("low", soFar.low.size(), n);
-    RequireLength("open", soFar.open.size(), n, true);
-    RequireLength("close", soFar.close.size(), n, true);
-    RequireLength("volume", soFar.volume.size(), n, true);
     // The base level: each bar is whole when it arrives.
     const std::size_t i = n - 1;
     Track& base = tracks_[0];

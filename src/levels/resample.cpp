@@ -12,6 +12,15 @@
 
 namespace vlm::levels {
 
+void CheckBaseBars(const BaseBars& base) {
+    const std::size_t n = base.time.size();
+    RequireLength("high", base.high.size(), n);
+    RequireLength("low", base.low.size(), n);
+    RequireLength("open", base.open.size(), n, true);
+    RequireLength("close", base.close.size(), n, true);
+    RequireLength("volume", base.volume.size(), n, true);
+}
+
 namespace {
 
 // 1 Monday .. 7 Sunday; 1970-01-01 was a Thursday.
@@ -246,15 +255,6 @@ bool fits(const Period& period, Seconds interval) {
     return period.unit != Period::Unit::Minute || interval <= static_cast<Seconds>(period.minutes) * kMinute;
 }
 
-void checkSeries(const BaseBars& base) {
-    const std::size_t n = base.time.size();
-    RequireLength("high", base.high.size(), n);
-    RequireLength("low", base.low.size(), n);
-    RequireLength("open", base.open.size(), n, true);
-    RequireLength("close", base.close.size(), n, true);
-    RequireLength("volume", base.volume.size(), n, true);
-}
-
 void checkPeriod(const Period& period) {
     if (period.unit == Period::Unit::Minute && !validMinutes(period.minutes)) {
         throw std::invalid_argument("an intraday level divides an hour or is whole hours dividing a day");
@@ -302,7 +302,7 @@ void CheckBaseInterval(const Period& period, Seconds interval) {
 }
 
 LevelBars Resample(const BaseBars& base, const Period& period, const ResampleOptions& options) {
-    checkSeries(base);
+    CheckBaseBars(base);
     const std::size_t n = base.time.size();
     for (std::size_t i = 1; i < n; ++i) {
         if (base.time[i] <= base.time[i - 1]) outOfOrder(i);
@@ -405,7 +405,7 @@ std::size_t LevelResampler::push(const BaseBars& soFar) {
     if (soFar.time.size() != i + 1) {
         throw std::invalid_argument("push the base bars one at a time, each call with every bar so far");
     }
-    checkSeries(soFar);
+    CheckBaseBars(soFar);
     if (i == 0) {
         s.withOpen = !soFar.open.empty();
         s.withClose = !soFar.close.empty();

@@ -64,6 +64,10 @@ struct LevelBars {
     [[nodiscard]] std::size_t size() const { return high.size(); }
 };
 
+// Throws std::invalid_argument, naming the series, for one that does not
+// hold a value per bar time (open, close and volume may be empty).
+void CheckBaseBars(const BaseBars& base);
+
 // Throws std::invalid_argument for times out of order, a series that does
 // not hold one value per time (named; open, close and volume may be empty),
 // or an intraday period shorter than the base interval.

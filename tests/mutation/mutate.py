@@ -34,10 +34,11 @@ BAR_FILE_TESTS = "BarFile*:Dates.*:DateOrder.*:Prices.*:Utf8Check.*:Files/*"
 # order, and the first that fails catches the fault.
 JUDGES = [
     ("guard", "src/plugin/", ["plugin_tests"]),
-    ("stream", "src/stream/", ["stream_tests", "points_tests"]),
+    ("state", "src/state/", ["state_tests", "stream_tests", "points_tests"]),
+    ("stream", "src/stream/", ["stream_tests", "points_tests", "state_tests"]),
     ("faces", "src/faces/", ["stream_tests", "points_tests"]),
     ("points", "src/points/", ["points_tests", "levels_tests"]),
-    ("levels", "src/levels/", ["levels_tests", "analysis_tests:Levels.*"]),
+    ("levels", "src/levels/", ["levels_tests", "state_tests", "analysis_tests:Levels.*"]),
     ("bar file", "src/barfile/", ["barfile_tests:" + BAR_FILE_TESTS]),
     ("core", "src/", ["core_tests", "plugin_tests"]),
 ]
@@ -81,6 +82,8 @@ POINTS = "src/points/trading_points.cpp"
 P_STREAM = "src/points/point_stream.cpp"
 P_REPLAY = "src/points/point_replay.cpp"
 ENGINE = "src/stream/streaming_engine.cpp"
+ENGINE_H = "src/stream/streaming_engine.h"
+STATE = "src/state/state.h"
 REPLAY = "src/stream/replay.cpp"
 RESAMPLE = "src/levels/resample.cpp"
 CIVIL = "src/levels/civil_time.h"
@@ -176,7 +179,7 @@ MUTANTS = [
     M(S_SIGNAL_H, "stroke.kxianList.back().extremeIndex)", "stroke.kxianList.back().endIndex)", WRONG),
     M(S_SIGNAL_H, "stroke.kxianList.back().extremeIndex)", "stroke.kxianList.front().extremeIndex)", WRONG),
     M(S_SIGNAL_H, "stroke.direction == 1 ? kStrokeTop : kStrokeBottom", "stroke.direction == -1 ? kStrokeTop : kStrokeBottom", MIRROR),
-    M(S_SIGNAL, "if (bar >= 0 && static_cast<std::size_t>(bar) < out.size())", "if (bar > 0 && static_cast<std::size_t>(bar) < out.size())", STRICT),
+    M(S_SIGNAL, "if (bi.kxianList.back().extremeIndex >= 0 && m.bar < out.size())", "if (bi.kxianList.back().extremeIndex > 0 && m.bar < out.size())", STRICT),
     # Segments.
     M(SEG, "        prevTopHigh_ = lastTopHigh_;\n", "\n", DROPPED),
     M(SEG, "        lastTopHigh_ = high[i];", "        lastTopHigh_ = low[i];", WRONG),
@@ -360,7 +363,7 @@ MUTANTS = [
       equivalent="the end before the last moves only when a merged record closes, which moves the last end too"),
     M(P_STREAM, " || counts[seenFrom_ + p] != seen.runCount) return false;", ") return false;", DROPPED,
       equivalent="a listed pivot's run count follows from it and the pivots before it, each compared or final"),
-    M(P_STREAM, "    provisional_ = false;\n    restore(saved_);", "    restore(saved_);", DROPPED),
+    M(STATE, "        active_ = false;\n        tape_.restore(piece);", "        tape_.restore(piece);", DROPPED),
     M(P_STREAM, "    seenFrom_ = firstOpen_;\n", "\n", DROPPED,
       equivalent="the check then fails more often, never wrongly passes, and each evaluation gives the same points"),
     M(P_REPLAY, "if (point.has(c)) code = code * 10 + c;", "if (point.has(c)) code = code + c;", ARITH),
@@ -373,7 +376,7 @@ MUTANTS = [
       "{{PointChange::Appeared, EventKind::Appeared},\n                                                            {PointChange::Withdrawn, EventKind::Withdrawn},", WRONG),
     # The streaming engine.
     M(ENGINE, "if (after > before && after >= 2) {", "if (after > before && after >= 3) {", CONST),
-    M(ENGINE, "if (list[k].direction != list[k + 1].direction) {", "if (list[k].direction == list[k + 1].direction) {", MIRROR),
+    M(ENGINE, "turning.marks.push_back(KxianMark(list[k]));", "turning.marks.push_back(KxianMark(list[k + 1]));", WRONG),
     M(ENGINE, "if (strokes.final + 1 >= biList.size()) {", "if (strokes.final + 2 >= biList.size()) {", CONST),
     M(ENGINE, "segments.marks.empty() ? 0 : segments.marks.size() - 1;", "segments.marks.empty() ? 0 : segments.marks.size();", CONST),
     M(ENGINE, "tail.add({lastBar, MarkValue(-final.biList.back().direction)});", "tail.add({lastBar, MarkValue(final.biList.back().direction)});", MIRROR),
@@ -381,7 +384,7 @@ MUTANTS = [
     M(ENGINE, "if (tailApplied_ && tail == appliedTail_) {", "if (tail == appliedTail_) {", LOGIC,
       equivalent="the tail is taken back only when a record closes, and the new tail then ends at another bar"),
     M(ENGINE, "marks.resize(tail.size == 0 ? 0 : tail.size - 1);", "marks.resize(tail.size);", CONST),
-    M(ENGINE, "    if (saved.kxians > 0) kxians.back() = saved.lastKxian;\n", "\n", DROPPED),
+    M(ENGINE_H, "v(state::Settled(kxians, kxians.empty() ? 0 : kxians.size() - 1));", "v(state::Settled(kxians, kxians.size()));", DROPPED),
     M(ENGINE, "} else if (number > kMarkSeriesCount && number <= 9) {", "} else if (number > kMarkSeriesCount && number < 9) {", STRICT),
     M(ENGINE, "    finalCloses_ = closes_.size();\n}", "}", DROPPED),
     # Replay: events and as-of rows.
@@ -437,7 +440,7 @@ MUTANTS = [
     M(LINKS, "[](const BaseRange& r, std::int32_t b) { return r.first < b; });", "[](const BaseRange& r, std::int32_t b) { return r.first <= b; });", STRICT),
     M(LINKS_H, "return first <= r.first && r.last <= last; }", "return first < r.first && r.last <= last; }", STRICT),
     M(LINKS_H, "return first <= r.first && r.last <= last; }", "return first <= r.first && r.last < last; }", STRICT),
-    M(LINKS, "const auto it = std::upper_bound(level.firstBase.begin()", "const auto it = std::lower_bound(level.firstBase.begin()", WRONG),
+    M(LINKS, "const auto it = std::upper_bound(firstBase.begin()", "const auto it = std::lower_bound(firstBase.begin()", WRONG),
     M(LINKS, "                made = b;\n                break;", "                made = b;", DROPPED),
     M(LINKS, "it->bar == lowerBar && it->direction == end.direction) {", "it->bar == lowerBar) {", DROPPED),
     M(LINKS, "if (lower.points[static_cast<std::size_t>(k)].side == point.side)", "if (lower.points[static_cast<std::size_t>(k)].side != point.side)", MIRROR),
