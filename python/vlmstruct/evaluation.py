@@ -34,8 +34,10 @@ def evaluate_frame(df, name, horizons, cost_bp, options):
 
 
 def evaluate_path(path, name, horizons, cost_bp, options, no_dates=False):
-    """One bar file's evaluation, read as the tool reads it: the routine every face runs per file."""
-    return _core.evaluate_file(str(path), name, no_dates, list(horizons), float(cost_bp), **options)
+    """One bar file read as the tool reads it and evaluated by the tool's routine, the one every face
+    runs per file: (the evaluation, None) or (None, the error the tool reports)."""
+    found = _core.evaluate_file(str(path), name, no_dates, list(horizons), float(cost_bp), **options)
+    return (None, found["error"]) if found["error"] else (found, "")
 
 
 def _signal_frame(found, horizons):
@@ -178,13 +180,16 @@ def evaluate(df_or_paths, horizons=HORIZONS, cost_bp=0.0, macd=(12, 26, 9), forc
         return Evaluation([evaluate_frame(df_or_paths, "", horizons, cost_bp, options)], [], horizons, cost_bp)
     from .distributed import _inputs
 
-    files, names, _ = _inputs(df_or_paths, recursive)
+    files, names, folder = _inputs(df_or_paths, recursive)
+    if folder is None and len(files) == 1:
+        names = [os.path.basename(names[0])]  # as the tool names a single file
     found, errors = [], []
     for path, name in zip(files, names):
-        try:
-            found.append(evaluate_path(path, name, horizons, cost_bp, options, no_dates))
-        except (OSError, ValueError, _core.BarFileError) as e:
-            errors.append((name, str(e)))
-    if not found and errors and len(files) == 1 and not os.path.isdir(str(df_or_paths)):
+        evaluated, error = evaluate_path(path, name, horizons, cost_bp, options, no_dates)
+        if error:
+            errors.append((name, error))
+        else:
+            found.append(evaluated)
+    if errors and len(files) == 1 and not os.path.isdir(str(df_or_paths)):
         raise ValueError(errors[0][1])
     return Evaluation(found, errors, horizons, cost_bp)
