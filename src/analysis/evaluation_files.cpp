@@ -5,7 +5,6 @@
 #include <type_traits>
 
 #include "analysis/levels.h"
-#include "barfile/bar_checks.h"
 
 namespace vlmstruct {
 

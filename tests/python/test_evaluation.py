@@ -40,16 +40,18 @@ def market(tmp_path_factory):
 
 
 def read_summary(text):
-    return pd.read_csv(io.StringIO(text), keep_default_na=False, na_values=[""])
+    return pd.read_csv(io.StringIO(text), keep_default_na=False, na_values=[""], float_precision="round_trip")
 
 
 def same_numbers(a, b, columns):
     for c in columns:
-        left, right = a[c].to_numpy(), b[c].to_numpy()
-        if left.dtype.kind == "f" or right.dtype.kind == "f":
-            np.testing.assert_array_equal(left.astype(float), right.astype(float), err_msg=c)
-        else:
-            assert list(left) == list(right), c
+        if not pd.api.types.is_numeric_dtype(a[c]):
+            assert list(a[c]) == list(b[c]), c
+            continue
+        # A price is the file's 32-bit value, written in its own digits; the rest read back as doubles.
+        kind = np.float32 if c == "entry_price" else np.float64
+        left, right = (x[c].astype("float64").to_numpy().astype(kind) for x in (a, b))
+        np.testing.assert_array_equal(left, right, err_msg=c)
 
 
 def test_the_faces_give_the_same_numbers(vlmstruct_bin, market, tmp_path):
@@ -59,7 +61,7 @@ def test_the_faces_give_the_same_numbers(vlmstruct_bin, market, tmp_path):
     assert done.returncode == 1, done.stderr  # the broken file
     assert "broken.csv" in done.stderr and "3 of 4 files evaluated" in done.stderr
     summary = read_summary((tmp_path / "summary.csv").read_text())
-    signals = pd.read_csv(tmp_path / "signals.csv", keep_default_na=False, na_values=[""])
+    signals = pd.read_csv(tmp_path / "signals.csv", keep_default_na=False, na_values=[""], float_precision="round_trip")
     assert set(signals["file"]) == {"m0.csv", "m1.csv", "m2.csv"}
     assert (summary["n"] > 0).any()
 
@@ -77,6 +79,12 @@ def test_the_faces_give_the_same_numbers(vlmstruct_bin, market, tmp_path):
     same_numbers(one.summary, alone.summary, stats)
     same_numbers(one.signals, alone.signals, columns[1:])
     assert one.curves[""]["live"].to_numpy().tolist() == alone.curves["m2.csv"]["live"].to_numpy().tolist()
+
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    figure = here.plot(horizon=3)
+    means = figure.axes[0].lines  # live and hindsight, each an errorbar's points
+    assert len(figure.axes) == 4 and len(means) >= 2
 
 
 def test_a_cluster_gives_the_numbers_of_one_machine(market):
@@ -111,7 +119,7 @@ def test_the_report_draws_the_evaluation(vlmstruct_bin, market, tmp_path):
 @pytest.mark.parametrize("args, message", [
     (["--horizons", "1,0"], "--horizons '1,0'"),
     (["--horizons", "5,5"], "5 is given twice"),
-    (["--cost", "-1"], "--cost"),
+    (["--cost=-1"], "--cost"),
 ])
 def test_bad_options_are_usage_errors(vlmstruct_bin, market, args, message):
     done = tool(vlmstruct_bin, "evaluate", market / "m0.csv", *args)
