@@ -10,8 +10,8 @@ other work, processor seconds are the steadier measure; the ratios use them.
 - engine: bench/tool_stages (the nine functions as a host calls them, the streaming engine, the
   replay with trading points, reading the file), best of three, in processor seconds;
 - read floor: `cat FILE > /dev/null` with the file in the page cache;
-- commands: `vlmstruct analyze -o --json`, `analyze --html`, `replay -o --events` and `scan -j 1`,
-  each started by bench/measure_run (its peak memory is its maximum resident set), writing into a
+- commands: `vlmstruct analyze -o --json`, `analyze --html`, `replay -o --events`, `evaluate -o --summary`,
+  `scan -j 1` and `evaluate -j 1` over the files, each started by bench/measure_run (its peak memory is its maximum resident set), writing into a
   fresh folder, best of three;
 - scan: `vlmstruct scan -j 1` over the 5,000-bar files, and bench/distributed_scan.py's timings
   (tool with 1 and 2 jobs, Dask with 1 and 2 workers);
@@ -130,6 +130,8 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
             "vlmstruct analyze -o --json": ["analyze", str(big), "-o", "{out}/a.csv", "--json", "{out}/a.json"],
             "vlmstruct analyze --html": ["analyze", str(big), "--html", "{out}/a.html"],
             "vlmstruct replay -o --events": ["replay", str(big), "-o", "{out}/r.csv", "--events", "{out}/e.csv"],
+            "vlmstruct evaluate -o --summary": ["evaluate", str(big), "-o", "{out}/s.csv", "--summary",
+                                                "{out}/summary.csv"],
         }
         measured, peaks, written = {}, {}, {}
         for name, args in commands.items():
@@ -158,6 +160,9 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
         wall, cpu, peak, _ = best(lambda: run_child(measure, [str(tool), "scan", str(market), "-j", "1", "-o",
                                                                str(work / "summary.csv")]))
         rows.append((f"vlmstruct scan -j 1 ({files} files x 5000 bars)", wall, cpu, files * 5000, peak))
+        wall, cpu, peak, _ = best(lambda: run_child(measure, [str(tool), "evaluate", str(market), "-j", "1",
+                                                               "--summary", str(work / "evaluation.csv")]))
+        rows.append((f"vlmstruct evaluate -j 1 --summary ({files} files x 5000 bars)", wall, cpu, files * 5000, peak))
 
         env_path = str(build / "python")
         python = {}
@@ -202,6 +207,12 @@ def main(bars=1_000_000, files=200, build=ROOT / "build" / "default"):
     scan_row = next(r for r in rows if r[0].startswith("vlmstruct scan -j 1"))
     print(f"- scan -j 1: {scan_row[3] / scan_row[2] / 1e6:.2f} million bars per processor second "
           f"({scan_row[3] / scan_row[1] / 1e6:.2f} per wall second), target 10")
+    evaluate = measured["vlmstruct evaluate -o --summary"]
+    print(f"- evaluate -o --summary: {evaluate / (stages['read'] + stages['replay with points']):.2f} x (read + replay "
+          f"with points), target 1.5 x")
+    folder_row = next(r for r in rows if r[0].startswith("vlmstruct evaluate -j 1"))
+    print(f"- evaluate -j 1 over the files: {folder_row[3] / folder_row[2] / 1e6:.2f} million bars per processor "
+          f"second, target 2")
 
 
 def make(big, bars, market, files):

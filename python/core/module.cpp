@@ -22,4 +22,5 @@ PYBIND11_MODULE(_core, m) {
     vlmcore::addReplay(m);
     vlmcore::addScan(m);
     vlmcore::addReplayFile(m);
+    vlmcore::addEvaluation(m);
 }

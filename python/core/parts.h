@@ -15,5 +15,6 @@ void addLevels(py::module_& m);      // analyze_levels
 void addReplay(py::module_& m);      // replay
 void addScan(py::module_& m);        // bar_files, scan_rows, scan_error_row
 void addReplayFile(py::module_& m);  // replay_file
+void addEvaluation(py::module_& m);  // evaluate, evaluate_file, summarise
 
 }  // namespace vlmcore

@@ -87,6 +87,12 @@ def _replay_batch(batch, no_dates):
     return done
 
 
+def _evaluate_batch(batch, no_dates, horizons, cost_bp, options):
+    from .evaluation import evaluate_path
+
+    return [(k, *evaluate_path(path, name, horizons, cost_bp, options, no_dates)) for k, path, name in batch]
+
+
 def _batch_size(client, count, batch_size):
     if batch_size is not None:
         if batch_size < 1:
@@ -114,7 +120,7 @@ def _reporter(progress):
     return report
 
 
-def _run(client, work, items, names, no_dates, batch_size, retries, progress, failure):
+def _run(client, work, items, names, no_dates, batch_size, retries, progress, failure, extra=()):
     """Runs `work` on batches of items; returns {item index: result}, one per item.
 
     A batch that raises (its workers kept dying, or the engine threw past its own per-file
@@ -127,7 +133,7 @@ def _run(client, work, items, names, no_dates, batch_size, retries, progress, fa
     size = _batch_size(client, len(items), batch_size)
     batches = [items[i:i + size] for i in range(0, len(items), size)]
     run = uuid.uuid4().hex[:8]
-    futures = [client.submit(work, batch, no_dates, key=f"vlmstruct-{work.__name__[1:]}-{run}-{i}",
+    futures = [client.submit(work, batch, no_dates, *extra, key=f"vlmstruct-{work.__name__[1:]}-{run}-{i}",
                              retries=retries, pure=False) for i, batch in enumerate(batches)]
     batch_of = dict(zip((f.key for f in futures), batches))
     results, report = {}, _reporter(progress)
@@ -139,7 +145,7 @@ def _run(client, work, items, names, no_dates, batch_size, retries, progress, fa
         except Exception as e:
             if len(batch) > 1:
                 for item in batch:
-                    single = client.submit(work, [item], no_dates, key=f"{future.key}-{item[0]}",
+                    single = client.submit(work, [item], no_dates, *extra, key=f"{future.key}-{item[0]}",
                                            retries=retries, pure=False)
                     batch_of[single.key] = [item]
                     pending.add(single)
@@ -185,6 +191,26 @@ def scan(paths, client=None, *, recursive=False, no_dates=False, batch_size=None
     """
     header, lines, _ = _scan_lines(paths, client, recursive, no_dates, batch_size, retries, progress)
     return _scan_frame(header + "".join(lines))
+
+
+def evaluate(paths, client=None, *, recursive=False, no_dates=False, horizons=(1, 5, 10, 20), cost_bp=0.0,
+             macd=(12, 26, 9), force="area", class1_min_run=2, divergence_ratio=1.0, batch_size=None, retries=2,
+             progress=False):
+    """`vlmstruct evaluate` on a Dask cluster: each file evaluated on a worker by the tool's routine,
+    the statistics pooled here; returns the Evaluation that vlmstruct.evaluate(paths) returns on
+    one machine, number for number. A file that fails is listed in .errors; the others complete.
+    """
+    from .evaluation import Evaluation, _point_options
+
+    options = _point_options(macd, force, class1_min_run, divergence_ratio)
+    files, names, _ = _inputs(paths, recursive)
+    client = _client(client)
+    items = [(k, p, n) for k, (p, n) in enumerate(zip(files, names))]
+    results = _run(client, _evaluate_batch, items, names, no_dates, batch_size, retries, progress,
+                   lambda k, message: (k, None, message), extra=(list(horizons), float(cost_bp), options))
+    found = [results[k][0] for k in range(len(items)) if not results[k][1]]
+    errors = [(names[k], results[k][1]) for k in range(len(items)) if results[k][1]]
+    return Evaluation(found, errors, horizons, cost_bp)
 
 
 def _output_names(names, out_dir, in_folder):

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -121,41 +122,45 @@ std::vector<ScanRow> scanFolder(const fs::path& folder, const ScanOptions& optio
     return scanFiles(folder, barFilesIn(folder, options), options);
 }
 
-std::vector<ScanRow> scanFiles(const fs::path& folder, const BarFileList& list, const ScanOptions& options) {
-    const std::vector<fs::path>& files = list.files;
-    std::vector<ScanRow> rows(files.size());
+void runFileJobs(std::size_t count, unsigned jobs, bool progress,
+                 const std::function<FileOutcome(std::size_t)>& work) {
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
     std::mutex printing;
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
-    auto progress = [&](const ScanRow& row) {
-        if (!options.progress) return;
+    auto report = [&](const FileOutcome& outcome) {
+        if (!progress) return;
         const std::size_t finished = ++done;
         std::lock_guard<std::mutex> lock(printing);
         if (terminal) {
             const int width = 30;
-            const int filled = static_cast<int>(width * finished / std::max<std::size_t>(files.size(), 1));
+            const int filled = static_cast<int>(width * finished / std::max<std::size_t>(count, 1));
             std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                         std::string(static_cast<std::size_t>(width - filled), '.').c_str(), finished, files.size());
-            if (finished == files.size()) std::fprintf(stderr, "\n");
+                         std::string(static_cast<std::size_t>(width - filled), '.').c_str(), finished, count);
+            if (finished == count) std::fprintf(stderr, "\n");
         } else {
-            std::fprintf(stderr, "%zu/%zu %s%s\n", finished, files.size(), row.file.c_str(),
-                         row.error.empty() ? "" : " FAILED");
+            std::fprintf(stderr, "%zu/%zu %s%s\n", finished, count, outcome.name.c_str(),
+                         outcome.failed ? " FAILED" : "");
         }
     };
     auto worker = [&] {
-        for (std::size_t k = next++; k < files.size(); k = next++) {
-            ScanRow& row = rows[k];
-            row = scanFile(files[k], files[k].lexically_relative(folder).generic_string(), options.read,
-                           options.points);
-            progress(row);
-        }
+        for (std::size_t k = next++; k < count; k = next++) report(work(k));
     };
-    const unsigned jobs = std::max(1u, std::min<unsigned>(options.jobs, static_cast<unsigned>(std::max<std::size_t>(files.size(), 1))));
+    jobs = std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(std::max<std::size_t>(count, 1))));
     std::vector<std::thread> threads;
     for (unsigned j = 1; j < jobs; ++j) threads.emplace_back(worker);
     worker();
     for (std::thread& t : threads) t.join();
+}
+
+std::vector<ScanRow> scanFiles(const fs::path& folder, const BarFileList& list, const ScanOptions& options) {
+    const std::vector<fs::path>& files = list.files;
+    std::vector<ScanRow> rows(files.size());
+    runFileJobs(files.size(), options.jobs, options.progress, [&](std::size_t k) {
+        ScanRow& row = rows[k];
+        row = scanFile(files[k], files[k].lexically_relative(folder).generic_string(), options.read, options.points);
+        return FileOutcome{row.file, !row.error.empty()};
+    });
     return rows;
 }
 

@@ -2,6 +2,7 @@
 // Every bar file of a folder, in parallel: one summary row per file.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,16 @@ ScanRow scanFile(const std::filesystem::path& file, const std::string& name, con
 
 // The .csv, .txt and .tsv files of a folder (any case of the extension).
 BarFileList barFilesIn(const std::filesystem::path& folder, const ScanOptions& options);
+// What a file's job tells the progress line: its name and whether it failed.
+struct FileOutcome {
+    std::string name;
+    bool failed = false;
+};
+// work(k) for every k below `count`, `jobs` at once, with a progress line
+// per file when `progress` is set (a bar on a terminal, plain lines otherwise).
+void runFileJobs(std::size_t count, unsigned jobs, bool progress,
+                 const std::function<FileOutcome(std::size_t)>& work);
+
 // Every file of `list`, named relative to `folder`.
 std::vector<ScanRow> scanFiles(const std::filesystem::path& folder, const BarFileList& list,
                                const ScanOptions& options);

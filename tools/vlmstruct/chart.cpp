@@ -299,19 +299,22 @@ std::string chartPage(const std::string& title, const std::vector<std::string>& 
     std::string html(kChartTemplate);
     std::string titleText;
     for (char c : title) titleText += (c == '<' || c == '&') ? '_' : c;
-    // Placeholders are found in the template first and filled from the last
-    // one back, so nothing inserted can be taken for a placeholder.
-    const std::pair<const char*, std::string> fills[] = {
+    return fillPlaceholders(std::move(html), {
         {"__DATA__", std::move(data)},
         {"__LIBRARY__", std::string(kChartLibrary)},
         {"__LIBRARY_NOTICE__", std::string(kChartLibraryNotice)},
         {"__TITLE__", titleText},
-    };
+    });
+}
+
+std::string fillPlaceholders(std::string page, const std::vector<std::pair<const char*, std::string>>& fills) {
+    // Each placeholder stands once, and they are filled in the template's
+    // order from the last one back, so nothing inserted can be taken for one.
     for (const auto& [placeholder, text] : fills) {
-        const std::size_t at = html.find(placeholder);
-        if (at != std::string::npos) html.replace(at, std::string(placeholder).size(), text);
+        const std::size_t at = page.find(placeholder);
+        if (at != std::string::npos) page.replace(at, std::string(placeholder).size(), text);
     }
-    return html;
+    return page;
 }
 
 std::string chartHtml(const std::string& title, const BarSeries& bars, const Analysis& a,

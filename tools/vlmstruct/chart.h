@@ -3,6 +3,7 @@
 // and trading points, of one bar series or of several levels of one.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -27,6 +28,10 @@ std::string chartPage(const std::string& title, const std::vector<std::string>& 
 // function 3's output) and the live points (testVelmorPoints' function 2,
 // with its default options), as ",\"host\":{...}" for chartLevel's extra.
 std::string companionLayer(const BarSeries& bars, const Analysis& a);
+
+// The page with each placeholder replaced by its text; the placeholders are
+// given from the template's last back to its first.
+std::string fillPlaceholders(std::string page, const std::vector<std::pair<const char*, std::string>>& fills);
 
 // `companion` adds companionLayer.
 std::string chartHtml(const std::string& title, const BarSeries& bars, const Analysis& a,

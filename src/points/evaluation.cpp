@@ -1,0 +1,502 @@
+#include "points/evaluation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "kline/bar_count.h"
+#include "points/point_stream.h"
+#include "stream/streaming_engine.h"
+
+namespace vlm {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// The two-sided 95% quantile of the normal distribution, for Wilson's interval.
+constexpr double kZ95 = 1.959963984540054;
+constexpr double kDaysPerYear = 365.25;
+
+bool usablePrice(double price) { return std::isfinite(price) && price > 0.0; }
+
+// What a point bar shows: the side and the classes, 0 for nothing.
+using ShownBits = std::uint8_t;
+constexpr ShownBits kSellBit = 0x8;
+ShownBits bitsOf(const TradingPoint& p) {
+    return static_cast<ShownBits>(p.classes | (p.side == PointSide::Sell ? kSellBit : 0));
+}
+PointSide sideOf(ShownBits bits) { return (bits & kSellBit) != 0 ? PointSide::Sell : PointSide::Buy; }
+// The side-and-class pairs of `a` that `b` lacks.
+std::uint8_t classesMissingFrom(ShownBits a, ShownBits b) {
+    const std::uint8_t classes = a & 0x7;
+    return sideOf(a) == sideOf(b) ? static_cast<std::uint8_t>(classes & ~b) : classes;
+}
+
+// The prices a signal trades at, read from the series once.
+class Prices {
+public:
+    explicit Prices(const EvaluationSeries& s) : s_(s) {}
+    [[nodiscard]] std::size_t size() const { return s_.high.size(); }
+    [[nodiscard]] bool hasOpens() const { return !s_.open.empty(); }
+    [[nodiscard]] double high(std::size_t i) const { return s_.high[i]; }
+    [[nodiscard]] double low(std::size_t i) const { return s_.low[i]; }
+    [[nodiscard]] double close(std::size_t i) const {
+        return PointsClose(CloseAt(s_.close, i), s_.high[i], s_.low[i]);
+    }
+    // Where a signal at bar t enters: the next bar's open, or t's close
+    // without opens; nullopt past the last bar or at a price that is not a
+    // finite number above 0.
+    [[nodiscard]] std::optional<std::pair<std::int32_t, double>> entry(std::int64_t t) const {
+        const std::int64_t bar = hasOpens() ? t + 1 : t;
+        if (bar >= static_cast<std::int64_t>(size())) return std::nullopt;
+        const auto i = static_cast<std::size_t>(bar);
+        const double price = hasOpens() ? static_cast<double>(s_.open[i]) : close(i);
+        if (!usablePrice(price)) return std::nullopt;
+        return std::pair{static_cast<std::int32_t>(bar), price};
+    }
+
+private:
+    const EvaluationSeries& s_;
+};
+
+// The live signals: the point stream driven bar by bar exactly as the
+// replay drives it (PointReplay::push is this engine push and this update),
+// its changes applied to what each point bar shows. A class is newly shown
+// at t when the bar shows it after t and did not after t - 1, so a point
+// withdrawn and shown again, or moved to another bar, is a new signal,
+// while one withdrawn and replaced at its bar by the same classes is not.
+class LiveSignals {
+public:
+    explicit LiveSignals(std::size_t bars) : shown_(bars, 0) {}
+
+    void apply(std::int32_t t, std::span<const PointEvent> changes, std::vector<Signal>& out) {
+        touched_.clear();
+        for (const PointEvent& e : changes) {
+            if (e.change == PointChange::Final) continue;
+            const std::int32_t p = e.point.point.bar;
+            auto it = std::find_if(touched_.begin(), touched_.end(), [p](const Touched& x) { return x.bar == p; });
+            if (it == touched_.end()) {
+                touched_.push_back({p, shown_[static_cast<std::size_t>(p)], 0, false});
+                it = touched_.end() - 1;
+            }
+            // One point per bar: what appeared at p replaces what was withdrawn there.
+            if (e.change == PointChange::Appeared) {
+                it->after = bitsOf(e.point.point);
+                it->appeared = true;
+            } else if (!it->appeared) {
+                it->after = 0;
+            }
+        }
+        std::sort(touched_.begin(), touched_.end(), [](const Touched& a, const Touched& b) { return a.bar < b.bar; });
+        for (const Touched& x : touched_) {
+            shown_[static_cast<std::size_t>(x.bar)] = x.after;
+            const std::uint8_t gone = classesMissingFrom(x.before, x.after);
+            const std::uint8_t fresh = classesMissingFrom(x.after, x.before);
+            for (int c = 1; c <= 3; ++c) {
+                if ((gone & ClassBit(c)) != 0) {
+                    const auto open = open_.find(key(x.bar, sideOf(x.before), c));
+                    out[open->second].withdrawnBar = t;
+                    open_.erase(open);
+                }
+            }
+            for (int c = 1; c <= 3; ++c) {
+                if ((fresh & ClassBit(c)) == 0) continue;
+                Signal s;
+                s.mode = SignalMode::Live;
+                s.side = sideOf(x.after);
+                s.pointClass = static_cast<std::int8_t>(c);
+                s.pointBar = x.bar;
+                s.signalBar = t;
+                open_[key(x.bar, s.side, c)] = out.size();
+                out.push_back(s);
+            }
+        }
+    }
+
+private:
+    struct Touched {
+        std::int32_t bar;
+        ShownBits before, after;
+        bool appeared;
+    };
+    static std::int64_t key(std::int32_t bar, PointSide side, int c) {
+        return static_cast<std::int64_t>(bar) * 8 + (side == PointSide::Sell ? 4 : 0) + c;
+    }
+
+    std::vector<ShownBits> shown_;
+    std::unordered_map<std::int64_t, std::size_t> open_;  // live signal still shown, by its point bar, side and class
+    std::vector<Touched> touched_;
+};
+
+void appendHindsight(std::span<const TradingPoint> points, std::vector<Signal>& out) {
+    for (const TradingPoint& p : points) {
+        for (int c = 1; c <= 3; ++c) {
+            if (!p.has(c)) continue;
+            Signal s;
+            s.mode = SignalMode::Hindsight;
+            s.side = p.side;
+            s.pointClass = static_cast<std::int8_t>(c);
+            s.pointBar = p.bar;
+            s.signalBar = p.bar;
+            s.final = true;
+            out.push_back(s);
+        }
+    }
+}
+
+// ret, mfe and mae of one signal for every horizon, from one walk over the
+// bars after its entry.
+void measure(const Prices& prices, const Signal& s, std::span<const int> horizons, double cost,
+             std::span<Outcome> out) {
+    if (s.entryBar < 0) return;
+    const double side = s.side == PointSide::Buy ? 1.0 : -1.0;
+    const double entry = s.entryPrice;
+    // The excursions start at the entry price: with an entry at a close,
+    // the entry bar's range lies before the entry.
+    double highest = entry, lowest = entry;
+    bool usable = true;
+    std::int64_t reached = s.entryBar;
+    if (prices.hasOpens()) reached -= 1;  // the entry bar's range is after its open: walk it
+    for (std::size_t k = 0; k < horizons.size(); ++k) {
+        const std::int64_t exitBar = static_cast<std::int64_t>(s.signalBar) + horizons[k];
+        if (exitBar >= static_cast<std::int64_t>(prices.size())) continue;
+        for (; reached < exitBar; ++reached) {
+            const auto i = static_cast<std::size_t>(reached + 1);
+            const double h = prices.high(i), l = prices.low(i);
+            usable = usable && std::isfinite(h) && std::isfinite(l);
+            highest = std::max(highest, h);
+            lowest = std::min(lowest, l);
+        }
+        const double exit = prices.close(static_cast<std::size_t>(exitBar));
+        if (std::isfinite(exit)) out[k].ret = side * (exit / entry - 1.0) - cost;
+        if (!usable) continue;
+        out[k].mfe = side > 0 ? highest / entry - 1.0 : 1.0 - lowest / entry;
+        out[k].mae = side > 0 ? lowest / entry - 1.0 : 1.0 - highest / entry;
+    }
+}
+
+// The simple rule: long from a buy's entry to the next sell's entry, or to
+// the last bar, where a position still held is valued at the close as if
+// sold. At one entry bar, buys and sells together cancel out; a buy at the
+// last bar's close would be held for nothing and is not taken.
+EquityCurve runRule(const Prices& prices, std::span<const Signal> signals, double cost) {
+    const std::size_t n = prices.size();
+    std::vector<std::uint8_t> action(n, 0);  // 1: a buy enters at this bar, 2: a sell, 3: both
+    std::vector<double> fill(n, kNaN);
+    for (const Signal& s : signals) {
+        if (s.entryBar < 0) continue;
+        const auto i = static_cast<std::size_t>(s.entryBar);
+        action[i] |= s.side == PointSide::Buy ? 1 : 2;
+        fill[i] = s.entryPrice;
+    }
+    EquityCurve curve;
+    curve.value.resize(n);
+    double cash = 1.0;  // equity when flat, and when the position was opened
+    double entry = 0.0, mark = 0.0;
+    bool holding = false;
+    std::int64_t held = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool last = i + 1 == n;
+        if (action[i] == 2 && holding) {
+            cash *= fill[i] / entry - cost;
+            holding = false;
+            ++curve.stats.trades;
+        } else if (action[i] == 1 && !holding && !(last && !prices.hasOpens())) {
+            holding = true;
+            entry = mark = fill[i];
+        }
+        if (!holding) {
+            curve.value[i] = cash;
+            continue;
+        }
+        ++held;
+        if (const double close = prices.close(i); usablePrice(close)) mark = close;
+        if (last) {
+            cash *= mark / entry - cost;
+            ++curve.stats.trades;
+            curve.value[i] = cash;
+        } else {
+            curve.value[i] = cash * (mark / entry);
+        }
+    }
+    curve.stats.exposure = n > 0 ? static_cast<double>(held) / static_cast<double>(n) : 0.0;
+    return curve;
+}
+
+double meanOf(std::span<const double> sorted) {
+    double sum = 0.0;
+    for (double v : sorted) sum += v;
+    return sum / static_cast<double>(sorted.size());
+}
+
+// The sample standard deviation (n - 1), NaN below two values.
+double stdOf(std::span<const double> values, double mean) {
+    if (values.size() < 2) return kNaN;
+    double sum = 0.0;
+    for (double v : values) sum += (v - mean) * (v - mean);
+    return std::sqrt(sum / static_cast<double>(values.size() - 1));
+}
+
+double medianOf(std::span<const double> sorted) {
+    const std::size_t n = sorted.size();
+    if (n == 0) return kNaN;
+    return n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
+}
+
+void fillStats(const EvaluationSeries& series, EquityCurve& curve) {
+    EquityStats& st = curve.stats;
+    const std::vector<double>& v = curve.value;
+    if (v.empty()) return;
+    st.totalReturn = v.back() - 1.0;
+    double peak = v.front();
+    for (double x : v) {
+        peak = std::max(peak, x);
+        st.maxDrawdown = std::max(st.maxDrawdown, 1.0 - x / peak);
+    }
+    if (series.time.size() != v.size() || v.size() < 2) return;
+    const double years = static_cast<double>(series.time.back() - series.time.front()) *
+                         static_cast<double>(series.secondsPerTimeUnit) / (86400.0 * kDaysPerYear);
+    if (!(years > 0.0)) return;
+    st.annualReturn = std::pow(v.back(), 1.0 / years) - 1.0;
+    std::vector<double> r(v.size() - 1);
+    for (std::size_t i = 1; i < v.size(); ++i) r[i - 1] = v[i] / v[i - 1] - 1.0;
+    const double barsPerYear = static_cast<double>(r.size()) / years;
+    const double mean = meanOf(r);
+    const double sd = stdOf(r, mean);
+    st.volatility = sd * std::sqrt(barsPerYear);
+    if (sd > 0.0) st.sharpe = mean / sd * std::sqrt(barsPerYear);
+}
+
+}  // namespace
+
+void CheckEvaluationOptions(const EvaluationOptions& options) {
+    CheckTradingPointOptions(options.points);
+    if (options.horizons.empty()) throw std::invalid_argument("at least one horizon is needed");
+    for (std::size_t i = 0; i < options.horizons.size(); ++i) {
+        if (options.horizons[i] < 1) throw std::invalid_argument("a horizon must be at least 1 bar");
+        if (std::find(options.horizons.begin(), options.horizons.begin() + static_cast<std::ptrdiff_t>(i),
+                      options.horizons[i]) != options.horizons.begin() + static_cast<std::ptrdiff_t>(i)) {
+            throw std::invalid_argument("horizon " + std::to_string(options.horizons[i]) + " is given twice");
+        }
+    }
+    if (!std::isfinite(options.costBp) || options.costBp < 0.0) {
+        throw std::invalid_argument("the cost must be a finite number of basis points, at least 0");
+    }
+}
+
+FileEvaluation Evaluate(const EvaluationSeries& series, const EvaluationOptions& options) {
+    CheckEvaluationOptions(options);
+    const std::size_t n = series.high.size();
+    RequireBars(n, n, n);
+    RequireLength("low", series.low.size(), n);
+    RequireLength("close", series.close.size(), n, true);
+    RequireLength("open", series.open.size(), n, true);
+    RequireLength("time", series.time.size(), n, true);
+    if (series.secondsPerTimeUnit < 1) throw std::invalid_argument("a time unit must be at least one second");
+
+    FileEvaluation out;
+    out.horizons = options.horizons;
+    out.costBp = options.costBp;
+    out.bars = static_cast<std::int64_t>(n);
+
+    StreamingEngine engine;
+    engine.reserve(n);
+    TradingPointStream stream(options.points);
+    LiveSignals live(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        engine.push(series.high[i], series.low[i]);
+        stream.update(engine, PointsClose(CloseAt(series.close, i), series.high[i], series.low[i]));
+        live.apply(static_cast<std::int32_t>(i), stream.changes(), out.signals);
+    }
+    // After the last bar the stream holds the points of the whole series.
+    const std::vector<TradingPoint> hindsight = stream.points();
+    std::vector<ShownBits> final(n, 0);
+    for (const TradingPoint& p : hindsight) final[static_cast<std::size_t>(p.bar)] = bitsOf(p);
+    for (Signal& s : out.signals) {
+        const ShownBits bits = final[static_cast<std::size_t>(s.pointBar)];
+        s.final = sideOf(bits) == s.side && (bits & ClassBit(s.pointClass)) != 0;
+    }
+    const std::size_t liveCount = out.signals.size();
+    appendHindsight(hindsight, out.signals);
+
+    const Prices prices(series);
+    const double cost = options.costBp / 10000.0;
+    const std::size_t h = options.horizons.size();
+    out.outcomes.resize(out.signals.size() * h);
+    for (std::size_t k = 0; k < out.signals.size(); ++k) {
+        Signal& s = out.signals[k];
+        if (const auto e = prices.entry(s.signalBar)) {
+            s.entryBar = e->first;
+            s.entryPrice = e->second;
+        }
+        measure(prices, s, options.horizons, cost, std::span<Outcome>(out.outcomes).subspan(k * h, h));
+    }
+
+    out.baseline.resize(h);
+    for (std::size_t k = 0; k < h; ++k) {
+        BaselineSum& b = out.baseline[k];
+        for (std::size_t t = 0; t + static_cast<std::size_t>(options.horizons[k]) < n; ++t) {
+            const auto e = prices.entry(static_cast<std::int64_t>(t));
+            const double exit = prices.close(t + static_cast<std::size_t>(options.horizons[k]));
+            if (!e || !std::isfinite(exit)) continue;
+            b.sum += exit / e->second - 1.0;
+            ++b.count;
+        }
+    }
+
+    const std::span<const Signal> all(out.signals);
+    out.live = runRule(prices, all.first(liveCount), cost);
+    out.hindsight = runRule(prices, all.subspan(liveCount), cost);
+    Signal holdFromStart;
+    holdFromStart.signalBar = 0;
+    if (const auto e = prices.entry(0)) {
+        holdFromStart.entryBar = e->first;
+        holdFromStart.entryPrice = e->second;
+    }
+    out.buyAndHold = runRule(prices, std::span<const Signal>(&holdFromStart, 1), cost);
+    for (EquityCurve* c : {&out.live, &out.hindsight, &out.buyAndHold}) fillStats(series, *c);
+    return out;
+}
+
+std::string ClassLabel(PointSide side, int pointClass) {
+    std::string label(1, side == PointSide::Buy ? 'B' : 'S');
+    if (pointClass > 0) label += static_cast<char>('0' + pointClass);
+    return label;
+}
+
+namespace {
+
+struct Values {
+    std::vector<double> ret, mfe, mae;
+};
+
+double finiteMeanSorted(std::vector<double>& v) {
+    std::erase_if(v, [](double x) { return !std::isfinite(x); });
+    if (v.empty()) return kNaN;
+    std::sort(v.begin(), v.end());
+    return meanOf(v);
+}
+
+StatisticsRow statisticsOf(Values& values, double baseline) {
+    StatisticsRow row;
+    std::vector<double>& r = values.ret;
+    std::sort(r.begin(), r.end());
+    row.n = static_cast<std::int64_t>(r.size());
+    row.baseline = baseline;
+    if (r.empty()) return row;
+    const double n = static_cast<double>(r.size());
+    row.mean = meanOf(r);
+    row.median = medianOf(r);
+    row.std = stdOf(r, row.mean);
+    row.t = row.mean / (row.std / std::sqrt(n));
+    const auto wins = std::count_if(r.begin(), r.end(), [](double x) { return x > 0.0; });
+    const double p = static_cast<double>(wins) / n;
+    row.winRate = p;
+    const double z2 = kZ95 * kZ95;
+    const double denominator = 1.0 + z2 / n;
+    const double centre = (p + z2 / (2.0 * n)) / denominator;
+    const double half = kZ95 * std::sqrt(p * (1.0 - p) / n + z2 / (4.0 * n * n)) / denominator;
+    row.winLow = std::max(0.0, centre - half);
+    row.winHigh = std::min(1.0, centre + half);
+    row.mfe = finiteMeanSorted(values.mfe);
+    row.mae = finiteMeanSorted(values.mae);
+    row.edge = row.mean - baseline;
+    return row;
+}
+
+}  // namespace
+
+Summary Summarise(std::span<const FileEvaluation> files) {
+    Summary out;
+    if (files.empty()) return out;
+    out.horizons = files.front().horizons;
+    for (const FileEvaluation& f : files) {
+        if (f.horizons != out.horizons || f.costBp != files.front().costBp) {
+            throw std::invalid_argument("files evaluated with different horizons or costs cannot be pooled");
+        }
+    }
+    const std::size_t h = out.horizons.size();
+    // Groups: mode (2) x side (2) x class (0 for the side's pool, 1 to 3) x horizon.
+    const auto group = [h](SignalMode m, PointSide s, int c, std::size_t k) {
+        return ((static_cast<std::size_t>(m) * 2 + (s == PointSide::Buy ? 0 : 1)) * 4 + static_cast<std::size_t>(c)) * h + k;
+    };
+    std::vector<Values> values(2 * 2 * 4 * h);
+    std::vector<std::vector<double>> baselineSums(h);
+    std::vector<std::int64_t> baselineCounts(h, 0);
+    for (const FileEvaluation& f : files) {
+        for (std::size_t i = 0; i < f.signals.size(); ++i) {
+            const Signal& s = f.signals[i];
+            const std::span<const Outcome> o = f.outcomesOf(i);
+            for (std::size_t k = 0; k < h; ++k) {
+                if (!std::isfinite(o[k].ret)) continue;
+                for (int c : {0, static_cast<int>(s.pointClass)}) {
+                    Values& v = values[group(s.mode, s.side, c, k)];
+                    v.ret.push_back(o[k].ret);
+                    v.mfe.push_back(o[k].mfe);
+                    v.mae.push_back(o[k].mae);
+                }
+            }
+        }
+        for (std::size_t k = 0; k < h; ++k) {
+            baselineSums[k].push_back(f.baseline[k].sum);
+            baselineCounts[k] += f.baseline[k].count;
+        }
+    }
+    std::vector<double> buyBaseline(h, kNaN);
+    for (std::size_t k = 0; k < h; ++k) {
+        std::sort(baselineSums[k].begin(), baselineSums[k].end());
+        double sum = 0.0;
+        for (double x : baselineSums[k]) sum += x;
+        if (baselineCounts[k] > 0) buyBaseline[k] = sum / static_cast<double>(baselineCounts[k]);
+    }
+    constexpr std::pair<PointSide, int> kRows[] = {
+        {PointSide::Buy, 1},  {PointSide::Buy, 2},  {PointSide::Buy, 3}, {PointSide::Sell, 1},
+        {PointSide::Sell, 2}, {PointSide::Sell, 3}, {PointSide::Buy, 0}, {PointSide::Sell, 0},
+    };
+    for (SignalMode mode : {SignalMode::Live, SignalMode::Hindsight}) {
+        for (const auto& [side, c] : kRows) {
+            for (std::size_t k = 0; k < h; ++k) {
+                const double baseline = side == PointSide::Buy ? buyBaseline[k] : -buyBaseline[k];
+                StatisticsRow row = statisticsOf(values[group(mode, side, c, k)], baseline);
+                row.mode = mode;
+                row.side = side;
+                row.pointClass = c;
+                row.horizon = out.horizons[k];
+                out.statistics.push_back(row);
+            }
+        }
+    }
+    for (const auto& [side, c] : std::span(kRows).first(6)) {
+        std::vector<double> delays, toWithdrawal;
+        std::int64_t shown = 0, final = 0;
+        for (const FileEvaluation& f : files) {
+            for (const Signal& s : f.signals) {
+                if (s.mode != SignalMode::Live || s.side != side || s.pointClass != c) continue;
+                delays.push_back(s.delay());
+                if (s.withdrawnBar < 0) ++shown;
+                else toWithdrawal.push_back(s.withdrawnBar - s.signalBar);
+                if (s.final) ++final;
+            }
+        }
+        SurvivalRow row;
+        row.side = side;
+        row.pointClass = c;
+        row.signals = static_cast<std::int64_t>(delays.size());
+        if (!delays.empty()) {
+            const double count = static_cast<double>(delays.size());
+            row.shownAtEnd = static_cast<double>(shown) / count;
+            row.finalShare = static_cast<double>(final) / count;
+            std::sort(delays.begin(), delays.end());
+            std::sort(toWithdrawal.begin(), toWithdrawal.end());
+            row.medianDelay = medianOf(delays);
+            row.medianBarsToWithdrawal = medianOf(toWithdrawal);
+        }
+        out.survival.push_back(row);
+    }
+    return out;
+}
+
+}  // namespace vlm

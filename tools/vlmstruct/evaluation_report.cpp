@@ -1,0 +1,26 @@
+#include "evaluation_report.h"
+
+#include "chart.h"
+#include "chart_assets.h"
+#include "report_assets.h"
+
+namespace vlmstruct {
+
+std::string evaluationReport(const std::vector<EvaluatedFile>& files, const vlm::Summary& summary,
+                             const vlm::EvaluationOptions& options, const std::string& title) {
+    std::string data;
+    TextSink sink(data);
+    writeEvaluationJson(sink, files, summary, options, title, true);
+    std::string titleText;
+    for (char c : title) titleText += (c == '<' || c == '&') ? '_' : c;
+    return fillPlaceholders(std::string(kReportTemplate), {
+        {"__DATA__", std::move(data)},
+        {"__LIBRARY__", std::string(kChartLibrary)},
+        {"__LIBRARY_NOTICE__", std::string(kChartLibraryNotice)},
+        {"__PLOT_LIBRARY__", std::string(kReportLibrary)},
+        {"__PLOT_NOTICE__", std::string(kReportLibraryNotice)},
+        {"__TITLE__", titleText},
+    });
+}
+
+}  // namespace vlmstruct
