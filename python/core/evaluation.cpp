@@ -4,6 +4,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -157,28 +158,22 @@ std::string classText(vlm::PointSide side, int pointClass) {
 }
 
 py::dict statistics(const vlm::Summary& summary) {
-    py::list mode, cls, horizon, n, mean, median, std, t, winRate, winLow, winHigh, mfe, mae, baseline, edge;
+    py::list mode, cls, horizon, n;
+    std::array<py::list, vlmstruct::kStatisticsColumns.size()> values;
     for (const vlm::StatisticsRow& r : summary.statistics) {
         mode.append(vlmstruct::modeName(r.mode));
         cls.append(classText(r.side, r.pointClass));
         horizon.append(r.horizon);
         n.append(r.n);
-        mean.append(r.mean);
-        median.append(r.median);
-        std.append(r.std);
-        t.append(r.t);
-        winRate.append(r.winRate);
-        winLow.append(r.winLow);
-        winHigh.append(r.winHigh);
-        mfe.append(r.mfe);
-        mae.append(r.mae);
-        baseline.append(r.baseline);
-        edge.append(r.edge);
+        const auto row = vlmstruct::statisticsValues(r);
+        for (std::size_t j = 0; j < row.size(); ++j) values[j].append(row[j]);
     }
     py::dict d;
-    d["mode"] = mode; d["class"] = cls; d["horizon"] = horizon; d["n"] = n; d["mean"] = mean; d["median"] = median;
-    d["std"] = std; d["t"] = t; d["win_rate"] = winRate; d["win_low"] = winLow; d["win_high"] = winHigh;
-    d["mfe"] = mfe; d["mae"] = mae; d["baseline"] = baseline; d["edge"] = edge;
+    d["mode"] = mode;
+    d["class"] = cls;
+    d["horizon"] = horizon;
+    d["n"] = n;
+    for (std::size_t j = 0; j < values.size(); ++j) d[vlmstruct::kStatisticsColumns[j]] = values[j];
     return d;
 }
 
@@ -193,8 +188,12 @@ py::dict survival(const vlm::Summary& summary) {
         withdrawal.append(r.medianBarsToWithdrawal);
     }
     py::dict d;
-    d["class"] = cls; d["signals"] = signals; d["shown_at_end"] = shown; d["final"] = final;
-    d["median_delay"] = delay; d["median_to_withdrawal"] = withdrawal;
+    d["class"] = cls;
+    d["signals"] = signals;
+    d["shown_at_end"] = shown;
+    d["final"] = final;
+    d["median_delay"] = delay;
+    d["median_to_withdrawal"] = withdrawal;
     return d;
 }
 

@@ -160,18 +160,16 @@ const char* classText(const vlm::StatisticsRow& r) { return r.side == vlm::Point
 
 std::string classOf(vlm::PointSide side, int pointClass) { return vlm::ClassLabel(side, pointClass); }
 
-// The statistics' numbers in the summary's column order.
-std::array<double, 11> statisticsNumbers(const vlm::StatisticsRow& r) {
-    return {r.mean, r.median, r.std, r.t, r.winRate, r.winLow, r.winHigh, r.mfe, r.mae, r.baseline, r.edge};
-}
-constexpr const char* kStatisticsNames[] = {"mean", "median", "std", "t", "win_rate", "win_low",
-                                            "win_high", "mfe", "mae", "baseline", "edge"};
 
 }  // namespace
 
+std::array<double, kStatisticsColumns.size()> statisticsValues(const vlm::StatisticsRow& r) {
+    return {r.mean, r.median, r.std, r.t, r.winRate, r.winLow, r.winHigh, r.mfe, r.mae, r.baseline, r.edge};
+}
+
 void writeSummaryCsv(TextSink& out, const vlm::Summary& summary) {
     out.put("mode,class,horizon,n");
-    for (const char* name : kStatisticsNames) {
+    for (const char* name : kStatisticsColumns) {
         out.put(',');
         out.put(name);
     }
@@ -184,7 +182,7 @@ void writeSummaryCsv(TextSink& out, const vlm::Summary& summary) {
         out.putInt(r.horizon);
         out.put(',');
         out.putInt(r.n);
-        for (double v : statisticsNumbers(r)) {
+        for (double v : statisticsValues(r)) {
             out.put(',');
             putNumber(out, v);
         }
@@ -200,23 +198,28 @@ void putJsonField(TextSink& out, const char* name, bool first = false) {
     out.putJsonString(name);
     out.put(':');
 }
+void putTextField(TextSink& out, const char* name, std::string_view text, bool first = false) {
+    putJsonField(out, name, first);
+    out.putJsonString(text);
+}
+void putWholeField(TextSink& out, const char* name, long long v, bool first = false) {
+    putJsonField(out, name, first);
+    out.putInt(v);
+}
+void putNumberField(TextSink& out, const char* name, double v, bool first = false) {
+    putJsonField(out, name, first);
+    out.putJsonNumber(v);
+}
 
 void putEquityStats(TextSink& out, const vlm::EquityStats& s) {
     out.put('{');
-    putJsonField(out, "total_return", true);
-    out.putJsonNumber(s.totalReturn);
-    putJsonField(out, "annual_return");
-    out.putJsonNumber(s.annualReturn);
-    putJsonField(out, "volatility");
-    out.putJsonNumber(s.volatility);
-    putJsonField(out, "sharpe");
-    out.putJsonNumber(s.sharpe);
-    putJsonField(out, "max_drawdown");
-    out.putJsonNumber(s.maxDrawdown);
-    putJsonField(out, "exposure");
-    out.putJsonNumber(s.exposure);
-    putJsonField(out, "trades");
-    out.putInt(s.trades);
+    putNumberField(out, "total_return", s.totalReturn, true);
+    putNumberField(out, "annual_return", s.annualReturn);
+    putNumberField(out, "volatility", s.volatility);
+    putNumberField(out, "sharpe", s.sharpe);
+    putNumberField(out, "max_drawdown", s.maxDrawdown);
+    putNumberField(out, "exposure", s.exposure);
+    putWholeField(out, "trades", s.trades);
     out.put('}');
 }
 
@@ -253,12 +256,9 @@ void putFiles(TextSink& out, const std::vector<EvaluatedFile>& files) {
     for (std::size_t k = 0; k < files.size(); ++k) {
         const EvaluatedFile& f = files[k];
         out.put(k ? ",\n{" : "\n{");
-        putJsonField(out, "file", true);
-        out.putJsonString(f.name);
-        putJsonField(out, "bars");
-        out.putInt(f.evaluation.bars);
-        putJsonField(out, "error");
-        out.putJsonString(f.error);
+        putTextField(out, "file", f.name, true);
+        putWholeField(out, "bars", f.evaluation.bars);
+        putTextField(out, "error", f.error);
         if (f.error.empty()) {
             putJsonField(out, "equity");
             putRules(out, f.evaluation);
@@ -273,18 +273,13 @@ void putStatistics(TextSink& out, const vlm::Summary& summary) {
     for (std::size_t k = 0; k < summary.statistics.size(); ++k) {
         const vlm::StatisticsRow& r = summary.statistics[k];
         out.put(k ? ",\n{" : "\n{");
-        putJsonField(out, "mode", true);
-        out.putJsonString(modeName(r.mode));
-        putJsonField(out, "class");
-        out.putJsonString(r.pointClass == 0 ? std::string(classText(r)) : classOf(r.side, r.pointClass));
-        putJsonField(out, "horizon");
-        out.putInt(r.horizon);
-        putJsonField(out, "n");
-        out.putInt(r.n);
-        const auto numbers = statisticsNumbers(r);
+        putTextField(out, "mode", modeName(r.mode), true);
+        putTextField(out, "class", r.pointClass == 0 ? std::string(classText(r)) : classOf(r.side, r.pointClass));
+        putWholeField(out, "horizon", r.horizon);
+        putWholeField(out, "n", r.n);
+        const auto numbers = statisticsValues(r);
         for (std::size_t j = 0; j < numbers.size(); ++j) {
-            putJsonField(out, kStatisticsNames[j]);
-            out.putJsonNumber(numbers[j]);
+            putNumberField(out, kStatisticsColumns[j], numbers[j]);
         }
         out.put('}');
     }
@@ -296,18 +291,12 @@ void putSurvival(TextSink& out, const vlm::Summary& summary) {
     for (std::size_t k = 0; k < summary.survival.size(); ++k) {
         const vlm::SurvivalRow& r = summary.survival[k];
         out.put(k ? ",\n{" : "\n{");
-        putJsonField(out, "class", true);
-        out.putJsonString(classOf(r.side, r.pointClass));
-        putJsonField(out, "signals");
-        out.putInt(r.signals);
-        putJsonField(out, "shown_at_end");
-        out.putJsonNumber(r.shownAtEnd);
-        putJsonField(out, "final");
-        out.putJsonNumber(r.finalShare);
-        putJsonField(out, "median_delay");
-        out.putJsonNumber(r.medianDelay);
-        putJsonField(out, "median_to_withdrawal");
-        out.putJsonNumber(r.medianBarsToWithdrawal);
+        putTextField(out, "class", classOf(r.side, r.pointClass), true);
+        putWholeField(out, "signals", r.signals);
+        putNumberField(out, "shown_at_end", r.shownAtEnd);
+        putNumberField(out, "final", r.finalShare);
+        putNumberField(out, "median_delay", r.medianDelay);
+        putNumberField(out, "median_to_withdrawal", r.medianBarsToWithdrawal);
         out.put('}');
     }
     out.put(']');
@@ -323,37 +312,25 @@ void putSignalObjects(TextSink& out, const std::vector<EvaluatedFile>& files) {
             const Signal& s = e.signals[k];
             out.put(first ? "\n{" : ",\n{");
             first = false;
-            putJsonField(out, "file", true);
-            out.putJsonString(f.name);
-            putJsonField(out, "mode");
-            out.putJsonString(modeName(s.mode));
-            putJsonField(out, "class");
-            out.putJsonString(classOf(s.side, s.pointClass));
-            putJsonField(out, "side");
-            out.putInt(static_cast<int>(s.side));
-            putJsonField(out, "point_bar");
-            out.putInt(s.pointBar);
-            putJsonField(out, "signal_bar");
-            out.putInt(s.signalBar);
+            putTextField(out, "file", f.name, true);
+            putTextField(out, "mode", modeName(s.mode));
+            putTextField(out, "class", classOf(s.side, s.pointClass));
+            putWholeField(out, "side", static_cast<int>(s.side));
+            putWholeField(out, "point_bar", s.pointBar);
+            putWholeField(out, "signal_bar", s.signalBar);
             putJsonField(out, "entry_bar");
             s.entryBar >= 0 ? out.putInt(s.entryBar) : out.put("null");
-            putJsonField(out, "entry_price");
-            out.putJsonNumber(s.entryPrice);
+            putNumberField(out, "entry_price", s.entryPrice);
             putJsonField(out, "withdrawn_bar");
             s.withdrawnBar >= 0 ? out.putInt(s.withdrawnBar) : out.put("null");
-            putJsonField(out, "final");
-            out.putInt(s.final ? 1 : 0);
-            putJsonField(out, "delay");
-            out.putInt(s.delay());
+            putWholeField(out, "final", s.final ? 1 : 0);
+            putWholeField(out, "delay", s.delay());
             const auto outcomes = e.outcomesOf(k);
             for (std::size_t j = 0; j < outcomes.size(); ++j) {
                 const std::string h = std::to_string(e.horizons[j]);
-                putJsonField(out, ("ret_" + h).c_str());
-                out.putJsonNumber(outcomes[j].ret);
-                putJsonField(out, ("mfe_" + h).c_str());
-                out.putJsonNumber(outcomes[j].mfe);
-                putJsonField(out, ("mae_" + h).c_str());
-                out.putJsonNumber(outcomes[j].mae);
+                putNumberField(out, ("ret_" + h).c_str(), outcomes[j].ret);
+                putNumberField(out, ("mfe_" + h).c_str(), outcomes[j].mfe);
+                putNumberField(out, ("mae_" + h).c_str(), outcomes[j].mae);
             }
             out.put('}');
             out.written();
@@ -462,12 +439,10 @@ void putOneFile(TextSink& out, const EvaluatedFile& f) {
 void writeEvaluationJson(TextSink& out, const std::vector<EvaluatedFile>& files, const vlm::Summary& summary,
                          const vlm::EvaluationOptions& options, const std::string& title, bool report) {
     out.put('{');
-    putJsonField(out, "title", true);
-    out.putJsonString(title);
+    putTextField(out, "title", title, true);
     putJsonField(out, "horizons");
     putArray(out, options.horizons);
-    putJsonField(out, "cost_bp");
-    out.putJsonNumber(options.costBp);
+    putNumberField(out, "cost_bp", options.costBp);
     putJsonField(out, "files");
     putFiles(out, files);
     putJsonField(out, "summary");

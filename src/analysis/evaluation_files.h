@@ -3,6 +3,7 @@
 // folder in parallel, each evaluated on its own and the statistics pooled;
 // and the files `evaluate` writes (signals and summary CSV, JSON).
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -39,6 +40,12 @@ std::vector<EvaluatedFile> evaluateFiles(const std::filesystem::path& folder, co
 
 // The statistics of every evaluated file's signals pooled.
 vlm::Summary summariseFiles(const std::vector<EvaluatedFile>& files);
+
+// The statistics after mode, class, horizon and n, in the summary's column
+// order, and a row's values in that order.
+inline constexpr std::array<const char*, 11> kStatisticsColumns = {
+    "mean", "median", "std", "t", "win_rate", "win_low", "win_high", "mfe", "mae", "baseline", "edge"};
+std::array<double, kStatisticsColumns.size()> statisticsValues(const vlm::StatisticsRow& row);
 
 // "live", "hindsight".
 const char* modeName(vlm::SignalMode mode);

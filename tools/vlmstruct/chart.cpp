@@ -297,14 +297,18 @@ std::string chartPage(const std::string& title, const std::vector<std::string>& 
     for (std::size_t k = 0; k < levels.size(); ++k) data += (k ? ",\n" : "") + levels[k];
     data += "]}";
     std::string html(kChartTemplate);
-    std::string titleText;
-    for (char c : title) titleText += (c == '<' || c == '&') ? '_' : c;
     return fillPlaceholders(std::move(html), {
         {"__DATA__", std::move(data)},
         {"__LIBRARY__", std::string(kChartLibrary)},
         {"__LIBRARY_NOTICE__", std::string(kChartLibraryNotice)},
-        {"__TITLE__", titleText},
+        {"__TITLE__", pageTitle(title)},
     });
+}
+
+std::string pageTitle(const std::string& title) {
+    std::string text;
+    for (char c : title) text += (c == '<' || c == '&') ? '_' : c;
+    return text;
 }
 
 std::string fillPlaceholders(std::string page, const std::vector<std::pair<const char*, std::string>>& fills) {

@@ -33,6 +33,9 @@ std::string companionLayer(const BarSeries& bars, const Analysis& a);
 // given from the template's last back to its first.
 std::string fillPlaceholders(std::string page, const std::vector<std::pair<const char*, std::string>>& fills);
 
+// A page's <title>: the title with what HTML would read as markup replaced.
+std::string pageTitle(const std::string& title);
+
 // `companion` adds companionLayer.
 std::string chartHtml(const std::string& title, const BarSeries& bars, const Analysis& a,
                       bool withOpenPivot, const vlm::TradingPointOptions& points = {}, bool companion = false);

@@ -11,15 +11,13 @@ std::string evaluationReport(const std::vector<EvaluatedFile>& files, const vlm:
     std::string data;
     TextSink sink(data);
     writeEvaluationJson(sink, files, summary, options, title, true);
-    std::string titleText;
-    for (char c : title) titleText += (c == '<' || c == '&') ? '_' : c;
     return fillPlaceholders(std::string(kReportTemplate), {
         {"__DATA__", std::move(data)},
         {"__LIBRARY__", std::string(kChartLibrary)},
         {"__LIBRARY_NOTICE__", std::string(kChartLibraryNotice)},
         {"__PLOT_LIBRARY__", std::string(kReportLibrary)},
         {"__PLOT_NOTICE__", std::string(kReportLibraryNotice)},
-        {"__TITLE__", titleText},
+        {"__TITLE__", pageTitle(title)},
     });
 }
 
