@@ -13,14 +13,6 @@ using vlm::FileEvaluation;
 using vlm::Signal;
 using vlm::SignalMode;
 
-std::vector<std::int64_t> barSeconds(const BarSeries& bars) {
-    std::vector<std::int64_t> seconds;
-    if (!bars.hasDates()) return seconds;
-    seconds.reserve(bars.size());
-    for (std::size_t k = 0; k < bars.size(); ++k) seconds.push_back(barTime(bars.date(k)));
-    return seconds;
-}
-
 FileEvaluation evaluateBars(const BarSeries& bars, const vlm::EvaluationOptions& options) {
     const std::vector<std::int64_t> seconds = barSeconds(bars);
     vlm::EvaluationSeries series{.open = bars.open, .high = bars.high, .low = bars.low, .close = bars.close,

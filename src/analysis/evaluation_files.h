@@ -23,9 +23,6 @@ struct EvaluatedFile {
     vlm::FileEvaluation evaluation;
 };
 
-// The seconds of each bar's date since 1970-01-01 (as if UTC); empty without dates.
-std::vector<std::int64_t> barSeconds(const BarSeries& bars);
-
 // One series evaluated; the routine every face runs per file.
 vlm::FileEvaluation evaluateBars(const BarSeries& bars, const vlm::EvaluationOptions& options);
 

@@ -31,22 +31,14 @@ int number(const std::string& s, std::size_t at, std::size_t length) {
 }
 
 std::string dateText(Seconds t, bool withTime) {
-    int y = 0;
-    unsigned m = 0, d = 0;
-    vlm::levels::CivilFromDays(vlm::levels::DayOf(t), y, m, d);
-    const Seconds tod = vlm::levels::TimeOfDay(t);
-    char buffer[32];
-    if (!withTime) {
-        std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u", y, m, d);
-    } else if (tod % 60 == 0) {
-        std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d", y, m, d,
-                      static_cast<int>(tod / 3600), static_cast<int>(tod % 3600 / 60));
-    } else {
-        std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d", y, m, d,
-                      static_cast<int>(tod / 3600), static_cast<int>(tod % 3600 / 60),
-                      static_cast<int>(tod % 60));
-    }
-    return buffer;
+    const std::string full = secondsText(t);
+    if (!withTime) return full.substr(0, 10);
+    return full.substr(0, vlm::levels::TimeOfDay(t) % 60 == 0 ? 16 : 19);
+}
+
+void twoDigits(char* at, int v) {
+    at[0] = static_cast<char>('0' + v / 10);
+    at[1] = static_cast<char>('0' + v % 10);
 }
 
 // The structures of one analysed level, as the links read them; the lists
@@ -141,6 +133,23 @@ std::vector<Period> parseLevels(const std::string& list) {
     return periods;
 }
 
+std::string secondsText(Seconds t) {
+    int y = 0;
+    unsigned m = 0, d = 0;
+    vlm::levels::CivilFromDays(vlm::levels::DayOf(t), y, m, d);
+    if (y < 0 || y > 9999) return {};
+    const Seconds tod = vlm::levels::TimeOfDay(t);
+    char text[20] = "0000-00-00 00:00:00";
+    twoDigits(text, y / 100);
+    twoDigits(text + 2, y % 100);
+    twoDigits(text + 5, static_cast<int>(m));
+    twoDigits(text + 8, static_cast<int>(d));
+    twoDigits(text + 11, static_cast<int>(tod / 3600));
+    twoDigits(text + 14, static_cast<int>(tod % 3600 / 60));
+    twoDigits(text + 17, static_cast<int>(tod % 60));
+    return std::string(text, 19);
+}
+
 Seconds barTime(const std::string& date) {
     if (date.size() != 10 && date.size() != 16 && date.size() != 19) {
         throw std::invalid_argument("not a bar date: " + date);
@@ -151,6 +160,17 @@ Seconds barTime(const std::string& date) {
     if (date.size() >= 16) t += number(date, 11, 2) * 3600 + number(date, 14, 2) * 60;
     if (date.size() == 19) t += number(date, 17, 2);
     return t;
+}
+
+std::vector<Seconds> barSeconds(const BarSeries& bars) {
+    std::vector<Seconds> seconds;
+    seconds.reserve(bars.hasDates() ? bars.size() : 0);
+    if (!bars.dates.empty()) {
+        for (const std::string& d : bars.dates) seconds.push_back(barTime(d));
+    } else if (!bars.stamps.empty()) {
+        for (std::size_t k = 0; k < bars.size(); ++k) seconds.push_back(barTime(bars.date(k)));
+    }
+    return seconds;
 }
 
 BarSeries levelSeries(const vlm::levels::LevelBars& level, bool intraday) {
@@ -170,10 +190,7 @@ Levels analyseLevels(const BarSeries& base, const std::vector<Period>& periods,
     if (base.dates.empty()) {
         throw std::invalid_argument("levels need the bars' dates; this file has no date column");
     }
-    std::vector<Seconds> time;
-    time.reserve(base.size());
-    for (const std::string& d : base.dates) time.push_back(barTime(d));
-    return analyseLevels(base, time, periods, resample, points, withOpenPivot);
+    return analyseLevels(base, barSeconds(base), periods, resample, points, withOpenPivot);
 }
 
 Levels analyseLevels(const BarSeries& base, std::span<const Seconds> time, const std::vector<Period>& periods,

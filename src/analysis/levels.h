@@ -37,8 +37,12 @@ std::string levelName(const Levels& all, std::size_t k);
 // that is not a period or one given twice.
 std::vector<vlm::levels::Period> parseLevels(const std::string& list);
 
+// "YYYY-MM-DD HH:MM:SS" of a time in seconds; empty for a year outside 0 to 9999.
+std::string secondsText(vlm::levels::Seconds t);
 // Seconds of a bar file's date ("YYYY-MM-DD" or "YYYY-MM-DD HH:MM[:SS]").
 vlm::levels::Seconds barTime(const std::string& date);
+// barTime of every bar; empty without dates.
+std::vector<vlm::levels::Seconds> barSeconds(const BarSeries& bars);
 
 // The bars of one level, dated as a bar file of that level: intraday levels
 // with the time of their last base bar, the others with its day.

@@ -199,9 +199,7 @@ std::string levelsAsOfCsv(const BarSeries& bars, const std::vector<vlm::levels::
     if (bars.dates.empty()) {
         throw std::invalid_argument("levels need the bars' dates; this file has no date column");
     }
-    std::vector<vlm::levels::Seconds> time;
-    time.reserve(bars.size());
-    for (const std::string& d : bars.dates) time.push_back(barTime(d));
+    const std::vector<vlm::levels::Seconds> time = barSeconds(bars);
     // The whole file must make every level, as analyze --levels has it; a
     // prefix may not yet.
     const vlm::levels::Seconds interval = vlm::levels::BaseInterval(time);

@@ -308,7 +308,7 @@ FileEvaluation Evaluate(const EvaluationSeries& series, const EvaluationOptions&
     LiveSignals live(n);
     for (std::size_t i = 0; i < n; ++i) {
         engine.push(series.high[i], series.low[i]);
-        stream.update(engine, PointsClose(CloseAt(series.close, i), series.high[i], series.low[i]));
+        stream.push(engine, PointsClose(CloseAt(series.close, i), series.high[i], series.low[i]));
         live.apply(static_cast<std::int32_t>(i), stream.changes(), out.signals);
     }
     // After the last bar the stream holds the points of the whole series.

@@ -70,27 +70,9 @@ std::optional<std::vector<std::int64_t>> scaled(std::span<const Real> values, in
     return out;
 }
 
-void twoDigits(char* at, int v) {
-    at[0] = static_cast<char>('0' + v / 10);
-    at[1] = static_cast<char>('0' + v % 10);
-}
-
-// A date as the page writes it back from its seconds.
 std::string dateText(vlm::levels::Seconds t, std::size_t form) {
-    const std::int64_t tod = vlm::levels::TimeOfDay(t);
-    int y = 0;
-    unsigned m = 0, d = 0;
-    vlm::levels::CivilFromDays(vlm::levels::DayOf(t), y, m, d);
-    if (y < 0 || y > 9999) return {};
-    char text[20] = "0000-00-00 00:00:00";
-    twoDigits(text, y / 100);
-    twoDigits(text + 2, y % 100);
-    twoDigits(text + 5, static_cast<int>(m));
-    twoDigits(text + 8, static_cast<int>(d));
-    twoDigits(text + 11, static_cast<int>(tod / 3600));
-    twoDigits(text + 14, static_cast<int>(tod % 3600 / 60));
-    twoDigits(text + 17, static_cast<int>(tod % 60));
-    return std::string(text, form);
+    const std::string full = secondsText(t);
+    return full.empty() ? full : full.substr(0, form);
 }
 
 std::string textDates(const std::vector<std::string>& dates) {

@@ -31,8 +31,7 @@ public:
         checkOutputPaths({{"-o", output_}}, {input_});
         const BarSeries bars = load(input_, read_);
         if (bars.dates.empty()) throw std::invalid_argument(input_ + ": resampling needs the bars' dates");
-        std::vector<vlm::levels::Seconds> time;
-        for (const std::string& d : bars.dates) time.push_back(barTime(d));
+        const std::vector<vlm::levels::Seconds> time = barSeconds(bars);
         const vlm::levels::LevelBars level = vlm::levels::Resample(
             {time, bars.open, bars.high, bars.low, bars.close, bars.volume}, *period, levels_.resample());
         OutputFiles outputs;
