@@ -44,8 +44,8 @@ struct Change {
 // as every row formatted in full: a group must be formatted again on every
 // kind of change, and only its own cells.
 TEST(CachedCells, EveryChangeIsWritten) {
-    const std::vector<Column> columns = {{"bar", ColumnKind::Bar},    {"close", ColumnKind::Price},
-                                         {"dir", ColumnKind::Code},   {"at", ColumnKind::Bar},
+    const std::vector<Column> columns = {{"bar", ColumnKind::Whole},    {"close", ColumnKind::Price},
+                                         {"dir", ColumnKind::Code},   {"at", ColumnKind::Whole},
                                          {"price", ColumnKind::Price}, {"upper", ColumnKind::Price},
                                          {"lower", ColumnKind::Price}, {"code", ColumnKind::Code}};
     const std::vector<double> first = {0, 12.5, 1, 0, 12.75, kNaN, kNaN, kNaN};
@@ -94,7 +94,7 @@ TEST(CachedCells, EveryChangeIsWritten) {
 
 // Many rows: the kept texts stay right while the sink hands its text on and grows.
 TEST(CachedCells, LongRunsAsInFull) {
-    const std::vector<Column> columns = {{"bar", ColumnKind::Bar}, {"price", ColumnKind::Price},
+    const std::vector<Column> columns = {{"bar", ColumnKind::Whole}, {"price", ColumnKind::Price},
                                          {"dir", ColumnKind::Code}, {"upper", ColumnKind::Price}};
     CachedCells cells(columns, std::vector<std::size_t>{1, 2, 1});
     std::string written, expected;
@@ -151,7 +151,7 @@ TEST(FloatMemo, SameTextAsToChars) {
 }
 
 TEST(CachedCells, GroupsMustCoverTheColumns) {
-    const std::vector<Column> columns = {{"bar", ColumnKind::Bar}, {"price", ColumnKind::Price}};
+    const std::vector<Column> columns = {{"bar", ColumnKind::Whole}, {"price", ColumnKind::Price}};
     for (const std::vector<std::size_t>& groups :
          {std::vector<std::size_t>{1}, std::vector<std::size_t>{1, 2}, std::vector<std::size_t>{}}) {
         EXPECT_THROW(CachedCells(columns, groups), std::invalid_argument);
