@@ -167,8 +167,14 @@ std::vector<Seconds> barSeconds(const BarSeries& bars) {
     seconds.reserve(bars.hasDates() ? bars.size() : 0);
     if (!bars.dates.empty()) {
         for (const std::string& d : bars.dates) seconds.push_back(barTime(d));
-    } else if (!bars.stamps.empty()) {
-        for (std::size_t k = 0; k < bars.size(); ++k) seconds.push_back(barTime(bars.date(k)));
+    } else {
+        // Packed dates straight to seconds, as barTime reads their text.
+        for (const DateStamp& stamp : bars.stamps) {
+            const DateTime d = stamp.dateTime();
+            seconds.push_back(vlm::levels::DaysFromCivil(d.year, static_cast<unsigned>(d.month),
+                                                         static_cast<unsigned>(d.day)) * vlm::levels::kDay +
+                              d.hour * 3600 + d.minute * 60 + d.second);
+        }
     }
     return seconds;
 }

@@ -298,9 +298,9 @@ std::string chartPage(const std::string& title, const std::vector<std::string>& 
     data += "]}";
     std::string html(kChartTemplate);
     return fillPlaceholders(std::move(html), {
-        {"__DATA__", std::move(data)},
-        {"__LIBRARY__", std::string(kChartLibrary)},
-        {"__LIBRARY_NOTICE__", std::string(kChartLibraryNotice)},
+        {"__DATA__", data},
+        {"__LIBRARY__", kChartLibrary},
+        {"__LIBRARY_NOTICE__", kChartLibraryNotice},
         {"__TITLE__", pageTitle(title)},
     });
 }
@@ -311,7 +311,7 @@ std::string pageTitle(const std::string& title) {
     return text;
 }
 
-std::string fillPlaceholders(std::string page, const std::vector<std::pair<const char*, std::string>>& fills) {
+std::string fillPlaceholders(std::string page, std::initializer_list<std::pair<const char*, std::string_view>> fills) {
     // Each placeholder stands once, and they are filled in the template's
     // order from the last one back, so nothing inserted can be taken for one.
     for (const auto& [placeholder, text] : fills) {

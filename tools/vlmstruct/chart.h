@@ -3,6 +3,8 @@
 // and trading points, of one bar series or of several levels of one.
 
 #include <string>
+#include <initializer_list>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,7 +33,7 @@ std::string companionLayer(const BarSeries& bars, const Analysis& a);
 
 // The page with each placeholder replaced by its text; the placeholders are
 // given from the template's last back to its first.
-std::string fillPlaceholders(std::string page, const std::vector<std::pair<const char*, std::string>>& fills);
+std::string fillPlaceholders(std::string page, std::initializer_list<std::pair<const char*, std::string_view>> fills);
 
 // A page's <title>: the title with what HTML would read as markup replaced.
 std::string pageTitle(const std::string& title);

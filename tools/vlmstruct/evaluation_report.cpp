@@ -12,11 +12,11 @@ std::string evaluationReport(const std::vector<EvaluatedFile>& files, const vlm:
     TextSink sink(data);
     writeEvaluationJson(sink, files, summary, options, title, true);
     return fillPlaceholders(std::string(kReportTemplate), {
-        {"__DATA__", std::move(data)},
-        {"__LIBRARY__", std::string(kChartLibrary)},
-        {"__LIBRARY_NOTICE__", std::string(kChartLibraryNotice)},
-        {"__PLOT_LIBRARY__", std::string(kReportLibrary)},
-        {"__PLOT_NOTICE__", std::string(kReportLibraryNotice)},
+        {"__DATA__", data},
+        {"__LIBRARY__", kChartLibrary},
+        {"__LIBRARY_NOTICE__", kChartLibraryNotice},
+        {"__PLOT_LIBRARY__", kReportLibrary},
+        {"__PLOT_NOTICE__", kReportLibraryNotice},
         {"__TITLE__", pageTitle(title)},
     });
 }

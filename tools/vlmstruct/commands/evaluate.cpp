@@ -94,7 +94,9 @@ public:
         } else {
             EvaluatedFile one;
             one.name = titleOf(input_);
-            one.bars = load(input_, scan_.read);
+            ReadOptions read = scan_.read;
+            read.packedDates = true;  // the dates are only written out, and turned into times
+            one.bars = load(input_, read);
             one.evaluation = evaluateBars(one.bars, options);
             files.push_back(std::move(one));
         }
