@@ -200,17 +200,17 @@ def evaluate(paths, client=None, *, recursive=False, no_dates=False, horizons=(1
     the statistics pooled here; returns the Evaluation that vlmstruct.evaluate(paths) returns on
     one machine, number for number. A file that fails is listed in .errors; the others complete.
     """
-    from .evaluation import Evaluation, _point_options
+    from .evaluation import _point_options, finished, named_inputs
 
     options = _point_options(macd, force, class1_min_run, divergence_ratio)
-    files, names, _ = _inputs(paths, recursive)
+    files, names, single = named_inputs(paths, recursive)
     client = _client(client)
     items = [(k, p, n) for k, (p, n) in enumerate(zip(files, names))]
     results = _run(client, _evaluate_batch, items, names, no_dates, batch_size, retries, progress,
                    lambda k, message: (k, None, message), extra=(list(horizons), float(cost_bp), options))
     found = [results[k][0] for k in range(len(items)) if not results[k][1]]
     errors = [(names[k], results[k][1]) for k in range(len(items)) if results[k][1]]
-    return Evaluation(found, errors, horizons, cost_bp)
+    return finished(found, errors, single, horizons, cost_bp)
 
 
 def _output_names(names, out_dir, in_folder):

@@ -129,7 +129,8 @@ class Evaluation:
         for shift, mode, colour in ((-0.18, "live", "#0969da"), (0.18, "hindsight", "#bc4c00")):
             rows = self.summary[(self.summary["mode"] == mode) & (self.summary["horizon"] == horizon)]
             rows = rows.set_index("class").reindex(classes)
-            half = 1.96 * rows["std"] / np.sqrt(rows["n"].where(rows["n"] > 0))
+            # No bar where a class has fewer than two signals: an interval needs a spread.
+            half = (1.96 * rows["std"] / np.sqrt(rows["n"].where(rows["n"] > 0))).fillna(0.0)
             ax_mean.errorbar(x + shift, rows["mean"], yerr=half, fmt="o", color=colour, capsize=4, label=mode)
         ax_mean.axhline(0, color="#888", lw=0.8)
         ax_mean.set_xticks(x, classes)
@@ -178,11 +179,7 @@ def evaluate(df_or_paths, horizons=HORIZONS, cost_bp=0.0, macd=(12, 26, 9), forc
     options = _point_options(macd, force, class1_min_run, divergence_ratio)
     if _is_frame(df_or_paths):
         return Evaluation([evaluate_frame(df_or_paths, "", horizons, cost_bp, options)], [], horizons, cost_bp)
-    from .distributed import _inputs
-
-    files, names, folder = _inputs(df_or_paths, recursive)
-    if folder is None and len(files) == 1:
-        names = [os.path.basename(names[0])]  # as the tool names a single file
+    files, names, single = named_inputs(df_or_paths, recursive)
     found, errors = [], []
     for path, name in zip(files, names):
         evaluated, error = evaluate_path(path, name, horizons, cost_bp, options, no_dates)
@@ -190,6 +187,23 @@ def evaluate(df_or_paths, horizons=HORIZONS, cost_bp=0.0, macd=(12, 26, 9), forc
             errors.append((name, error))
         else:
             found.append(evaluated)
-    if errors and len(files) == 1 and not os.path.isdir(str(df_or_paths)):
+    return finished(found, errors, single, horizons, cost_bp)
+
+
+def named_inputs(paths, recursive):
+    """(paths, names, whether one file was given): a folder's files named from it, a single file by
+    its name alone, as the tool names them."""
+    from .distributed import _inputs
+
+    files, names, folder = _inputs(paths, recursive)
+    single = folder is None and len(files) == 1 and isinstance(paths, (str, os.PathLike))
+    if single:
+        names = [os.path.basename(names[0])]
+    return files, names, single
+
+
+def finished(found, errors, single, horizons, cost_bp):
+    """The Evaluation; a single file given alone that failed is a ValueError, as the tool's exit is."""
+    if single and errors:
         raise ValueError(errors[0][1])
     return Evaluation(found, errors, horizons, cost_bp)

@@ -127,13 +127,9 @@ void putSignalRow(TextSink& out, const EvaluatedFile& f, std::size_t k) {
 
 }  // namespace
 
-void writeSignalsCsv(TextSink& out, const std::vector<EvaluatedFile>& files) {
+void writeSignalsCsv(TextSink& out, const std::vector<EvaluatedFile>& files, const std::vector<int>& horizons) {
     out.put("file,mode,class,side,point_bar,point_date,signal_bar,signal_date,entry_bar,entry_price,withdrawn_bar,"
             "final,delay");
-    std::vector<int> horizons;
-    for (const EvaluatedFile& f : files) {
-        if (f.error.empty()) horizons = f.evaluation.horizons;
-    }
     for (int h : horizons) {
         const std::string n = std::to_string(h);
         out.put(",ret_" + n + ",mfe_" + n + ",mae_" + n);
@@ -213,6 +209,17 @@ void putEquityStats(TextSink& out, const vlm::EquityStats& s) {
     putNumberField(out, "exposure", s.exposure);
     putWholeField(out, "trades", s.trades);
     out.put('}');
+}
+
+// A bar's date as a JSON string, null without dates.
+void putJsonDate(TextSink& out, const BarSeries& bars, std::int32_t bar) {
+    if (!bars.hasDates()) {
+        out.put("null");
+        return;
+    }
+    out.put('"');
+    out.putDate(bars, static_cast<std::size_t>(bar));
+    out.put('"');
 }
 
 void putRules(TextSink& out, const FileEvaluation& e) {
@@ -309,10 +316,15 @@ void putSignalObjects(TextSink& out, const std::vector<EvaluatedFile>& files) {
             putTextField(out, "class", classOf(s.side, s.pointClass));
             putWholeField(out, "side", static_cast<int>(s.side));
             putWholeField(out, "point_bar", s.pointBar);
+            putJsonField(out, "point_date");
+            putJsonDate(out, f.bars, s.pointBar);
             putWholeField(out, "signal_bar", s.signalBar);
+            putJsonField(out, "signal_date");
+            putJsonDate(out, f.bars, s.signalBar);
             putJsonField(out, "entry_bar");
             s.entryBar >= 0 ? out.putInt(s.entryBar) : out.put("null");
-            putNumberField(out, "entry_price", s.entryPrice);
+            putJsonField(out, "entry_price");
+            std::isfinite(s.entryPrice) ? putPrice(out, s.entryPrice) : out.put("null");
             putJsonField(out, "withdrawn_bar");
             s.withdrawnBar >= 0 ? out.putInt(s.withdrawnBar) : out.put("null");
             putWholeField(out, "final", s.final ? 1 : 0);

@@ -50,7 +50,7 @@ const char* modeName(vlm::SignalMode mode);
 // One row per signal: file, mode, class, side, point_bar, point_date,
 // signal_bar, signal_date, entry_bar, entry_price, withdrawn_bar, final,
 // delay, then ret_H, mfe_H, mae_H for each horizon H; empty where there is none.
-void writeSignalsCsv(TextSink& out, const std::vector<EvaluatedFile>& files);
+void writeSignalsCsv(TextSink& out, const std::vector<EvaluatedFile>& files, const std::vector<int>& horizons);
 // One row per mode, class and horizon.
 void writeSummaryCsv(TextSink& out, const vlm::Summary& summary);
 // Everything: the files (with their errors and equity statistics), the

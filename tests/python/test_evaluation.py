@@ -85,6 +85,8 @@ def test_the_faces_give_the_same_numbers(vlmstruct_bin, market, tmp_path):
     figure = here.plot(horizon=3)
     means = figure.axes[0].lines  # live and hindsight, each an errorbar's points
     assert len(figure.axes) == 4 and len(means) >= 2
+    # Too few signals for any interval still plots.
+    assert len(vlmstruct.evaluate(vlmstruct.read_bars(market / "m0.csv").iloc[:120]).plot().axes) == 4
 
 
 def test_a_cluster_gives_the_numbers_of_one_machine(market):
@@ -95,15 +97,24 @@ def test_a_cluster_gives_the_numbers_of_one_machine(market):
     here = vlmstruct.evaluate(market, horizons=HORIZONS)
     with new_cluster() as cluster, distributed.Client(cluster, set_as_default=False) as client:
         there = vd.evaluate(market, client=client, horizons=HORIZONS, batch_size=1)
+        one_there = vd.evaluate(market / "m1.csv", client=client)
+        with pytest.raises(ValueError, match="broken.csv"):
+            vd.evaluate(market / "broken.csv", client=client)
+    pd.testing.assert_frame_equal(vlmstruct.evaluate(market / "m1.csv").signals, one_there.signals)
     assert list(there.errors["file"]) == ["broken.csv"]
     pd.testing.assert_frame_equal(here.summary, there.summary)
     pd.testing.assert_frame_equal(here.signals, there.signals)
     pd.testing.assert_frame_equal(here.equity, there.equity)
 
 
-def test_the_report_draws_the_evaluation(vlmstruct_bin, market, tmp_path):
-    html, js = tmp_path / "report.html", tmp_path / "e.json"
-    done = tool(vlmstruct_bin, "evaluate", market / "m0.csv", "--html", html, "--json", js)
+@pytest.mark.parametrize("dates", [True, False])
+def test_the_report_draws_the_evaluation(vlmstruct_bin, market, tmp_path, dates):
+    html, js, bars = tmp_path / "report.html", tmp_path / "e.json", market / "m0.csv"
+    if not dates:
+        frame = pd.read_csv(bars)
+        bars = tmp_path / "nodates.csv"
+        frame.drop(columns="date").to_csv(bars, index=False)
+    done = tool(vlmstruct_bin, "evaluate", bars, "--html", html, "--json", js, *([] if dates else ["--no-dates"]))
     assert done.returncode == 0, done.stderr
     found = json.loads(js.read_text())
     live = [s for s in found["signals"] if s["mode"] == "live"]

@@ -109,7 +109,7 @@ private:
         const vlm::Summary summary = summariseFiles(files);
         const std::string title = titleOf(input_);
         OutputFiles outputs;
-        if (!signalsOut_.empty()) writeSignalsCsv(outputs.open(signalsOut_), files);
+        if (!signalsOut_.empty()) writeSignalsCsv(outputs.open(signalsOut_), files, options.horizons);
         if (!summaryOut_.empty()) writeSummaryCsv(outputs.open(summaryOut_), summary);
         if (!jsonOut_.empty()) writeEvaluationJson(outputs.open(jsonOut_), files, summary, options, title, false);
         if (!htmlOut_.empty()) outputs.add(htmlOut_, evaluationReport(files, summary, options, title));
