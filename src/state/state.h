@@ -37,6 +37,9 @@ namespace vlm::state {
 
 template <typename List>
 struct Settled {
+    // A constructor rather than an aggregate: parenthesised aggregate
+    // initialisation is not in every compiler the presets use.
+    Settled(List& list, std::size_t finalCount) : items(list), final(finalCount) {}
     List& items;
     std::size_t final;
 };
