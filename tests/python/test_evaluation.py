@@ -20,10 +20,11 @@ def tool(vlmstruct_bin, *args):
     return subprocess.run([str(vlmstruct_bin), *map(str, args)], capture_output=True, text=True, timeout=300)
 
 
-def write_bars(path, n, seed, opens=True):
+def write_bars(path, n, seed, opens=True, freq="D"):
     high, low = generated_bars("walk", n, seed)
     mid = (high.astype(np.float64) + low) / 2
-    frame = pd.DataFrame({"date": pd.date_range("2021-01-04", periods=n, freq="D").strftime("%Y-%m-%d"),
+    stamps = pd.date_range("2021-01-04 09:30", periods=n, freq=freq)
+    frame = pd.DataFrame({"date": stamps.strftime("%Y-%m-%d" if freq == "D" else "%Y-%m-%d %H:%M"),
                           "high": high, "low": low, "close": mid.round(2)})
     if opens:
         frame.insert(1, "open", np.roll(mid, 1).round(2).clip(low, high))
@@ -35,6 +36,7 @@ def market(tmp_path_factory):
     folder = tmp_path_factory.mktemp("evaluate")
     for k, n in enumerate([400, 1500, 3000]):
         write_bars(folder / f"m{k}.csv", n, k + 20, opens=k != 1)
+    write_bars(folder / "minutes.csv", 2000, 30, freq="min")
     (folder / "broken.csv").write_text("date,high,low\n2024-01-02,10,9\n2024-01-03,x,1\n")
     return folder
 
@@ -59,10 +61,10 @@ def test_the_faces_give_the_same_numbers(vlmstruct_bin, market, tmp_path):
     done = tool(vlmstruct_bin, "evaluate", market, "--horizons", horizons, "--cost", 5, "-j", 2,
                 "-o", tmp_path / "signals.csv", "--summary", tmp_path / "summary.csv")
     assert done.returncode == 1, done.stderr  # the broken file
-    assert "broken.csv" in done.stderr and "3 of 4 files evaluated" in done.stderr
+    assert "broken.csv" in done.stderr and "4 of 5 files evaluated" in done.stderr
     summary = read_summary((tmp_path / "summary.csv").read_text())
     signals = pd.read_csv(tmp_path / "signals.csv", keep_default_na=False, na_values=[""], float_precision="round_trip")
-    assert set(signals["file"]) == {"m0.csv", "m1.csv", "m2.csv"}
+    assert set(signals["file"]) == {"m0.csv", "m1.csv", "m2.csv", "minutes.csv"}
     assert (summary["n"] > 0).any()
 
     here = vlmstruct.evaluate(market, horizons=HORIZONS, cost_bp=5)
@@ -79,6 +81,11 @@ def test_the_faces_give_the_same_numbers(vlmstruct_bin, market, tmp_path):
     same_numbers(one.summary, alone.summary, stats)
     same_numbers(one.signals, alone.signals, columns[1:])
     assert one.curves[""]["live"].to_numpy().tolist() == alone.curves["m2.csv"]["live"].to_numpy().tolist()
+    # Times to the minute: the annualised figures read them, from the frame's index or the file's text.
+    frame = vlmstruct.evaluate(vlmstruct.read_bars(market / "minutes.csv")).equity.drop(columns="file")
+    path = vlmstruct.evaluate(market / "minutes.csv").equity.drop(columns="file")
+    assert frame["annual_return"].notna().all()
+    pd.testing.assert_frame_equal(frame, path)
 
     matplotlib = pytest.importorskip("matplotlib")
     matplotlib.use("Agg")
