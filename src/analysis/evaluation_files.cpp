@@ -54,9 +54,9 @@ std::vector<EvaluatedFile> evaluateFiles(const fs::path& folder, const BarFileLi
 }
 
 vlm::Summary summariseFiles(const std::vector<EvaluatedFile>& files) {
-    std::vector<FileEvaluation> evaluated;
+    std::vector<const FileEvaluation*> evaluated;
     for (const EvaluatedFile& f : files) {
-        if (f.error.empty()) evaluated.push_back(f.evaluation);
+        if (f.error.empty()) evaluated.push_back(&f.evaluation);
     }
     return vlm::Summarise(evaluated);
 }

@@ -1,6 +1,7 @@
 #include "points/evaluation.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -53,9 +54,13 @@ public:
         const std::int64_t bar = hasOpens() ? t + 1 : t;
         if (bar >= static_cast<std::int64_t>(size())) return std::nullopt;
         const auto i = static_cast<std::size_t>(bar);
-        const double price = hasOpens() ? static_cast<double>(s_.open[i]) : close(i);
+        const double price = entryPriceAt(i);
         if (!usablePrice(price)) return std::nullopt;
         return std::pair{static_cast<std::int32_t>(bar), price};
+    }
+    // The price an entry at bar i is filled at.
+    [[nodiscard]] double entryPriceAt(std::size_t i) const {
+        return hasOpens() ? static_cast<double>(s_.open[i]) : close(i);
     }
 
 private:
@@ -181,19 +186,17 @@ void measure(const Prices& prices, const Signal& s, std::span<const int> horizon
 // The simple rule: long from a buy's entry to the next sell's entry, or to
 // the last bar, where a position still held is valued at the close as if
 // sold. At one entry bar, buys and sells together cancel out; a buy at the
-// last bar's close would be held for nothing and is not taken.
-EquityCurve runRule(const Prices& prices, std::span<const Signal> signals, double cost) {
+// last bar's close would be held for nothing and is not taken. `value`
+// receives the equity at every bar's close.
+EquityStats runRule(const Prices& prices, std::span<const Signal> signals, double cost, std::vector<double>& value) {
     const std::size_t n = prices.size();
-    std::vector<std::uint8_t> action(n, 0);  // 1: a buy enters at this bar, 2: a sell, 3: both
-    std::vector<double> fill(n, kNaN);
+    // 1: a buy enters at this bar, 2: a sell, 3: both; filled at the bar's entry price.
+    std::vector<std::uint8_t> action(n, 0);
     for (const Signal& s : signals) {
-        if (s.entryBar < 0) continue;
-        const auto i = static_cast<std::size_t>(s.entryBar);
-        action[i] |= s.side == PointSide::Buy ? 1 : 2;
-        fill[i] = s.entryPrice;
+        if (s.entryBar >= 0) action[static_cast<std::size_t>(s.entryBar)] |= s.side == PointSide::Buy ? 1 : 2;
     }
-    EquityCurve curve;
-    curve.value.resize(n);
+    EquityStats stats;
+    value.resize(n);
     double cash = 1.0;  // equity when flat, and when the position was opened
     double entry = 0.0, mark = 0.0;
     bool holding = false;
@@ -201,29 +204,29 @@ EquityCurve runRule(const Prices& prices, std::span<const Signal> signals, doubl
     for (std::size_t i = 0; i < n; ++i) {
         const bool last = i + 1 == n;
         if (action[i] == 2 && holding) {
-            cash *= fill[i] / entry - cost;
+            cash *= prices.entryPriceAt(i) / entry - cost;
             holding = false;
-            ++curve.stats.trades;
+            ++stats.trades;
         } else if (action[i] == 1 && !holding && !(last && !prices.hasOpens())) {
             holding = true;
-            entry = mark = fill[i];
+            entry = mark = prices.entryPriceAt(i);
         }
         if (!holding) {
-            curve.value[i] = cash;
+            value[i] = cash;
             continue;
         }
         ++held;
         if (const double close = prices.close(i); usablePrice(close)) mark = close;
         if (last) {
             cash *= mark / entry - cost;
-            ++curve.stats.trades;
-            curve.value[i] = cash;
+            ++stats.trades;
+            value[i] = cash;
         } else {
-            curve.value[i] = cash * (mark / entry);
+            value[i] = cash * (mark / entry);
         }
     }
-    curve.stats.exposure = n > 0 ? static_cast<double>(held) / static_cast<double>(n) : 0.0;
-    return curve;
+    stats.exposure = n > 0 ? static_cast<double>(held) / static_cast<double>(n) : 0.0;
+    return stats;
 }
 
 double meanOf(std::span<const double> sorted) {
@@ -246,9 +249,7 @@ double medianOf(std::span<const double> sorted) {
     return n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
 }
 
-void fillStats(const EvaluationSeries& series, EquityCurve& curve) {
-    EquityStats& st = curve.stats;
-    const std::vector<double>& v = curve.value;
+void fillStats(const EvaluationSeries& series, std::span<const double> v, EquityStats& st) {
     if (v.empty()) return;
     st.totalReturn = v.back() - 1.0;
     double peak = v.front();
@@ -261,13 +262,29 @@ void fillStats(const EvaluationSeries& series, EquityCurve& curve) {
                          static_cast<double>(series.secondsPerTimeUnit) / (86400.0 * kDaysPerYear);
     if (!(years > 0.0)) return;
     st.annualReturn = std::pow(v.back(), 1.0 / years) - 1.0;
-    std::vector<double> r(v.size() - 1);
-    for (std::size_t i = 1; i < v.size(); ++i) r[i - 1] = v[i] / v[i - 1] - 1.0;
-    const double barsPerYear = static_cast<double>(r.size()) / years;
-    const double mean = meanOf(r);
-    const double sd = stdOf(r, mean);
+    // The bar returns, recomputed in each pass rather than kept: the same
+    // values in the same order as a list of them would hold.
+    const auto barReturn = [v](std::size_t i) { return v[i] / v[i - 1] - 1.0; };
+    const std::size_t count = v.size() - 1;
+    double sum = 0.0;
+    for (std::size_t i = 1; i < v.size(); ++i) sum += barReturn(i);
+    const double mean = sum / static_cast<double>(count);
+    double squares = 0.0;
+    for (std::size_t i = 1; i < v.size(); ++i) squares += (barReturn(i) - mean) * (barReturn(i) - mean);
+    const double sd = count < 2 ? kNaN : std::sqrt(squares / static_cast<double>(count - 1));
+    const double barsPerYear = static_cast<double>(count) / years;
     st.volatility = sd * std::sqrt(barsPerYear);
     if (sd > 0.0) st.sharpe = mean / sd * std::sqrt(barsPerYear);
+}
+
+// The rule's equity as the options ask for it: nothing, its statistics
+// (the values held in `scratch` meanwhile), or its statistics and values.
+void equityOf(const EvaluationSeries& series, const Prices& prices, std::span<const Signal> signals, double cost,
+              EquityDetail detail, std::vector<double>& scratch, EquityCurve& out) {
+    if (detail == EquityDetail::None) return;
+    std::vector<double>& value = detail == EquityDetail::Curves ? out.value : scratch;
+    out.stats = runRule(prices, signals, cost, value);
+    fillStats(series, value, out.stats);
 }
 
 }  // namespace
@@ -348,16 +365,17 @@ FileEvaluation Evaluate(const EvaluationSeries& series, const EvaluationOptions&
     }
 
     const std::span<const Signal> all(out.signals);
-    out.live = runRule(prices, all.first(liveCount), cost);
-    out.hindsight = runRule(prices, all.subspan(liveCount), cost);
     Signal holdFromStart;
     holdFromStart.signalBar = 0;
     if (const auto e = prices.entry(0)) {
         holdFromStart.entryBar = e->first;
         holdFromStart.entryPrice = e->second;
     }
-    out.buyAndHold = runRule(prices, std::span<const Signal>(&holdFromStart, 1), cost);
-    for (EquityCurve* c : {&out.live, &out.hindsight, &out.buyAndHold}) fillStats(series, *c);
+    std::vector<double> scratch;
+    equityOf(series, prices, all.first(liveCount), cost, options.equity, scratch, out.live);
+    equityOf(series, prices, all.subspan(liveCount), cost, options.equity, scratch, out.hindsight);
+    equityOf(series, prices, std::span<const Signal>(&holdFromStart, 1), cost, options.equity, scratch,
+             out.buyAndHold);
     return out;
 }
 
@@ -369,21 +387,49 @@ std::string ClassLabel(PointSide side, int pointClass) {
 
 namespace {
 
+// One group's values, each list sorted by value: the returns (only finite
+// ones are listed) and the excursions that are finite.
 struct Values {
     std::vector<double> ret, mfe, mae;
+
+    void sort() {
+        std::sort(ret.begin(), ret.end());
+        for (std::vector<double>* v : {&mfe, &mae}) {
+            std::erase_if(*v, [](double x) { return !std::isfinite(x); });
+            std::sort(v->begin(), v->end());
+        }
+    }
 };
 
-double finiteMeanSorted(std::vector<double>& v) {
-    std::erase_if(v, [](double x) { return !std::isfinite(x); });
-    if (v.empty()) return kNaN;
-    std::sort(v.begin(), v.end());
-    return meanOf(v);
+// Sorted lists merged into one: the values sorted together, in the same
+// order (equal values are the same bits, as a group's zeros all share the
+// side's sign).
+std::vector<double> merged(std::span<const std::vector<double>* const> lists) {
+    std::vector<double> out, both;
+    for (const std::vector<double>* list : lists) {
+        both.resize(out.size() + list->size());
+        std::merge(out.begin(), out.end(), list->begin(), list->end(), both.begin());
+        out.swap(both);
+    }
+    return out;
 }
 
-StatisticsRow statisticsOf(Values& values, double baseline) {
+// The classes' sorted values pooled as one sorted group.
+Values pooled(std::span<const Values* const> classes) {
+    std::vector<const std::vector<double>*> ret, mfe, mae;
+    for (const Values* v : classes) {
+        ret.push_back(&v->ret);
+        mfe.push_back(&v->mfe);
+        mae.push_back(&v->mae);
+    }
+    return {merged(ret), merged(mfe), merged(mae)};
+}
+
+double meanOrNaN(std::span<const double> sorted) { return sorted.empty() ? kNaN : meanOf(sorted); }
+
+StatisticsRow statisticsOf(const Values& values, double baseline) {
     StatisticsRow row;
-    std::vector<double>& r = values.ret;
-    std::sort(r.begin(), r.end());
+    const std::vector<double>& r = values.ret;
     row.n = static_cast<std::int64_t>(r.size());
     row.baseline = baseline;
     if (r.empty()) return row;
@@ -401,8 +447,8 @@ StatisticsRow statisticsOf(Values& values, double baseline) {
     const double half = kZ95 * std::sqrt(p * (1.0 - p) / n + z2 / (4.0 * n * n)) / denominator;
     row.winLow = std::max(0.0, centre - half);
     row.winHigh = std::min(1.0, centre + half);
-    row.mfe = finiteMeanSorted(values.mfe);
-    row.mae = finiteMeanSorted(values.mae);
+    row.mfe = meanOrNaN(values.mfe);
+    row.mae = meanOrNaN(values.mae);
     row.edge = row.mean - baseline;
     return row;
 }
@@ -410,41 +456,62 @@ StatisticsRow statisticsOf(Values& values, double baseline) {
 }  // namespace
 
 Summary Summarise(std::span<const FileEvaluation> files) {
+    std::vector<const FileEvaluation*> held;
+    held.reserve(files.size());
+    for (const FileEvaluation& f : files) held.push_back(&f);
+    return Summarise(held);
+}
+
+Summary Summarise(std::span<const FileEvaluation* const> files) {
     Summary out;
     if (files.empty()) return out;
-    out.horizons = files.front().horizons;
-    for (const FileEvaluation& f : files) {
-        if (f.horizons != out.horizons || f.costBp != files.front().costBp) {
+    out.horizons = files.front()->horizons;
+    for (const FileEvaluation* f : files) {
+        if (f->horizons != out.horizons || f->costBp != files.front()->costBp) {
             throw std::invalid_argument("files evaluated with different horizons or costs cannot be pooled");
         }
     }
     const std::size_t h = out.horizons.size();
-    // Groups: mode (2) x side (2) x class (0 for the side's pool, 1 to 3) x horizon.
+    // Groups: mode (2) x side (2) x class (1 to 3) x horizon. A side's pool
+    // ("B", "S") is its classes' groups merged.
     const auto group = [h](SignalMode m, PointSide s, int c, std::size_t k) {
-        return ((static_cast<std::size_t>(m) * 2 + (s == PointSide::Buy ? 0 : 1)) * 4 + static_cast<std::size_t>(c)) * h + k;
+        return ((static_cast<std::size_t>(m) * 2 + (s == PointSide::Buy ? 0 : 1)) * 3 +
+                static_cast<std::size_t>(c - 1)) * h + k;
     };
-    std::vector<Values> values(2 * 2 * 4 * h);
+    std::vector<Values> values(2 * 2 * 3 * h);
+    std::vector<std::size_t> counts(values.size(), 0);
+    for (const FileEvaluation* f : files) {
+        for (std::size_t i = 0; i < f->signals.size(); ++i) {
+            const Signal& s = f->signals[i];
+            const std::span<const Outcome> o = f->outcomesOf(i);
+            for (std::size_t k = 0; k < h; ++k) {
+                if (std::isfinite(o[k].ret)) ++counts[group(s.mode, s.side, s.pointClass, k)];
+            }
+        }
+    }
+    for (std::size_t g = 0; g < values.size(); ++g) {
+        for (std::vector<double>* v : {&values[g].ret, &values[g].mfe, &values[g].mae}) v->reserve(counts[g]);
+    }
     std::vector<std::vector<double>> baselineSums(h);
     std::vector<std::int64_t> baselineCounts(h, 0);
-    for (const FileEvaluation& f : files) {
-        for (std::size_t i = 0; i < f.signals.size(); ++i) {
-            const Signal& s = f.signals[i];
-            const std::span<const Outcome> o = f.outcomesOf(i);
+    for (const FileEvaluation* f : files) {
+        for (std::size_t i = 0; i < f->signals.size(); ++i) {
+            const Signal& s = f->signals[i];
+            const std::span<const Outcome> o = f->outcomesOf(i);
             for (std::size_t k = 0; k < h; ++k) {
                 if (!std::isfinite(o[k].ret)) continue;
-                for (int c : {0, static_cast<int>(s.pointClass)}) {
-                    Values& v = values[group(s.mode, s.side, c, k)];
-                    v.ret.push_back(o[k].ret);
-                    v.mfe.push_back(o[k].mfe);
-                    v.mae.push_back(o[k].mae);
-                }
+                Values& v = values[group(s.mode, s.side, s.pointClass, k)];
+                v.ret.push_back(o[k].ret);
+                v.mfe.push_back(o[k].mfe);
+                v.mae.push_back(o[k].mae);
             }
         }
         for (std::size_t k = 0; k < h; ++k) {
-            baselineSums[k].push_back(f.baseline[k].sum);
-            baselineCounts[k] += f.baseline[k].count;
+            baselineSums[k].push_back(f->baseline[k].sum);
+            baselineCounts[k] += f->baseline[k].count;
         }
     }
+    for (Values& v : values) v.sort();
     std::vector<double> buyBaseline(h, kNaN);
     for (std::size_t k = 0; k < h; ++k) {
         std::sort(baselineSums[k].begin(), baselineSums[k].end());
@@ -460,7 +527,14 @@ Summary Summarise(std::span<const FileEvaluation> files) {
         for (const auto& [side, c] : kRows) {
             for (std::size_t k = 0; k < h; ++k) {
                 const double baseline = side == PointSide::Buy ? buyBaseline[k] : -buyBaseline[k];
-                StatisticsRow row = statisticsOf(values[group(mode, side, c, k)], baseline);
+                StatisticsRow row;
+                if (c > 0) {
+                    row = statisticsOf(values[group(mode, side, c, k)], baseline);
+                } else {
+                    const Values* classes[] = {&values[group(mode, side, 1, k)], &values[group(mode, side, 2, k)],
+                                               &values[group(mode, side, 3, k)]};
+                    row = statisticsOf(pooled(classes), baseline);
+                }
                 row.mode = mode;
                 row.side = side;
                 row.pointClass = c;
@@ -469,30 +543,36 @@ Summary Summarise(std::span<const FileEvaluation> files) {
             }
         }
     }
-    for (const auto& [side, c] : std::span(kRows).first(6)) {
+    // Survival, per class B1 .. S3: one pass over the live signals.
+    struct Lives {
         std::vector<double> delays, toWithdrawal;
         std::int64_t shown = 0, final = 0;
-        for (const FileEvaluation& f : files) {
-            for (const Signal& s : f.signals) {
-                if (s.mode != SignalMode::Live || s.side != side || s.pointClass != c) continue;
-                delays.push_back(s.delay());
-                if (s.withdrawnBar < 0) ++shown;
-                else toWithdrawal.push_back(s.withdrawnBar - s.signalBar);
-                if (s.final) ++final;
-            }
+    };
+    std::array<Lives, 6> lives;
+    for (const FileEvaluation* f : files) {
+        for (const Signal& s : f->signals) {
+            if (s.mode != SignalMode::Live) continue;
+            Lives& l = lives[static_cast<std::size_t>((s.side == PointSide::Buy ? 0 : 3) + s.pointClass - 1)];
+            l.delays.push_back(s.delay());
+            if (s.withdrawnBar < 0) ++l.shown;
+            else l.toWithdrawal.push_back(s.withdrawnBar - s.signalBar);
+            if (s.final) ++l.final;
         }
+    }
+    for (std::size_t k = 0; k < lives.size(); ++k) {
+        Lives& l = lives[k];
         SurvivalRow row;
-        row.side = side;
-        row.pointClass = c;
-        row.signals = static_cast<std::int64_t>(delays.size());
-        if (!delays.empty()) {
-            const double count = static_cast<double>(delays.size());
-            row.shownAtEnd = static_cast<double>(shown) / count;
-            row.finalShare = static_cast<double>(final) / count;
-            std::sort(delays.begin(), delays.end());
-            std::sort(toWithdrawal.begin(), toWithdrawal.end());
-            row.medianDelay = medianOf(delays);
-            row.medianBarsToWithdrawal = medianOf(toWithdrawal);
+        row.side = kRows[k].first;
+        row.pointClass = kRows[k].second;
+        row.signals = static_cast<std::int64_t>(l.delays.size());
+        if (!l.delays.empty()) {
+            const double count = static_cast<double>(l.delays.size());
+            row.shownAtEnd = static_cast<double>(l.shown) / count;
+            row.finalShare = static_cast<double>(l.final) / count;
+            std::sort(l.delays.begin(), l.delays.end());
+            std::sort(l.toWithdrawal.begin(), l.toWithdrawal.end());
+            row.medianDelay = medianOf(l.delays);
+            row.medianBarsToWithdrawal = medianOf(l.toWithdrawal);
         }
         out.survival.push_back(row);
     }

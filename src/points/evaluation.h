@@ -30,10 +30,19 @@ struct EvaluationSeries {
     std::int64_t secondsPerTimeUnit = 86400;  // 86400: `time` counts days; 1: seconds
 };
 
+// How much of the simple rule's equity an evaluation keeps: the curves cost
+// three doubles a bar, which only the report and Python draw.
+enum class EquityDetail : std::uint8_t {
+    None,        // neither curves nor statistics (they stay empty and zero)
+    Statistics,  // the statistics, without the curves' values
+    Curves,      // the statistics and the value at every bar
+};
+
 struct EvaluationOptions {
     std::vector<int> horizons{1, 5, 10, 20};  // bars after the signal bar, each at least 1, no repeats
     double costBp = 0.0;                      // round-trip cost in basis points, finite, at least 0
     TradingPointOptions points;
+    EquityDetail equity = EquityDetail::Curves;
 };
 // Throws std::invalid_argument for options Evaluate would refuse.
 void CheckEvaluationOptions(const EvaluationOptions& options);
@@ -81,7 +90,8 @@ struct EquityStats {
     std::int64_t trades = 0;   // round trips
 };
 
-// The value of 1 invested, at the close of every bar.
+// The value of 1 invested, at the close of every bar (empty unless the
+// options asked for the curves).
 struct EquityCurve {
     std::vector<double> value;
     EquityStats stats;
@@ -152,6 +162,8 @@ struct Summary {
 // gives the same bits: each number is computed from values sorted by value.
 // Throws std::invalid_argument when the files differ in horizons or cost.
 Summary Summarise(std::span<const FileEvaluation> files);
+// The same over files held elsewhere, none null.
+Summary Summarise(std::span<const FileEvaluation* const> files);
 
 // "B1", "S3"; "B" and "S" for pointClass 0.
 std::string ClassLabel(PointSide side, int pointClass);

@@ -406,6 +406,54 @@ TEST(EvaluationLive, NoLookAhead) {
     EXPECT_GT(compared, 500);
 }
 
+bool sameStats(const EquityStats& a, const EquityStats& b) {
+    const double x[] = {a.totalReturn, a.annualReturn, a.volatility, a.sharpe, a.maxDrawdown, a.exposure};
+    const double y[] = {b.totalReturn, b.annualReturn, b.volatility, b.sharpe, b.maxDrawdown, b.exposure};
+    return a.trades == b.trades && std::equal(std::begin(x), std::end(x), std::begin(y), sameBits);
+}
+
+// Less equity detail leaves the signals alone and drops only what was not
+// asked for: the statistics without the curves are the same bits.
+TEST(EvaluationEquity, KeepsOnlyTheDetailAskedFor) {
+    int withSharpe = 0;
+    for (const GeneratedCase& c : kGenerated) {
+        SCOPED_TRACE(c.seed);
+        const Series s = generated(c.shape, c.bars, c.seed, c.opens);
+        std::vector<std::int64_t> days(c.bars);
+        for (std::size_t i = 0; i < days.size(); ++i) days[i] = 19723 + static_cast<std::int64_t>(i);
+        EvaluationSeries series = s.view();
+        series.time = days;
+        EvaluationOptions options = generatedOptions(c);
+        const FileEvaluation curves = Evaluate(series, options);
+        options.equity = EquityDetail::Statistics;
+        const FileEvaluation stats = Evaluate(series, options);
+        options.equity = EquityDetail::None;
+        const FileEvaluation none = Evaluate(series, options);
+        withSharpe += std::isfinite(curves.live.stats.sharpe);
+        for (const FileEvaluation* f : {&stats, &none}) {
+            EXPECT_TRUE(std::equal(f->signals.begin(), f->signals.end(), curves.signals.begin(), curves.signals.end(),
+                                   [](Signal a, Signal b) {  // entry prices compared as bits: NaN without one
+                                       if (!sameBits(a.entryPrice, b.entryPrice)) return false;
+                                       a.entryPrice = b.entryPrice = 0.0;
+                                       return a == b;
+                                   }));
+            EXPECT_TRUE(std::equal(f->outcomes.begin(), f->outcomes.end(), curves.outcomes.begin(),
+                                   curves.outcomes.end(), [](const Outcome& a, const Outcome& b) {
+                                       return sameBits(a.ret, b.ret) && sameBits(a.mfe, b.mfe) && sameBits(a.mae, b.mae);
+                                   }));
+        }
+        const EquityCurve FileEvaluation::*kCurves[] = {&FileEvaluation::live, &FileEvaluation::hindsight,
+                                                       &FileEvaluation::buyAndHold};
+        for (const auto curve : kCurves) {
+            EXPECT_EQ((curves.*curve).value.size(), c.bars);
+            EXPECT_TRUE(sameStats((stats.*curve).stats, (curves.*curve).stats));
+            EXPECT_TRUE((stats.*curve).value.empty() && (none.*curve).value.empty());
+            EXPECT_TRUE(sameStats((none.*curve).stats, EquityStats{}));
+        }
+    }
+    EXPECT_GE(withSharpe, 2);  // the annualised figures are compared too
+}
+
 bool sameRow(const StatisticsRow& a, const StatisticsRow& b) {
     const double x[] = {a.mean, a.median, a.std, a.t, a.winRate, a.winLow, a.winHigh, a.mfe, a.mae, a.baseline, a.edge};
     const double y[] = {b.mean, b.median, b.std, b.t, b.winRate, b.winLow, b.winHigh, b.mfe, b.mae, b.baseline, b.edge};

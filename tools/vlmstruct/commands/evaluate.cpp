@@ -76,6 +76,11 @@ public:
         options.points = points_.parse();
         vlm::CheckEvaluationOptions(options);
         if (signalsOut_.empty() && summaryOut_.empty() && jsonOut_.empty() && htmlOut_.empty()) summaryOut_ = "-";
+        // Only the report draws the equity curves, and only it and the JSON
+        // write their statistics: the signals and the summary need neither.
+        options.equity = !htmlOut_.empty()   ? vlm::EquityDetail::Curves
+                         : !jsonOut_.empty() ? vlm::EquityDetail::Statistics
+                                             : vlm::EquityDetail::None;
         std::error_code ec;
         const bool folder = fs::is_directory(input_, ec);
         checkOutputPaths({{"-o", signalsOut_}, {"--summary", summaryOut_}, {"--json", jsonOut_}, {"--html", htmlOut_}},
