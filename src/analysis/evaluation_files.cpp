@@ -14,7 +14,9 @@ using vlm::Signal;
 using vlm::SignalMode;
 
 FileEvaluation evaluateBars(const BarSeries& bars, const vlm::EvaluationOptions& options) {
-    const std::vector<std::int64_t> seconds = barSeconds(bars);
+    // The dates are read only for the equity's annualised figures.
+    const std::vector<std::int64_t> seconds =
+        options.equity == vlm::EquityDetail::None ? std::vector<std::int64_t>{} : barSeconds(bars);
     vlm::EvaluationSeries series{.open = bars.open, .high = bars.high, .low = bars.low, .close = bars.close,
                                  .time = seconds, .secondsPerTimeUnit = 1};
     return vlm::Evaluate(series, options);

@@ -47,6 +47,14 @@ void TradingPointStream::pushProvisional(const StreamingEngine& engine, float cl
 
 void TradingPointStream::takeBackProvisional() { provisional_.takeBack(*this); }
 
+void TradingPointStream::reserve(std::size_t bars) {
+    histogram_.reserve(bars);
+    // A point stands at a stroke end, and a stroke ends at least four bars after the one before.
+    const std::size_t strokeEnds = bars / 4 + 3;
+    final_.reserve(strokeEnds);
+    withdrawn_.reserve(strokeEnds);
+}
+
 void TradingPointStream::append(const StreamingEngine& engine, float close) {
     if (engine.size() != histogram_.size() + 1) {
         throw std::logic_error("update the trading points once after every push of the engine");

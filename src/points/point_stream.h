@@ -72,6 +72,11 @@ public:
     void pushProvisional(const StreamingEngine& engine, float close);
     void takeBackProvisional();
 
+    // Room for a series of `bars` bars, as StreamingEngine::reserve: the
+    // histogram's exactly, and the final and withdrawn points' as many as
+    // the series can have stroke ends (usually more than they come to).
+    void reserve(std::size_t bars);
+
     // The points of the bars so far, in bar order: the final ones, then
     // those a later bar may still change.
     [[nodiscard]] std::span<const ShownPoint> finalPoints() const { return final_; }

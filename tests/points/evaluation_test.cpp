@@ -493,6 +493,54 @@ TEST(EvaluationSummary, PoolingOrderDoesNotMatter) {
     }
 }
 
+// Long lists of values (thousands a class, as a market gives) against the
+// statistics' definitions computed here from std::sort's order: returns of
+// every sign and size with repeats, and excursions with gaps.
+TEST(EvaluationSummary, LongListsGiveTheDefinedStatistics) {
+    FileEvaluation f;
+    f.horizons = {1};
+    f.baseline = {{0.0, 1}};
+    std::uint64_t state = 12345;
+    const auto next = [&state] {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        return state >> 11;
+    };
+    std::map<std::pair<PointSide, int>, std::vector<double>> ret, mfe;
+    for (int k = 0; k < 9000; ++k) {
+        Signal s;
+        s.side = next() % 2 ? PointSide::Buy : PointSide::Sell;
+        s.pointClass = static_cast<std::int8_t>(1 + next() % 3);
+        const double scale = std::ldexp(1.0, static_cast<int>(next() % 40) - 30);
+        const double r = next() % 7 == 0 ? 0.0 : (static_cast<double>(next() % 2001) - 1000.0) * scale;
+        Outcome o;
+        o.ret = s.side == PointSide::Buy ? r : -r;  // a sell's zero is -0, as the evaluation makes it
+        o.mfe = next() % 5 == 0 ? std::numeric_limits<double>::quiet_NaN() : std::abs(r);
+        o.mae = -std::abs(r);
+        f.signals.push_back(s);
+        f.outcomes.push_back(o);
+        for (int c : {0, static_cast<int>(s.pointClass)}) {
+            ret[{s.side, c}].push_back(o.ret);
+            if (std::isfinite(o.mfe)) mfe[{s.side, c}].push_back(o.mfe);
+        }
+    }
+    const Summary summary = Summarise(std::span(&f, 1));
+    for (auto& [key, r] : ret) {
+        SCOPED_TRACE(ClassLabel(key.first, key.second));
+        std::vector<double>& m = mfe[key];
+        ASSERT_GT(r.size(), 1024u);  // long enough for the radix sort
+        std::sort(r.begin(), r.end());
+        std::sort(m.begin(), m.end());
+        double sum = 0.0, mfeSum = 0.0;
+        for (double x : r) sum += x;
+        for (double x : m) mfeSum += x;
+        const StatisticsRow& row = rowOf(summary, L, key.first, key.second, 1);
+        EXPECT_EQ(row.n, static_cast<std::int64_t>(r.size()));
+        EXPECT_TRUE(sameBits(row.mean, sum / static_cast<double>(r.size())));
+        EXPECT_TRUE(sameBits(row.median, r.size() % 2 ? r[r.size() / 2] : (r[r.size() / 2 - 1] + r[r.size() / 2]) / 2));
+        EXPECT_TRUE(sameBits(row.mfe, mfeSum / static_cast<double>(m.size())));
+    }
+}
+
 TEST(Evaluation, RefusesWhatItCannotMeasure) {
     const Example e = workedExample(false);
     const EvaluationSeries ok{{}, e.high, e.low, e.close, {}, 86400};
