@@ -8,7 +8,6 @@
 #include <limits>
 #include <optional>
 #include <stdexcept>
-#include <unordered_map>
 #include <utility>
 
 #include "kline/bar_count.h"
@@ -104,11 +103,12 @@ public:
             const std::uint8_t gone = classesMissingFrom(x.before, x.after);
             const std::uint8_t fresh = classesMissingFrom(x.after, x.before);
             for (int c = 1; c <= 3; ++c) {
-                if ((gone & ClassBit(c)) != 0) {
-                    const auto open = open_.find(key(x.bar, sideOf(x.before), c));
-                    out[open->second].withdrawnBar = t;
-                    open_.erase(open);
-                }
+                if ((gone & ClassBit(c)) == 0) continue;
+                const std::int64_t k = key(x.bar, sideOf(x.before), c);
+                const auto open = std::find_if(open_.begin(), open_.end(), [k](const Open& o) { return o.key == k; });
+                if (open == open_.end()) throw std::logic_error("a final trading point was withdrawn");
+                out[open->signal].withdrawnBar = t;
+                open_.erase(open);
             }
             for (int c = 1; c <= 3; ++c) {
                 if ((fresh & ClassBit(c)) == 0) continue;
@@ -118,9 +118,15 @@ public:
                 s.pointClass = static_cast<std::int8_t>(c);
                 s.pointBar = x.bar;
                 s.signalBar = t;
-                open_[key(x.bar, s.side, c)] = out.size();
+                open_.push_back({key(x.bar, s.side, c), out.size()});
                 out.push_back(s);
             }
+        }
+        // A final point is never withdrawn: its signals stay shown to the end.
+        for (const PointEvent& e : changes) {
+            if (e.change != PointChange::Final) continue;
+            const std::int32_t p = e.point.point.bar;
+            std::erase_if(open_, [p](const Open& o) { return o.key / 8 == p; });
         }
     }
 
@@ -135,7 +141,13 @@ private:
     }
 
     std::vector<ShownBits> shown_;
-    std::unordered_map<std::int64_t, std::size_t> open_;  // live signal still shown, by its point bar, side and class
+    // The live signals shown at points a later bar may still change (few:
+    // those after the last final pivot), by point bar, side and class.
+    struct Open {
+        std::int64_t key;
+        std::size_t signal;
+    };
+    std::vector<Open> open_;
     std::vector<Touched> touched_;
 };
 
@@ -356,15 +368,19 @@ FileEvaluation Evaluate(const EvaluationSeries& series, const EvaluationOptions&
         measure(prices, s, options.horizons, cost, std::span<Outcome>(out.outcomes).subspan(k * h, h));
     }
 
+    // One pass over the bars for every horizon; each horizon's sum still
+    // adds its bars in order.
     out.baseline.resize(h);
-    for (std::size_t k = 0; k < h; ++k) {
-        BaselineSum& b = out.baseline[k];
-        for (std::size_t t = 0; t + static_cast<std::size_t>(options.horizons[k]) < n; ++t) {
-            const auto e = prices.entry(static_cast<std::int64_t>(t));
-            const double exit = prices.close(t + static_cast<std::size_t>(options.horizons[k]));
-            if (!e || !std::isfinite(exit)) continue;
-            b.sum += exit / e->second - 1.0;
-            ++b.count;
+    for (std::size_t t = 0; t < n; ++t) {
+        const auto e = prices.entry(static_cast<std::int64_t>(t));
+        if (!e) continue;
+        for (std::size_t k = 0; k < h; ++k) {
+            const std::size_t exitBar = t + static_cast<std::size_t>(options.horizons[k]);
+            if (exitBar >= n) continue;
+            const double exit = prices.close(exitBar);
+            if (!std::isfinite(exit)) continue;
+            out.baseline[k].sum += exit / e->second - 1.0;
+            ++out.baseline[k].count;
         }
     }
 
