@@ -29,6 +29,7 @@ EvaluatedFile evaluateFile(const fs::path& file, const std::string& name, const 
     try {
         ReadOptions packed = read;
         packed.packedDates = true;
+        packed.keepVolume = false;  // nothing the evaluation shows reads them
         BarSeries bars = readBarFile(file, nullptr, packed);
         out.evaluation = evaluateBars(bars, options);
         if (keepPrices) {

@@ -48,6 +48,9 @@ struct ReadOptions {
     // Opens and volumes are read and checked as always, but kept only when
     // set: callers that use neither save their memory.
     bool keepOpenAndVolume = true;
+    // The volumes kept only when this is set as well: callers that use the
+    // opens but not the volumes save their memory.
+    bool keepVolume = true;
 };
 
 struct ReadReport {

@@ -160,8 +160,9 @@ void Reader::readHeader(const RecordView& header) {
     for (std::size_t v = 0; v < kValueColumns.size(); ++v) {
         if (column(kValueColumns[v]) >= 0) {
             std::vector<float>* const prices[] = {&bars_.open, &bars_.high, &bars_.low, &bars_.close};
-            const bool stored = options_.keepOpenAndVolume ||
-                                (kValueColumns[v] != Column::Open && kValueColumns[v] != Column::Volume);
+            const bool stored = kValueColumns[v] == Column::Volume ? options_.keepOpenAndVolume && options_.keepVolume
+                                : kValueColumns[v] == Column::Open ? options_.keepOpenAndVolume
+                                                                   : true;
             Kept kept{v, static_cast<std::size_t>(column(kValueColumns[v]))};
             if (stored && v == kVolume) kept.volumes = &bars_.volume;
             if (stored && v != kVolume) kept.prices = prices[v];

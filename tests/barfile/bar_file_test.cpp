@@ -297,27 +297,33 @@ TEST(BarFile, ReadInBlocksAsWhole) {
     std::filesystem::remove(file);
 }
 
-// Without opens and volumes kept, every file reads as before but for those
-// two columns, and every bad file, a bad open or volume among them, is
-// refused with the same message.
+// Without opens and volumes kept, or without the volumes alone, every file
+// reads as before but for those columns, and every bad file, a bad open or
+// volume among them, is refused with the same message.
 TEST(BarFile, OpensAndVolumesCheckedWhenNotKept) {
     std::vector<std::string> texts;
     for (const GoodCase& c : kGoodCases) texts.push_back(c.text);
     for (const BadCase& c : kBadCases) texts.push_back(c.text);
     texts.push_back("date,open,high,low,close,volume\n2024-01-30,1,2,1,2,5\n2024-01-31,x,2,1,2,5\n");
     texts.push_back("date,open,high,low,close,volume\n2024-01-30,1,2,1,2,5\n2024-01-31,1,2,1,2,inf\n");
-    std::size_t withOpens = 0;
+    std::size_t withOpens = 0, withVolumes = 0;
     for (const std::string& text : texts) {
         Outcome all = outcomeOf([&](ReadReport& r) { return parseBarText(text, "bars.csv", &r, {.allowNoDates = true}); });
         const Outcome some = outcomeOf([&](ReadReport& r) {
             return parseBarText(text, "bars.csv", &r, {.allowNoDates = true, .keepOpenAndVolume = false});
         });
+        const Outcome noVolume = outcomeOf([&](ReadReport& r) {
+            return parseBarText(text, "bars.csv", &r, {.allowNoDates = true, .keepVolume = false});
+        });
         withOpens += all.open.empty() ? 0 : 1;
-        all.open.clear();
+        withVolumes += all.volume.empty() ? 0 : 1;
         all.volume.clear();
+        EXPECT_EQ(noVolume, all) << text;
+        all.open.clear();
         EXPECT_EQ(some, all) << text;
     }
     EXPECT_GT(withOpens, 3u);
+    EXPECT_GT(withVolumes, 3u);
 }
 
 TEST(BarFile, MissingFileNamesIt) {

@@ -119,6 +119,7 @@ public:
             one.name = titleOf(input_);
             ReadOptions read = scan_.read;
             read.packedDates = true;  // the dates are only written out, and turned into times
+            read.keepVolume = false;  // nothing the evaluation shows reads them
             one.bars = load(input_, read);
             one.evaluation = evaluateBars(one.bars, options);
             files.push_back(std::move(one));
