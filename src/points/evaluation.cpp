@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include <boost/sort/spreadsort/integer_sort.hpp>
+
 #include "kline/bar_count.h"
 #include "points/point_stream.h"
 #include "stream/streaming_engine.h"
@@ -420,11 +422,10 @@ bool byValue(double a, double b) { return orderKey(a) < orderKey(b); }
 
 // Sorts lists of numbers that are not NaN by value. The statistics sort
 // hundreds of thousands of returns and excursions, where a radix sort of
-// their order keys (six passes of 11 bits, a pass skipped when all keys
-// share its digit) takes a fraction of a comparison sort's time; short
-// lists take the comparison sort. Both give the same order. The room for
-// the keys is kept from one list to the next: fresh memory costs a page
-// fault per page touched.
+// their order keys (Boost's spreadsort) takes a fraction of a comparison
+// sort's time; short lists take the comparison sort. Both give the same
+// order. The room for the keys is kept from one list to the next: fresh
+// memory costs a page fault per page touched.
 class ValueSorter {
 public:
     void sort(std::vector<double>& v) {
@@ -434,34 +435,13 @@ public:
             return;
         }
         keys_.resize(v.size());
-        sorted_.resize(v.size());
-        std::fill(counts_.begin(), counts_.end(), 0);
-        for (std::size_t i = 0; i < v.size(); ++i) {
-            keys_[i] = orderKey(v[i]);
-            for (int pass = 0; pass < kPasses; ++pass) ++counts_[countAt(pass, digit(keys_[i], pass))];
-        }
-        for (int pass = 0; pass < kPasses; ++pass) {
-            const std::span<std::size_t> count = std::span(counts_).subspan(countAt(pass, 0), kDigits);
-            if (count[digit(keys_[0], pass)] == keys_.size()) continue;  // one digit: the order stands
-            std::size_t start = 0;
-            for (std::size_t& c : count) start += std::exchange(c, start);
-            for (const std::uint64_t key : keys_) sorted_[count[digit(key, pass)]++] = key;
-            keys_.swap(sorted_);
-        }
-        for (std::size_t i = 0; i < v.size(); ++i) v[i] = fromOrderKey(keys_[i]);
+        std::transform(v.begin(), v.end(), keys_.begin(), orderKey);
+        boost::sort::spreadsort::integer_sort(keys_.begin(), keys_.end());
+        std::transform(keys_.begin(), keys_.end(), v.begin(), fromOrderKey);
     }
 
 private:
-    static constexpr int kDigitBits = 11;
-    static constexpr int kPasses = 6;  // 66 bits: the whole key
-    static constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
-    static std::size_t digit(std::uint64_t key, int pass) {
-        return static_cast<std::size_t>((key >> (pass * kDigitBits)) & (kDigits - 1));
-    }
-    static std::size_t countAt(int pass, std::size_t d) { return static_cast<std::size_t>(pass) * kDigits + d; }
-
-    std::vector<std::uint64_t> keys_, sorted_;
-    std::vector<std::size_t> counts_ = std::vector<std::size_t>(kPasses * kDigits);
+    std::vector<std::uint64_t> keys_;
 };
 
 // One group's values, each list sorted by value: the returns (only finite
