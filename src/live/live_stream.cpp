@@ -281,7 +281,7 @@ std::string optionDifference(const StreamOptions& got, const StreamOptions& expe
     if (std::bit_cast<std::uint64_t>(a.divergenceRatio) != std::bit_cast<std::uint64_t>(b.divergenceRatio)) {
         return differs("the divergence ratio", num(a.divergenceRatio), num(b.divergenceRatio));
     }
-    if (got.periods != expected.periods) return differs("the levels", periodsText(got.periods), periodsText(expected.periods));
+    if (got.periods != expected.periods) return differs("the list of levels", periodsText(got.periods), periodsText(expected.periods));
     if (got.resample.bins != expected.resample.bins) {
         const auto name = [](levels::Bins bins) { return std::string(bins == levels::Bins::Clock ? "clock" : "session"); };
         return differs("the bins", name(got.resample.bins), name(expected.resample.bins));

@@ -218,5 +218,130 @@ TEST(LiveStream, FormingBarsThenTheFinishedBarIsThatBarAlone) {
     }
 }
 
+// A bar the reader would refuse is refused, naming the bar and the fault,
+// and the stream is left as it was, with or without a forming bar on; a
+// column the stream does not carry is not looked at.
+TEST(LiveStream, BadBarsAreRefusedAndChangeNothing) {
+    const Series s = allSeries()[0];
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const LiveBar last = s.bars[9], next = s.bars[10];
+    struct Case {
+        const char* name;
+        LiveBar bar;
+        bool forming;  // pushed as a forming bar
+        const char* words;
+    };
+    const auto with = [&](auto change) {
+        LiveBar b = next;
+        change(b);
+        return b;
+    };
+    const Case cases[] = {
+        {"high NaN", with([&](LiveBar& b) { b.high = nan; }), false, "bar 10 (2020-01-11): high is not a finite number (nan)"},
+        {"low infinite", with([&](LiveBar& b) { b.low = -inf; }), true, "low is not a finite number (-inf)"},
+        {"open NaN", with([&](LiveBar& b) { b.open = nan; }), false, "open is not a finite number"},
+        {"close infinite", with([&](LiveBar& b) { b.close = inf; }), true, "close is not a finite number (inf)"},
+        {"volume NaN", with([&](LiveBar& b) { b.volume = std::nan(""); }), false, "volume is not a finite number"},
+        {"low above high", with([&](LiveBar& b) { b.low = b.high + 1.0f; }), false, "is above high"},
+        {"same date", with([&](LiveBar& b) { b.time = last.time; }), false, "its date is not after the last bar's (2020-01-10)"},
+        {"earlier date", with([&](LiveBar& b) { b.time = last.time - 60; }), true, "bar 10 (2020-01-09 23:59:00): its date is not after"},
+    };
+    for (const bool formingOn : {false, true}) {
+        Stream stream(s.options);
+        for (std::size_t i = 0; i < 10; ++i) stream.push(s.bars[i]);
+        if (formingOn) stream.pushForming(with([](LiveBar& b) { b.high += 0.5f; }));
+        const std::vector<std::byte> before = Snapshot(stream);
+        for (const Case& c : cases) {
+            try {
+                if (c.forming) {
+                    stream.pushForming(c.bar);
+                } else {
+                    stream.push(c.bar);
+                }
+                ADD_FAILURE() << c.name << " was taken";
+            } catch (const BadBar& e) {
+                EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << c.name << ": " << e.what();
+            }
+            ASSERT_EQ(Snapshot(stream), before) << c.name;
+        }
+        // A forming bar may be rewritten with its own date.
+        if (formingOn) {
+            EXPECT_NO_THROW(stream.pushForming(next)) << "a forming bar rewritten";
+        }
+    }
+    // Without the columns, their values are not read.
+    StreamOptions bare;
+    bare.columns = {false, false, false};
+    Stream stream(bare);
+    EXPECT_NO_THROW(stream.push(with([&](LiveBar& b) { b.open = b.close = nan, b.volume = std::nan(""); })));
+}
+
+// Snapshot refusals: every truncation of a small snapshot, every flipped
+// bit, another format version, another kind of machine, and options other
+// than the expected ones, each named.
+TEST(LiveStream, SnapshotsThatCannotBeRestoredAreRefused) {
+    const Series s = allSeries()[3];  // with levels, so every piece is in it
+    Stream stream(s.options);
+    for (std::size_t i = 0; i < 40; ++i) stream.push(s.bars[i]);
+    stream.pushForming(s.bars[40]);
+    const std::vector<std::byte> good = Snapshot(stream);
+    ASSERT_NO_THROW(Restore(good, s.options));
+    const auto refused = [](std::span<const std::byte> bytes, const char* words, const std::string& what) {
+        try {
+            Restore(bytes);
+            ADD_FAILURE() << what << " was restored";
+        } catch (const BadSnapshot& e) {
+            EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << what << ": " << e.what();
+        }
+    };
+    for (std::size_t n = 0; n < good.size(); ++n) {
+        refused(std::span(good).first(n), n < 8 ? "" : "truncated", "cut to " + std::to_string(n));
+    }
+    std::vector<std::byte> longer = good;
+    longer.push_back(std::byte{0});
+    refused(longer, "after its end", "one byte more");
+    for (std::size_t bit = 0; bit < good.size() * 8; bit += (bit < 1000 ? 1 : 7)) {
+        std::vector<std::byte> flipped = good;
+        flipped[bit / 8] ^= std::byte{static_cast<unsigned char>(1u << (bit % 8))};
+        refused(flipped, "", "bit " + std::to_string(bit) + " flipped");
+    }
+    std::vector<std::byte> other = good;
+    other[8] = std::byte{2};
+    refused(other, "format version 2", "version 2");
+    other = good;
+    std::swap(other[12], other[15]);  // the byte-order marker read the other way round
+    refused(other, "another kind of machine", "other byte order");
+    other = good;
+    other[16] = std::byte{4};  // a 4-byte word
+    refused(other, "another kind of machine", "other word size");
+    std::vector<std::byte> garbage(good.size(), std::byte{0x5a});
+    refused(garbage, "not a stream snapshot", "garbage");
+
+    struct Other {
+        const char* words;
+        void (*change)(StreamOptions&);
+    };
+    const Other others[] = {
+        {"the MACD fast period is 3 in the snapshot, 12 expected", [](StreamOptions& o) { o.points.macd.fast = 12; }},
+        {"the force measure is area in the snapshot, peak expected", [](StreamOptions& o) { o.points.force = ForceMeasure::Peak; }},
+        {"the first-class run", [](StreamOptions& o) { o.points.class1MinRun = 2; }},
+        {"the divergence ratio is 1 in the snapshot, 0.8 expected", [](StreamOptions& o) { o.points.divergenceRatio = 0.8; }},
+        {"the list of levels is 5min,30min,day in the snapshot, 5min expected", [](StreamOptions& o) { o.periods.resize(1); }},
+        {"the bins", [](StreamOptions& o) { o.resample.bins = levels::Bins::Clock; }},
+        {"the session gap", [](StreamOptions& o) { o.resample.sessionGap = 3600; }},
+        {"the volume column", [](StreamOptions& o) { o.columns.volume = false; }},
+    };
+    for (const Other& o : others) {
+        StreamOptions expected = s.options;
+        o.change(expected);
+        try {
+            Restore(good, expected);
+            ADD_FAILURE() << o.words << ": restored";
+        } catch (const BadSnapshot& e) {
+            EXPECT_NE(std::string(e.what()).find(o.words), std::string::npos) << e.what();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vlm::live
