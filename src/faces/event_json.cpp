@@ -58,10 +58,10 @@ void AppendJsonColumns(std::string& out, std::span<const Column> columns, std::s
             continue;
         }
         // As the events file writes its cells: prices as floats, the rest whole.
-        const char* end = columns[k].kind == ColumnKind::Price
+        char* end = columns[k].kind == ColumnKind::Price
                               ? std::to_chars(number, number + sizeof number, static_cast<float>(v)).ptr
                               : std::to_chars(number, number + sizeof number, static_cast<long long>(v)).ptr;
-        out.append(number, end);
+        out.append(number, static_cast<std::size_t>(end - number));
     }
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "faces/event_json.h"
 #include "live/live_stream.h"
 #include "watch/event_filter.h"
 #include "watch/outbox.h"

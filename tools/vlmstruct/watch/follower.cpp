@@ -56,7 +56,8 @@ void writeOut(std::string_view text) {
 }
 
 bool sameOptions(const vlm::live::StreamOptions& a, const vlm::live::StreamOptions& b) {
-    return a.points == b.points && a.periods == b.periods && a.resample == b.resample;
+    return a.points == b.points && a.periods == b.periods && a.resample.bins == b.resample.bins &&
+           a.resample.sessionGap == b.resample.sessionGap;
 }
 
 }  // namespace
