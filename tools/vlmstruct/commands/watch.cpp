@@ -96,7 +96,10 @@ public:
         std::optional<Outbox> outbox;
         if (!exec_.empty() || !webhook_.empty()) {
             try {
-                outbox.emplace(Targets{exec_, webhook_, {}});
+                Targets targets;
+                targets.exec = exec_;
+                targets.webhook = webhook_;
+                outbox.emplace(std::move(targets));
             } catch (const std::invalid_argument& e) {
                 throw UsageError(std::string("--webhook: ") + e.what());
             }
