@@ -261,6 +261,12 @@ def rewrite_at(path, offset, text):
         f.write(text)
 
 
+def replace(path, text):
+    new = path.with_suffix(".new")
+    new.write_text(text)
+    new.replace(path)
+
+
 def test_a_file_changed_under_watch_is_read_again_from_its_first_bar(vlmstruct_bin, tmp_path):
     header, lines = bar_lines(DAILY, 200)
     bars = tmp_path / "bars.csv"
@@ -274,7 +280,7 @@ def test_a_file_changed_under_watch_is_read_again_from_its_first_bar(vlmstruct_b
         # its last row rewritten in place, same length
         lambda: rewrite_at(bars, len(header + "".join(lines[:119])), "2099-01-01"),
         # replaced by another file
-        lambda: (tmp_path / "new.csv").write_text(header + "".join(lines[:130])) or (tmp_path / "new.csv").replace(bars),
+        lambda: replace(bars, header + "".join(lines[:130])),
     ]
     for change in changes:
         time.sleep(0.1)
