@@ -109,6 +109,29 @@ def test_alerts_of_a_file_appended_in_chunks_are_the_replays_events_once_each(vl
     assert_alerts_are_the_replay(alerts, expected)
 
 
+def test_with_levels_each_alert_carries_every_levels_row_at_its_bar_as_replay_levels_writes_it(vlmstruct_bin,
+                                                                                               tmp_path):
+    header, lines = bar_lines(INTRADAY, 500)
+    bars = tmp_path / "bars.csv"
+    bars.write_text(header + "".join(lines[:300]))
+    watch = Watch(vlmstruct_bin, bars, "--levels", "30min,day")
+    append_in_chunks(bars, "".join(lines[300:]), random.Random(4))
+    expected = replay_events(vlmstruct_bin, bars, tmp_path)
+    alerts = watch.take(len(expected))
+    assert watch.stop()[0] == 0
+    table = tmp_path / "levels.csv"
+    subprocess.run([str(vlmstruct_bin), "replay", str(bars), "--levels", "30min,day", "-o", str(table)], check=True,
+                   capture_output=True)
+    with open(table, newline="") as f:
+        rows = list(csv.DictReader(f))
+    columns = [c for c in rows[0] if c != "date"]
+    assert any(c.startswith("day_") for c in columns) and any(c.startswith("30min_") for c in columns)
+    for alert in alerts:
+        row = rows[alert["bar"]]
+        for c in columns:
+            assert (alert[c] is None) == (row[c] == "") and (row[c] == "" or alert[c] == float(row[c])), (alert["id"], c)
+
+
 def test_forming_rows_rewritten_then_followed_give_the_finished_events_of_the_plain_file(vlmstruct_bin, tmp_path):
     header, lines = bar_lines(DAILY, 300)
     bars = tmp_path / "bars.csv"

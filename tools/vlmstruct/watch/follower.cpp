@@ -185,6 +185,7 @@ void Follower::resume() {
     const std::string_view bytes(seen);
     head_ = std::string(bytes.substr(0, saved->headEnd));
     FilePlace start{saved->headEnd, 1 + lines(head_), 0};
+    std::uint64_t snapshotBars = 0;
     if (const std::optional<SavedSnapshot> snapshot = settings_.state->loadSnapshot()) {
         Checksum prefix;
         prefix.feed(bytes.substr(0, std::min<std::uint64_t>(snapshot->read.offset, bytes.size())));
@@ -197,7 +198,7 @@ void Follower::resume() {
             if (!sameOptions(restored.options(), settings_.stream)) throw vlm::live::BadSnapshot("of other options");
             restored.takeBackForming();
             stream_.emplace(std::move(restored));
-            pushed_ = snapshot->bars;
+            pushed_ = snapshotBars = snapshot->bars;
             start = snapshot->read;
         } catch (const vlm::live::BadSnapshot& e) {
             std::cerr << "vlmstruct: the snapshot beside " << settings_.state->path() << " is refused (" << e.what()
@@ -216,6 +217,8 @@ void Follower::resume() {
     position_.bars = saved->bars;
     const std::string_view rows = bytes.substr(start.offset);
     if (!rows.empty()) consume(rows, parseBarRows(head_, rows, start.line, settings_.path), true, nullptr);
+    std::cerr << "vlmstruct: continuing after bar " << pushed_ << " as " << settings_.state->path() << " left it ("
+              << pushed_ - snapshotBars << " bars replayed from the file)\n";
     tail_ = std::string(bytes.substr(bytes.size() - std::min(kTail, bytes.size())));
 }
 
@@ -231,6 +234,7 @@ void Follower::take(std::string_view chunk, const StopSignal& stop) {
         advance(head_);
         seconds_ = bars.stampSeconds;
         consume(chunk.substr(headEnd), bars, false, &stop);
+        std::cerr << "vlmstruct: " << pushed_ << " bars read; following the rows added to " << settings_.path << "\n";
         return;
     }
     BarSeries bars;
