@@ -35,17 +35,30 @@ def replay_events(vlmstruct_bin, bars, tmp_path):
 
 class Watch:
     """watch as a child process, its alerts read as they come."""
+    running = []
 
     def __init__(self, binary, bars, *options):
         self.proc = subprocess.Popen([str(binary), "watch", str(bars), "--interval", INTERVAL, *map(str, options)],
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.running.append(self.proc)
         self.alerts = queue.Queue()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
+        self.err, self.started = [], threading.Event()
+        self.err_reader = threading.Thread(target=self._read_err, daemon=True)
+        self.err_reader.start()
+        # Its first words come once it catches SIGINT and SIGTERM (or it has failed).
+        self.started.wait(30)
 
     def _read(self):
         for line in self.proc.stdout:
             self.alerts.put(json.loads(line))
+
+    def _read_err(self):
+        for line in self.proc.stderr:
+            self.err.append(line)
+            self.started.set()
+        self.started.set()
 
     def take(self, n, timeout=60):
         got = []
@@ -58,10 +71,21 @@ class Watch:
         self.proc.send_signal(sig)
         code = self.proc.wait(timeout=30)
         self.reader.join(timeout=10)
+        self.err_reader.join(timeout=10)
         rest = []
         while not self.alerts.empty():
             rest.append(self.alerts.get())
-        return code, rest, self.proc.stderr.read()
+        return code, rest, "".join(self.err)
+
+
+@pytest.fixture(autouse=True)
+def no_watch_left():
+    yield
+    while Watch.running:
+        proc = Watch.running.pop()
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
 
 
 def assert_alerts_are_the_replay(alerts, rows):
@@ -343,4 +367,5 @@ def test_what_watch_refuses_it_names(vlmstruct_bin, tmp_path, case):
         with open(bars, "a") as f:
             f.write("2012-01-05,25,x,24,25,100\n")
     assert watch.proc.wait(timeout=30) == status
-    assert message in watch.proc.stderr.read()
+    watch.err_reader.join(timeout=10)
+    assert message in "".join(watch.err)

@@ -449,16 +449,22 @@ void Follower::savePosition() {
 
 void Follower::maybeSnapshot(bool now) {
     if (!settings_.state || !stream_ || incomplete_) return;
+    // A snapshot grows with the history (about 50 bytes a bar; a million bars
+    // take a second to save), while replaying a bar from the file at a
+    // restart takes microseconds: after the history, it is taken only every
+    // kSnapshotBars bars, and then only if its time is small beside the time
+    // since the last; and at a clean stop.
+    constexpr std::uint64_t kSnapshotBars = 10000;
     const auto start = std::chrono::steady_clock::now();
-    // A snapshot grows with the history: taken when its cost is small beside
-    // the time since the last, so that it never takes more than a fiftieth of
-    // the time; the bars since are replayed from the file at a restart.
-    if (!now && snapshotTaken_ && start - snapshotAt_ < 50 * snapshotCost_) return;
-    SavedSnapshot snapshot{position_.read, pushed_, vlm::live::Snapshot(*stream_)};
-    settings_.state->save(snapshot);
+    if (!now && snapshotTaken_ &&
+        (pushed_ - snapshotBars_ < kSnapshotBars || start - snapshotAt_ < 50 * snapshotCost_)) {
+        return;
+    }
+    settings_.state->save(SavedSnapshot{position_.read, pushed_, vlm::live::Snapshot(*stream_)});
     snapshotAt_ = std::chrono::steady_clock::now();
     snapshotCost_ = snapshotAt_ - start;
     snapshotTaken_ = true;
+    snapshotBars_ = pushed_;
 }
 
 }  // namespace vlmstruct::watch

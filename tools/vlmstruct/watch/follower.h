@@ -107,6 +107,7 @@ private:
     std::chrono::steady_clock::time_point snapshotAt_{};
     std::chrono::steady_clock::duration snapshotCost_{};
     bool snapshotTaken_ = false;
+    std::uint64_t snapshotBars_ = 0;  // the bars in the last snapshot
     std::size_t lastPending_ = 0;
 };
 
