@@ -22,7 +22,9 @@ using std::chrono::milliseconds;
 using vlm::testing::Answer;
 namespace fs = std::filesystem;
 
-const Retry kQuick{milliseconds{1}, milliseconds{4}, milliseconds{300}};
+// Short pauses; a timeout that only a command or server that never
+// answers runs into, even on a loaded machine.
+const Retry kQuick{milliseconds{1}, milliseconds{4}, milliseconds{1000}};
 constexpr milliseconds kPatience{60000};
 
 std::vector<Alert> alerts(int count) {
@@ -248,7 +250,7 @@ TEST(Outbox, CommandExitStatusDecidesAndNothingLeaks) {
         {"exit 3", "{}", false, "(exit status 3)"},
         {"kill -KILL $$", "{}", false, "(killed by signal Killed)"},
         {"/nonexistent/command 2>/dev/null", "{}", false, "(exit status 127)"},
-        {"exec sleep 30", big, false, "(still running after 300 ms; killed)"},
+        {"exec sleep 30", big, false, "(still running after 1000 ms; killed)"},
     };
     const std::size_t descriptors = openDescriptors();
     for (const auto& c : cases) {
