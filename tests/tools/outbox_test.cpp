@@ -6,14 +6,12 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 namespace vlmstruct::watch {
 namespace {
