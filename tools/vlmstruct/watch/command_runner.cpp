@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -105,7 +106,10 @@ struct SpawnSetup {
 
 std::string exitText(int status) {
     if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return std::string("killed by signal ") + ::strsignal(WTERMSIG(status));
+    if (WIFSIGNALED(status)) {
+        const char* name = ::sigdescr_np(WTERMSIG(status));
+        return "killed by signal " + (name ? std::string(name) : std::to_string(WTERMSIG(status)));
+    }
     return "ended with status " + std::to_string(status);
 }
 
@@ -123,6 +127,16 @@ int reap(pid_t pid, int flags) {
 }  // namespace
 
 Attempt CommandRunner::run(const Alert& alert, milliseconds timeout) const {
+    // Out of descriptors or processes now is a failed attempt like any
+    // other: the alert waits for the next.
+    try {
+        return runOnce(alert, timeout);
+    } catch (const std::system_error& e) {
+        return {false, e.what()};
+    }
+}
+
+Attempt CommandRunner::runOnce(const Alert& alert, milliseconds timeout) const {
     const auto deadline = Clock::now() + timeout;
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return {false, "pipe: " + errorText(errno)};
@@ -160,7 +174,7 @@ Attempt CommandRunner::run(const Alert& alert, milliseconds timeout) const {
         nfds_t count = 0;
         if (output) watched[count++] = {output.get(), POLLOUT, 0};
         if (exited) watched[count++] = {exited.get(), POLLIN, 0};
-        auto wait = std::chrono::ceil<milliseconds>(deadline - now);
+        auto wait = std::min(std::chrono::ceil<milliseconds>(deadline - now), milliseconds{INT_MAX});
         if (!exited) {
             wait = std::min(wait, nap);
             nap = std::min(nap * 2, milliseconds{50});

@@ -21,6 +21,8 @@ public:
     Attempt run(const Alert& alert, std::chrono::milliseconds timeout) const;
 
 private:
+    Attempt runOnce(const Alert& alert, std::chrono::milliseconds timeout) const;
+
     std::string command_;
 };
 

@@ -64,7 +64,9 @@ struct Outbox::Impl {
                 lane.pause = milliseconds{0};
                 continue;
             }
-            lane.pause = lane.pause.count() == 0 ? retry.first : std::min(lane.pause * 2, retry.most);
+            lane.pause = lane.pause.count() == 0 ? retry.first
+                         : lane.pause > retry.most / 2 ? retry.most
+                                                        : lane.pause * 2;
             lane.nextTry = Clock::now() + lane.pause;
             report("vlmstruct watch: " + lane.name + ": alert " + head.id + " not delivered (" + attempt.why +
                    "); trying again in " + std::to_string(lane.pause.count()) + " ms");

@@ -42,7 +42,8 @@ struct Targets {
 class Outbox {
 public:
     // Throws std::invalid_argument for a webhook that is not an http(s) URL
-    // or a retry whose pauses or timeout are not positive.
+    // or a retry whose pauses or timeout are not positive (or whose longest
+    // pause is shorter than its first).
     explicit Outbox(Targets targets);
     ~Outbox();
     Outbox(const Outbox&) = delete;
@@ -54,8 +55,10 @@ public:
     void add(const Alert& alert);
     // Sends what is queued, in order, until a target's queue is empty or its
     // next alert fails (that target then waits out its pause; the others go
-    // on). Returns without waiting; a failure is reported on standard error
-    // once per pause, naming the target and the alert's id.
+    // on). Returns without waiting out a pause: besides the alerts that go
+    // through, it spends at most one failed attempt (Retry::timeout) per
+    // target. A failure is reported once per pause, naming the target and
+    // the alert's id.
     void send();
     // Tries until every queue is empty or `patience` has passed (a clean
     // stop; no attempt runs past it); returns whether everything was
