@@ -107,7 +107,7 @@ bool StreamingEngine::fits() const {
         const std::vector<SignalMark>& marks = lists_[index(MarkSeries::Segments) + s].marks;
         if ((t.size != 0 && t.last.bar >= n) || t.size > marks.size() + 1) return false;
         const SignalMark* last = tailApplied_ ? (t.size != 0 ? &t.last : nullptr) : (marks.empty() ? nullptr : &marks.back());
-        if (!segmentMachines_[s].fits(n, last)) return false;
+        if (!segmentMachines_[s].fits(n, last, s == 0 ? PullbackRule::Apply : PullbackRule::Ignore)) return false;
     }
     if (appliedTail_.size > appliedTail_.marks.size()) return false;
     for (std::size_t t = 0; t < appliedTail_.size; ++t) {
