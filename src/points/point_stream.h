@@ -71,6 +71,9 @@ public:
     // first takes this one back, as the engine takes its bar back.
     void pushProvisional(const StreamingEngine& engine, float close);
     void takeBackProvisional();
+    // Room for this many bars in all, so that no push moves the histogram
+    // while it grows (see StreamingEngine::reserve).
+    void reserve(std::size_t bars) { histogram_.reserve(bars); }
 
     // The points of the bars so far, in bar order: the final ones, then
     // those a later bar may still change.
