@@ -101,6 +101,18 @@ BarEvents Stream::pushForming(const LiveBar& bar) {
 
 void Stream::takeBackForming() { forming_.takeBack(*this); }
 
+void Stream::reserve(std::size_t bars) {
+    replay_.reserve(bars);
+    if (!levels_) return;
+    const BarColumns& c = options_.columns;
+    time_.reserve(bars);
+    high_.reserve(bars);
+    low_.reserve(bars);
+    if (c.open) open_.reserve(bars);
+    if (c.close) close_.reserve(bars);
+    if (c.volume) volume_.reserve(bars);
+}
+
 std::size_t Stream::size() const { return finished_; }
 bool Stream::forming() const { return forming_.active(); }
 const AsOfRow& Stream::asOf() const { return replay_.structures().asOf(); }

@@ -87,6 +87,9 @@ public:
     BarEvents pushForming(const LiveBar& bar);
     // Takes back a forming bar, if one is on.
     void takeBackForming();
+    // Room for this many bars in all, so that no push has to move a list
+    // while it grows: the same total work, but no single slow push.
+    void reserve(std::size_t bars);
 
     // Finished bars pushed, and whether a forming bar is on after them.
     [[nodiscard]] std::size_t size() const;

@@ -66,6 +66,11 @@ public:
     // structures then place no close). The points read it as PointsClose
     // does: a close that is not a finite number holds the averages.
     void push(float high, float low, std::optional<float> close);
+    // Room for this many bars in all (see StreamingEngine::reserve).
+    void reserve(std::size_t bars) {
+        replay_.reserve(bars);
+        points_.reserve(bars);
+    }
 
     [[nodiscard]] const Replay& structures() const { return replay_; }
     [[nodiscard]] const TradingPointStream& points() const { return points_; }

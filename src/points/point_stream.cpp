@@ -36,7 +36,7 @@ bool TradingPointStream::fits(const StreamingEngine& engine) const {
                              openStartIndex_ >= static_cast<std::int64_t>(ends.size()))) {
         return false;
     }
-    if (histogram_.size() != engine.size() || firstOpen_ > listed || !memo_.fits() ||
+    if (histogram_.size() != engine.size() || firstOpen_ > listed || !memo_.fits() || !macd_.fits(options_.macd) ||
         (scan_ && !scan_->fits(engine.strokeEnds().size())) || (seenUnderWay_ && seenTailPivots_.empty()) ||
         seenFrom_ > seenPivots_ || listedSeen > seenPivots_ - seenFrom_) {
         return false;

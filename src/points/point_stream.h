@@ -71,6 +71,14 @@ public:
     // first takes this one back, as the engine takes its bar back.
     void pushProvisional(const StreamingEngine& engine, float close);
     void takeBackProvisional();
+    // Room for this many bars in all, so that no push moves the histogram
+    // or the lists of points while they grow (see StreamingEngine::reserve):
+    // a point stands at a stroke end, and a stroke spans at least four bars.
+    void reserve(std::size_t bars) {
+        histogram_.reserve(bars);
+        final_.reserve(bars / 4 + 3);
+        withdrawn_.reserve(bars / 4 + 3);
+    }
 
     // The points of the bars so far, in bar order: the final ones, then
     // those a later bar may still change.

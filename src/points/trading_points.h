@@ -219,7 +219,8 @@ public:
     // Whether a state read back could be a scan's over `ends` stroke ends:
     // every end it holds is one of them.
     [[nodiscard]] bool fits(std::size_t ends) const {
-        const auto within = [ends](std::size_t k) { return k == kNone || k < ends; };
+        // A stroke is named by its end, k >= 1.
+        const auto within = [ends](std::size_t k) { return k == kNone || (k >= 1 && k < ends); };
         for (const std::size_t k : found_) {
             if (!within(k)) return false;
         }

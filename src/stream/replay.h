@@ -106,6 +106,9 @@ public:
     // records its events and as-of row.
     void push(float high, float low, float close);
 
+    // Room for this many bars in all (see StreamingEngine::reserve).
+    void reserve(std::size_t bars) { engine_.reserve(bars); }
+
     // The events of the last bar pushed, and its as-of row.
     [[nodiscard]] std::span<const ReplayEvent> events() const { return events_; }
     [[nodiscard]] const AsOfRow& asOf() const { return asOf_; }

@@ -168,6 +168,8 @@ Stream copyOf(const Stream& s) { return Restore(Snapshot(s)); }
 
 // Pushed bar by bar, and restored from a snapshot at many cut points and fed
 // the rest, the stream shows at every bar what the whole-file replay shows.
+// (Snapshots are not compared as bytes: they hold the padding of the values
+// as it happens to be in memory.)
 TEST(LiveStream, BarByBarAndRestoredAtAnyBarIsTheWholeFileReplay) {
     for (const Series& s : allSeries()) {
         const std::vector<Record> want = wholeFile(s);
@@ -177,7 +179,6 @@ TEST(LiveStream, BarByBarAndRestoredAtAnyBarIsTheWholeFileReplay) {
             ASSERT_EQ(recordOf(stream, e), want[i]) << s.name << " bar " << i;
             if (i % 53 != 7) continue;
             Stream restored = copyOf(stream);
-            ASSERT_EQ(Snapshot(restored), Snapshot(stream)) << s.name << " bar " << i;
             for (std::size_t j = i + 1; j < s.bars.size(); ++j) {
                 const BarEvents r = restored.push(s.bars[j]);
                 ASSERT_EQ(recordOf(restored, r), want[j]) << s.name << " restored after bar " << i << ", bar " << j;
@@ -190,8 +191,6 @@ TEST(LiveStream, BarByBarAndRestoredAtAnyBarIsTheWholeFileReplay) {
 // A bar shown forming (rewritten a few times, saved and restored while it
 // forms) and then pushed finished shows what pushing it alone shows, and so
 // does every later bar; each forming bar shows what pushing it would.
-// (Snapshots are not compared as bytes: they hold the padding of the
-// values as it happens to be in memory.)
 TEST(LiveStream, FormingBarsThenTheFinishedBarIsThatBarAlone) {
     for (const Series& s : allSeries()) {
         const std::vector<Record> want = wholeFile(s);
@@ -247,9 +246,12 @@ TEST(LiveStream, BadBarsAreRefusedAndChangeNothing) {
         {"earlier date", with([&](LiveBar& b) { b.time = last.time - 60; }), true, "bar 10 (2020-01-09 23:59:00): its date is not after"},
     };
     for (const bool formingOn : {false, true}) {
-        Stream stream(s.options);
-        for (std::size_t i = 0; i < 10; ++i) stream.push(s.bars[i]);
-        if (formingOn) stream.pushForming(with([](LiveBar& b) { b.high += 0.5f; }));
+        Stream built(s.options);
+        for (std::size_t i = 0; i < 10; ++i) built.push(s.bars[i]);
+        if (formingOn) built.pushForming(with([](LiveBar& b) { b.high += 0.5f; }));
+        // With a forming bar, on a restored copy: the dates it checks
+        // against are part of what a snapshot keeps.
+        Stream stream = formingOn ? copyOf(built) : std::move(built);
         const std::vector<std::byte> before = Snapshot(stream);
         for (const Case& c : cases) {
             try {
@@ -340,6 +342,56 @@ TEST(LiveStream, SnapshotsThatCannotBeRestoredAreRefused) {
         } catch (const BadSnapshot& e) {
             EXPECT_NE(std::string(e.what()).find(o.words), std::string::npos) << e.what();
         }
+    }
+}
+
+// CRC-32 (the zlib polynomial), written here so that a test can make a
+// damaged snapshot's checksum right without the code under test.
+std::uint32_t crc32Of(std::span<const std::byte> bytes) {
+    std::uint32_t crc = 0xffffffffu;
+    for (const std::byte b : bytes) {
+        crc ^= static_cast<std::uint32_t>(b);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A payload damaged behind a right checksum (a byte set to all ones, as a
+// count or an index read back would be at its worst) is refused,
+// or restores to a stream that takes more bars, forming and finished: never
+// a crash (the sanitizer builds run this too).
+TEST(LiveStream, DamagedPayloadsBehindARightChecksumAreRefusedOrWork) {
+    for (const std::size_t which : {std::size_t{1}, std::size_t{3}}) {
+        const Series s = allSeries()[which];
+        Stream stream(s.options);
+        for (std::size_t i = 0; i < 30; ++i) stream.push(s.bars[i]);
+        stream.pushForming(s.bars[30]);
+        const std::vector<std::byte> good = Snapshot(stream);
+        const std::size_t payloadAt = 20 + 41 + 5 * s.options.periods.size() + 8;
+        ASSERT_EQ(crc32Of(std::span(good).first(good.size() - 4)),
+                  [&] { std::uint32_t c = 0; std::memcpy(&c, good.data() + good.size() - 4, 4); return c; }());
+        std::size_t refused = 0;
+        // About 1500 bytes, spread over the payload (each one in turn costs
+        // too long under the sanitizers).
+        const std::size_t step = std::max<std::size_t>(1, (good.size() - payloadAt) / 1500) | 1;
+        for (std::size_t at = payloadAt; at + 4 < good.size(); at += step) {
+            std::vector<std::byte> bad = good;
+            bad[at] = std::byte{0xff};
+            const std::uint32_t crc = crc32Of(std::span(bad).first(bad.size() - 4));
+            std::memcpy(bad.data() + bad.size() - 4, &crc, 4);
+            try {
+                Stream restored = Restore(bad);
+                for (std::size_t i = 30; i < 34; ++i) {
+                    restored.pushForming(s.bars[i]);
+                    restored.push(s.bars[i]);
+                }
+            } catch (const BadSnapshot&) {
+                ++refused;
+            } catch (const BadBar&) {
+                // a date damaged into a later one
+            }
+        }
+        EXPECT_GT(refused, 0u) << s.name;
     }
 }
 
