@@ -162,6 +162,33 @@ BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* r
     return parseDecoded(decodeText(std::move(bytes), name), name, report, options);
 }
 
+BarSeries parseBarRows(std::string_view head, std::string_view rows, std::size_t firstLine, const std::string& name,
+                       const ReadOptions& options, ReadReport* report) {
+    std::string_view& start = head.empty() ? rows : head;
+    if (start.substr(0, 3) == "\xEF\xBB\xBF") start.remove_prefix(3);
+    if (head.empty()) firstLine = 1;
+    Utf8Check check;
+    check.feed(rows);
+    if (!check.valid()) {
+        const std::string_view before = rows.substr(0, std::min(check.brokenAt(), rows.size()));
+        const auto line = firstLine + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+        throw BarFileError(name + ":" + std::to_string(line) +
+                           ": not UTF-8 text (rows read as they are appended must be UTF-8)");
+    }
+    if (check.firstNul() != std::string_view::npos) refuseNul(name, head.size() + check.firstNul(), "UTF-8");
+    std::string text;
+    text.reserve(head.size() + rows.size());
+    text.append(head).append(rows);
+    ReadOptions packed = options;
+    packed.packedDates = true;
+    ReadReport mine;
+    mine.encoding = "UTF-8";
+    TextWindow window(text);
+    BarSeries bars = Reader(name, packed, head.empty() ? 0 : firstLine).read(window, mine);
+    if (report != nullptr) *report = mine;
+    return bars;
+}
+
 BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report, const ReadOptions& options) {
     const std::string name = path.string();
     const auto folder = [&] { return BarFileError(name + ": a folder, not a bar file"); };

@@ -57,6 +57,7 @@ struct ReadReport {
     bool reordered = false;  // rows were out of date order and have been sorted
     bool noDates = false;    // no date column: bars in file order
     std::string encoding;    // "UTF-8", "UTF-16LE", "UTF-16BE" or "GBK"
+    std::size_t headerLine = 0;  // the line the header row is on
 };
 
 BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report = nullptr,
@@ -65,5 +66,16 @@ BarSeries readBarFile(const std::filesystem::path& path, ReadReport* report = nu
 // The same, from text already in memory; `name` is used in messages.
 BarSeries parseBarText(std::string bytes, const std::string& name, ReadReport* report = nullptr,
                        const ReadOptions& options = {});
+
+// Rows of a UTF-8 file as a feed appends them: `head` is the file's text up
+// to the end of its header row's line (its byte-order mark, if any,
+// included), `rows` whole lines that follow, the first of them line
+// `firstLine` of the file; or `head` is empty and `rows` the file from its
+// start. They are read by the rules of the whole file, messages naming
+// `name` and the file's lines, and kept in file order (BarSeries::stamps, as
+// with packedDates), never sorted: the caller judges their order. A header
+// without rows gives no bars.
+BarSeries parseBarRows(std::string_view head, std::string_view rows, std::size_t firstLine,
+                       const std::string& name, const ReadOptions& options = {}, ReadReport* report = nullptr);
 
 }  // namespace vlmstruct

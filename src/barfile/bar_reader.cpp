@@ -80,6 +80,7 @@ BarSeries Reader::read(TextWindow& window, ReadReport& report) {
             } else {
                 header = true;
                 readHeader(record);
+                if (firstRowLine_ != 0) line = firstRowLine_;
             }
         } catch (const BarFileError& e) {
             failure_ = e.what();
@@ -87,7 +88,7 @@ BarSeries Reader::read(TextWindow& window, ReadReport& report) {
     }
     if (!header) throw BarFileError(name_ + ": the file is empty (no header row)");
     if (failure_) throw BarFileError(*failure_);
-    if (bars_.high.empty()) throw BarFileError(name_ + ": a header but no bars");
+    if (bars_.high.empty() && !rowsOnly_) throw BarFileError(name_ + ": a header but no bars");
     return assemble(report);
 }
 
@@ -263,7 +264,13 @@ std::size_t Reader::lineOf(std::size_t row) const {
 
 BarSeries Reader::assemble(ReadReport& report) {
     const bool dated = column(Column::Date) >= 0;
-    if (dated) {
+    report.headerLine = headerLine_;
+    if (dated && rowsOnly_) {
+        // Rows that follow others: their order is the caller's to judge.
+        bars_.stamps = std::move(stamps_);
+        bars_.stampSeconds = false;
+        for (const DateStamp& s : bars_.stamps) bars_.stampSeconds = bars_.stampSeconds || s.hasSeconds();
+    } else if (dated) {
         const DateOrder order = orderByDate(std::span<const DateStamp>(stamps_));
         if (order.duplicate) {
             const DateTime later = stamps_[order.duplicate->second].dateTime();

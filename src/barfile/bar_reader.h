@@ -48,6 +48,11 @@ struct RowValues {
 class Reader {
 public:
     Reader(const std::string& name, const ReadOptions& options) : name_(name), options_(options) {}
+    // Reads rows as a feed appends them (parseBarRows): kept in file order,
+    // none of them needed; the rows after the header numbered from
+    // `firstRowLine` when it is not 0.
+    Reader(const std::string& name, const ReadOptions& options, std::size_t firstRowLine)
+        : name_(name), options_(options), rowsOnly_(true), firstRowLine_(firstRowLine) {}
     // kept_ points into bars_.
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -86,6 +91,8 @@ private:
 
     const std::string& name_;
     const ReadOptions& options_;
+    bool rowsOnly_ = false;
+    std::size_t firstRowLine_ = 0;
     char delimiter_ = ',';
     bool plainRows_ = false;
     std::array<bool, 256> plainStops_{};  // the characters that end a field of a plain row, or the row

@@ -43,6 +43,8 @@ struct ResampleOptions {
     // the default, max(2 x base interval, base interval + 15 minutes), where
     // the base interval is the smallest gap between two bars of the series.
     Seconds sessionGap = 0;
+
+    friend bool operator==(const ResampleOptions&, const ResampleOptions&) = default;
 };
 
 // open, close and volume may be empty; high and low hold one value per time.
@@ -105,6 +107,9 @@ public:
     // count push returns is not state: it is read at once.
     static void visitState(const LevelResampler& self, state::Writer& v);
     static void visitState(LevelResampler& self, state::Reader& v);
+    // Whether a state read back is the one these bars make (the bars the
+    // pushes were given, whole); it is computed again to be compared.
+    [[nodiscard]] bool madeBy(const BaseBars& soFar) const;
 
 private:
     struct State;

@@ -66,11 +66,28 @@ public:
     // structures then place no close). The points read it as PointsClose
     // does: a close that is not a finite number holds the averages.
     void push(float high, float low, std::optional<float> close);
+    // Room for this many bars in all (see StreamingEngine::reserve).
+    void reserve(std::size_t bars) {
+        replay_.reserve(bars);
+        points_.reserve(bars);
+    }
 
     [[nodiscard]] const Replay& structures() const { return replay_; }
     [[nodiscard]] const TradingPointStream& points() const { return points_; }
     [[nodiscard]] std::span<const PointReplayEvent> pointEvents() const { return events_; }
     [[nodiscard]] PointAsOf pointAsOf() const;
+
+    // Whether a state read back from bytes could be a replay's (see
+    // StreamingEngine::fits).
+    [[nodiscard]] bool fits() const;
+
+    // Everything a push can change (see state/state.h).
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(self.replay_);
+        v(self.points_);
+        v(self.events_);
+    }
 
 private:
     Replay replay_;

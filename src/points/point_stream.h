@@ -71,6 +71,14 @@ public:
     // first takes this one back, as the engine takes its bar back.
     void pushProvisional(const StreamingEngine& engine, float close);
     void takeBackProvisional();
+    // Room for this many bars in all, so that no push moves the histogram
+    // or the lists of points while they grow (see StreamingEngine::reserve):
+    // a point stands at a stroke end, and a stroke spans at least four bars.
+    void reserve(std::size_t bars) {
+        histogram_.reserve(bars);
+        final_.reserve(bars / 4 + 3);
+        withdrawn_.reserve(bars / 4 + 3);
+    }
 
     // Room for a series of `bars` bars, as StreamingEngine::reserve: the
     // histogram's exactly, and the final and withdrawn points' as many as
@@ -94,6 +102,12 @@ public:
 
     // Every field, so a bar taken back can be told from none pushed.
     friend bool operator==(const TradingPointStream&, const TradingPointStream&) = default;
+
+    // Whether a state read back from bytes could be this stream's after the
+    // bars `engine` holds (see StreamingEngine::fits), as far as what a later
+    // push reads goes; and so after a provisional bar is taken back from
+    // both.
+    [[nodiscard]] bool fits(const StreamingEngine& engine) const;
 
 private:
     void evaluate(const StreamingEngine& engine, std::int32_t bar, std::int64_t wasFinalThrough);

@@ -87,6 +87,8 @@ struct AsOfRow {
 };
 
 float closeAgainst(float close, const Pivot& pivot);
+// Whether a row read back from bytes holds values of their kinds.
+bool AsOfRowFits(const AsOfRow& row);
 
 // The as-of row of the engine's bars so far, its last bar's close placed
 // against the pivots.
@@ -104,10 +106,26 @@ public:
     // records its events and as-of row.
     void push(float high, float low, float close);
 
+    // Room for this many bars in all (see StreamingEngine::reserve).
+    void reserve(std::size_t bars) { engine_.reserve(bars); }
+
     // The events of the last bar pushed, and its as-of row.
     [[nodiscard]] std::span<const ReplayEvent> events() const { return events_; }
     [[nodiscard]] const AsOfRow& asOf() const { return asOf_; }
     [[nodiscard]] const StreamingEngine& engine() const { return engine_; }
+
+    // Whether a state read back from bytes could be a replay's (see
+    // StreamingEngine::fits): its events and row hold values of their kinds.
+    [[nodiscard]] bool fits() const;
+
+    // Everything a push can change (see state/state.h). What the tails were
+    // before a push is room for the push alone, not state.
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(self.engine_);
+        v(self.events_);
+        v(self.asOf_);
+    }
 
 private:
     struct Shown {

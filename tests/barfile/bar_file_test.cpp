@@ -297,6 +297,67 @@ TEST(BarFile, ReadInBlocksAsWhole) {
     std::filesystem::remove(file);
 }
 
+// Rows read as a feed appends them, from any line on, are the whole file's
+// bars from there, and a bad one is refused with the whole file's words
+// (its line and column in the file).
+TEST(BarFile, RowsAppendedReadAsTheWholeFile) {
+    const std::string texts[] = {
+        "sep=;\r\ndate;high;low;close\r\n2024-01-02;2;1;1.5\r\n\r\n2024-01-03;3;2;2.5\r\n2024-01-04;4;3;3.5\r\n",
+        "\xEF\xBB\xBF" "date,time,high,low\n2024-01-02,09:31,2,1\n2024-01-02,09:32,\"3\",2\n2024-01-02,09:33,3,1\n",
+        "date,high,low\n2024-01-02,2,1\n\n2024-01-03,2,x\n",
+    };
+    const auto lineEnd = [](std::string_view text, std::size_t from) { return text.find('\n', from) + 1; };
+    for (const std::string& text : texts) {
+        std::string failure;
+        BarSeries whole;
+        try {
+            whole = parseBarText(text, "f.csv", nullptr, {.packedDates = true});
+        } catch (const BarFileError& e) {
+            failure = e.what();
+        }
+        ReadReport report;
+        const std::size_t headerLine = text.starts_with("sep=") ? 2 : 1;
+        std::size_t headEnd = 0;
+        for (std::size_t k = 0; k < headerLine; ++k) headEnd = lineEnd(text, headEnd);
+        const std::string_view head = std::string_view(text).substr(0, headEnd);
+        std::size_t line = headerLine + 1, bars = 0;
+        for (std::size_t at = headEnd; at < text.size(); at = lineEnd(text, at), ++line) {
+            const std::string_view rows = std::string_view(text).substr(at);
+            if (!failure.empty()) {
+                if (at == headEnd) {
+                    try {
+                        parseBarRows(head, rows, line, "f.csv");
+                        ADD_FAILURE() << "accepted: " << text;
+                    } catch (const BarFileError& e) {
+                        EXPECT_EQ(e.what(), failure);
+                    }
+                }
+                continue;
+            }
+            const BarSeries tail = parseBarRows(head, rows, line, "f.csv");
+            ASSERT_EQ(tail.size(), whole.size() - bars) << text << " from line " << line;
+            for (std::size_t k = 0; k < tail.size(); ++k) {
+                EXPECT_TRUE(tail.stamps[k] == whole.stamps[bars + k] && tail.high[k] == whole.high[bars + k] &&
+                            tail.low[k] == whole.low[bars + k])
+                    << text << " from line " << line << ", row " << k;
+            }
+            bars += parseBarRows(head, rows.substr(0, lineEnd(rows, 0)), line, "f.csv").size();
+        }
+        // From the start, the header among the rows.
+        if (failure.empty()) {
+            EXPECT_EQ(parseBarRows({}, text, 1, "f.csv", {}, &report).size(), whole.size());
+            EXPECT_EQ(report.headerLine, headerLine);
+        }
+    }
+    // A whole file may be GBK; rows appended are read as the UTF-8 they must be.
+    try {
+        parseBarRows("date,high,low\n", "2024-01-02,2,1\n2024-01-03,2,\xC0\n", 2, "f.csv");
+        ADD_FAILURE() << "a row not UTF-8 accepted";
+    } catch (const BarFileError& e) {
+        EXPECT_EQ(std::string(e.what()), "f.csv:3: not UTF-8 text (rows read as they are appended must be UTF-8)");
+    }
+}
+
 // Without opens and volumes kept, or without the volumes alone, every file
 // reads as before but for those columns, and every bad file, a bad open or
 // volume among them, is refused with the same message.

@@ -41,7 +41,7 @@ std::optional<int> parse(CLI::App& app, int argc, char** argv) {
             const std::vector<std::string> rest(named + 1, args.end());
             if (const auto unknown = unknownOption(*app.get_subcommand(*named), rest)) message = *unknown;
         } else if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
-            message = "a command is required: analyze, chart, scan, replay or resample";
+            message = "a command is required: analyze, chart, scan, resample, replay, evaluate or watch";
         }
         std::cerr << "vlmstruct: " << message << "\nRun with --help for more information.\n";
         return kUsage;

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,32 +33,44 @@ struct Targets {
     std::string exec;     // run by /bin/sh -c; empty: none
     std::string webhook;  // http:// or https:// URL; empty: none
     Retry retry;
+    // Where a failed attempt is told, one line without its line break;
+    // empty: standard error.
+    std::function<void(const std::string&)> report;
 };
 
+// Not shared between threads: one thread adds and sends.
 class Outbox {
 public:
-    // Throws std::invalid_argument for a webhook that is not an http(s) URL.
+    // Throws std::invalid_argument for a webhook that is not an http(s) URL
+    // or a retry whose pauses or timeout are not positive (or whose longest
+    // pause is shorter than its first).
     explicit Outbox(Targets targets);
     ~Outbox();
     Outbox(const Outbox&) = delete;
     Outbox& operator=(const Outbox&) = delete;
 
-    // Queues an alert for every target.
+    // Queues an alert for every target. Throws std::invalid_argument for an
+    // id that is empty or not printable ASCII without spaces (it travels
+    // in a header).
     void add(const Alert& alert);
     // Sends what is queued, in order, until a target's queue is empty or its
     // next alert fails (that target then waits out its pause; the others go
-    // on). Returns without waiting; a failure is reported on standard error
-    // once per pause, naming the target and the alert's id.
+    // on). Returns without waiting out a pause: besides the alerts that go
+    // through, it spends at most one failed attempt (Retry::timeout) per
+    // target. A failure is reported once per pause, naming the target and
+    // the alert's id.
     void send();
     // Tries until every queue is empty or `patience` has passed (a clean
-    // stop); returns whether everything was delivered.
+    // stop; no attempt runs past it); returns whether everything was
+    // delivered.
     bool drain(std::chrono::milliseconds patience);
     [[nodiscard]] bool empty() const;
 
     // The queues, for the state file: per target in the order exec, webhook
     // (only the targets set), the alerts not yet delivered.
     [[nodiscard]] std::vector<std::vector<Alert>> pending() const;
-    // Puts back queues kept by pending() (same targets), ahead of anything added.
+    // Puts back queues kept by pending() (same targets), ahead of anything
+    // added. Throws std::invalid_argument for another number of queues.
     void restore(std::vector<std::vector<Alert>> queues);
 
 private:
