@@ -220,6 +220,11 @@ def _options(macd, force, class1_min_run, divergence_ratio):
     return dict(macd=list(macd), force=force, class1_min_run=class1_min_run, divergence_ratio=divergence_ratio)
 
 
+def _level_names(levels):
+    """levels as a list or as "30min,day", in the tool's --levels form."""
+    return levels if isinstance(levels, str) else ",".join(str(level) for level in levels)
+
+
 def _point_frame(found, labels):
     import pandas as pd
 
@@ -275,7 +280,7 @@ def analyze(df, include_open_pivot=False, macd=(12, 26, 9), force="area", class1
     if levels is None:
         found = _analyze(bars.high, bars.low, bars.close, include_open_pivot, **options)
         return _analysis_frames(found, bars.index, bars.labels)
-    names = levels if isinstance(levels, str) else ",".join(str(level) for level in levels)
+    names = _level_names(levels)
     found, links = _analyze_levels(_seconds(bars, "analyze with levels"), bars.open, bars.high, bars.low,
                                    bars.close, bars.volume, names, str(bins), int(session_gap or 0),
                                    include_open_pivot, **options)
