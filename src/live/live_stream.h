@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -97,8 +98,42 @@ public:
     [[nodiscard]] std::span<const levels::LevelAsOf> levelRows() const;
     [[nodiscard]] const StreamOptions& options() const;
 
+    // Everything a bar can change (see state/state.h): the replay, the
+    // levels' replay and the base bars it reads, the last finished bar's
+    // date, and the forming bar's tape. Snapshot writes this list whole.
     template <typename Self, typename Visitor>
-    static void visitState(Self& self, Visitor& v);
+    static void visitState(Self& self, Visitor& v) {
+        v(self.replay_);
+        if (self.levels_) v(*self.levels_);  // there or not by the options
+        v(state::Settled(self.time_, self.time_.size()));
+        for (auto* list : {&self.open_, &self.high_, &self.low_, &self.close_}) {
+            v(state::Settled(*list, list->size()));
+        }
+        v(state::Settled(self.volume_, self.volume_.size()));
+        v(self.finished_);
+        v(self.lastTime_);
+        v(self.forming_);
+    }
+
+private:
+    friend Stream Restore(std::span<const std::byte> bytes);
+    void check(const LiveBar& bar) const;
+    void apply(const LiveBar& bar);
+    // Throws BadSnapshot where a restored state could not have been made
+    // by pushing bars.
+    void checkRestored() const;
+
+    StreamOptions options_;
+    PointReplay replay_;
+    std::optional<levels::LevelReplay> levels_;  // with periods only
+    // The base bars so far, which the levels' replay reads whole at every
+    // bar; kept with periods only, each column only if the bars carry it.
+    std::vector<levels::Seconds> time_;
+    std::vector<float> open_, high_, low_, close_;
+    std::vector<double> volume_;
+    std::size_t finished_ = 0;        // finished bars
+    levels::Seconds lastTime_ = 0;    // the last finished bar's date
+    state::Provisional forming_;      // takes the forming bar back
 };
 
 // The whole state of a stream as a self-describing, versioned byte string

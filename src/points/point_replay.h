@@ -72,6 +72,14 @@ public:
     [[nodiscard]] std::span<const PointReplayEvent> pointEvents() const { return events_; }
     [[nodiscard]] PointAsOf pointAsOf() const;
 
+    // Everything a push can change (see state/state.h).
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(self.replay_);
+        v(self.points_);
+        v(self.events_);
+    }
+
 private:
     Replay replay_;
     TradingPointStream points_;

@@ -154,6 +154,8 @@ public:
     void operator()(const Settled<List>& list) {
         readRange(list.items);
     }
+    // Bytes not read yet: none once a whole piece is read from its own.
+    [[nodiscard]] std::size_t remaining() const { return bytes_.size() - at_; }
 
 private:
     // The entries are read into those the list holds at their places, so

@@ -109,6 +109,15 @@ public:
     [[nodiscard]] const AsOfRow& asOf() const { return asOf_; }
     [[nodiscard]] const StreamingEngine& engine() const { return engine_; }
 
+    // Everything a push can change (see state/state.h). What the tails were
+    // before a push is room for the push alone, not state.
+    template <typename Self, typename Visitor>
+    static void visitState(Self& self, Visitor& v) {
+        v(self.engine_);
+        v(self.events_);
+        v(self.asOf_);
+    }
+
 private:
     struct Shown {
         std::array<std::vector<SignalMark>, kMarkSeriesCount> tails;
