@@ -91,6 +91,11 @@ py::dict linksDict(const vlm::levels::LevelLinks& links) {
 
 vlm::levels::ResampleOptions resampleOptions(const std::string& bins, long sessionGapMinutes) {
     if (bins != "session" && bins != "clock") throw py::value_error("bins must be 'session' or 'clock'");
+    // 0 is the default gap (None in the functions' keywords).
+    if (sessionGapMinutes < 0 || sessionGapMinutes > vlm::levels::kMaxSessionGapMinutes) {
+        throw py::value_error("session_gap must be from 1 to " + std::to_string(vlm::levels::kMaxSessionGapMinutes) +
+                              " minutes, or None for the default; got " + std::to_string(sessionGapMinutes));
+    }
     return {bins == "clock" ? vlm::levels::Bins::Clock : vlm::levels::Bins::Session,
             static_cast<vlm::levels::Seconds>(sessionGapMinutes) * 60};
 }
