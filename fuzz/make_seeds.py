@@ -96,6 +96,16 @@ def main():
         "odd.ini": b"Main]\n=\n[ Main ]\n k = v \n[[x]]\nkey\n",
     }
     write_corpus("profile", profiles)
+    # The snapshot harness makes its own snapshot from the first three bytes
+    # (options, bars / 4, the walk's seed) and edits its payload with the
+    # 4-byte edits after them (offset, what, value); see fuzz_snapshot.cpp.
+    write_corpus("snapshot", {
+        "daily_untouched": bytes([0x18, 40, 1]),
+        "daily_forming_edited": bytes([0x1c, 60, 2, 0x10, 0x00, 0, 0xff, 0x40, 0x01, 1, 3]),
+        "levels_untouched": bytes([0x01, 100, 3]),
+        "levels_forming_edited": bytes([0x25, 150, 4, 0x00, 0x02, 2, 0, 0x80, 0x03, 3, 9]),
+        "no_close_edited": bytes([0x02, 30, 5, 0x30, 0x00, 1, 200]),
+    })
 
 
 if __name__ == "__main__":

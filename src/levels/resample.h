@@ -43,6 +43,8 @@ struct ResampleOptions {
     // the default, max(2 x base interval, base interval + 15 minutes), where
     // the base interval is the smallest gap between two bars of the series.
     Seconds sessionGap = 0;
+
+    friend bool operator==(const ResampleOptions&, const ResampleOptions&) = default;
 };
 // The longest session gap a face takes, in minutes: a week.
 inline constexpr long kMaxSessionGapMinutes = 7 * 24 * 60;

@@ -362,7 +362,7 @@ Stream Restore(std::span<const std::byte> bytes) {
         throw BadSnapshot(std::string("the snapshot's options are refused: ") + e.what());
     }
     try {
-        state::Reader reader(bytes.subspan(payloadAt, static_cast<std::size_t>(length)));
+        state::Reader reader(bytes.subspan(payloadAt, static_cast<std::size_t>(length)), state::Extent::Whole);
         Stream::visitState(*stream, reader);
         if (reader.remaining() != 0) throw std::invalid_argument("the state has bytes after its end");
     } catch (const std::invalid_argument& e) {

@@ -122,7 +122,11 @@ private:
 // std::invalid_argument where the bytes run out or do not fit the piece.
 class Reader {
 public:
-    explicit Reader(std::span<const std::byte> bytes) : bytes_(bytes) {}
+    // Read whole (into a fresh piece, from bytes that may not be a piece's
+    // state at all), the counts of final entries are checked against their
+    // lists; read as tails, a list's count may be that of before the read.
+    explicit Reader(std::span<const std::byte> bytes, Extent extent = Extent::Tails)
+        : bytes_(bytes), extent_(extent) {}
 
     template <typename T>
     void operator()(T& value) {
@@ -153,6 +157,9 @@ public:
     template <typename List>
     void operator()(const Settled<List>& list) {
         readRange(list.items);
+        if (extent_ == Extent::Whole && list.final > list.items.size()) {
+            throw std::invalid_argument("the state does not fit the piece");
+        }
     }
     // Bytes not read yet: none once a whole piece is read from its own.
     [[nodiscard]] std::size_t remaining() const { return bytes_.size() - at_; }
@@ -184,6 +191,7 @@ private:
 
     std::span<const std::byte> bytes_;
     std::size_t at_ = 0;
+    Extent extent_;
 };
 
 // A piece's state kept as bytes. Kept with Extent::Tails, restore takes
