@@ -12,9 +12,9 @@ class Stream:
     """Follows a market bar by bar as it trades, telling at each bar what replay(df) tells of it.
 
     Every bar goes through the same engine as replay, so a stream fed a frame's bars shows
-    exactly replay(df)'s events and as-of rows: a stroke, segment or pivot appearing, moving or
-    becoming final, a trading point appearing, confirmed or withdrawn, the moment the bar that
-    does it arrives, never later and never taken back by hindsight.
+    exactly replay(df)'s events and as-of rows, each event as the bar that makes it arrives: a
+    stroke, segment or pivot appearing, moving or becoming final, a trading point appearing,
+    confirmed or withdrawn (see replay for the subjects, events and columns).
 
         s = vlmstruct.Stream()                       # or Stream(levels="30min,day") on minute bars
         s.load(history)                              # warm up: history's events, at the engine's speed
@@ -37,10 +37,12 @@ class Stream:
     - update(bar): the bar still forming, as push takes it; returns the events it makes for now.
       The next update or push takes it back first, so update it at every tick and push it once it
       closes: what the push returns then is what pushing the finished bar alone returns. Its date
-      may be that of the forming bar it replaces.
+      may be that of the forming bar it replaces. Its events are provisional: a point an update
+      shows may be gone at the next tick; the push's events are those of the finished bar.
     - asof: the as-of row after the last bar (forming or finished), with replay(df)[0]'s columns,
       then with levels each level's prefixed by its name (30min_stroke_dir, ...), as
-      `vlmstruct replay --levels` names them, NaN while the bars so far cannot make the level.
+      `vlmstruct replay --levels` names them, NaN while the bars so far cannot make the level. The
+      Series is named by the bar's date (None after a restore, until the next bar).
     - snapshot() -> bytes, and Stream.restore(data) -> Stream: the whole stream (its options, every
       level, a bar forming), so a restart carries on without reading the history again, bit for bit
       as if never stopped. Bytes that are not such a snapshot (cut short, altered, of another
