@@ -142,8 +142,14 @@ public:
         return LiveStream(vlm::live::Restore(bytes));
     }
 
-    [[nodiscard]] std::size_t size() const { return stream_->size(); }
-    [[nodiscard]] bool forming() const { return stream_->forming(); }
+    [[nodiscard]] std::size_t size() const {
+        const InUse use(busy_);
+        return stream_->size();
+    }
+    [[nodiscard]] bool forming() const {
+        const InUse use(busy_);
+        return stream_->forming();
+    }
     // The optional columns the stream's bars carry.
     [[nodiscard]] std::vector<std::string> columns() const {
         const BarColumns& c = stream_->options().columns;
