@@ -15,6 +15,30 @@ LevelReplay::LevelReplay(std::span<const Period> periods, const ResampleOptions&
     rows_.resize(tracks_.size());
 }
 
+bool LevelReplay::fits(const BaseBars& soFar, std::size_t levels) const {
+    if (tracks_.size() != levels + 1 || rows_.size() != tracks_.size()) return false;
+    for (std::size_t k = 0; k < tracks_.size(); ++k) {
+        const Track& track = tracks_[k];
+        const LevelAsOf& row = rows_[k];
+        if (!state::ValidBool(row.present) || !AsOfRowFits(row.structures) || !AsOfRowFits(track.finals) ||
+            !state::ValidBool(row.point.present) || !state::ValidBool(row.point.final)) {
+            return false;
+        }
+        if (!track.engine.fits() || !track.points.fits(track.engine)) return false;
+        StreamingEngine finished = track.engine;
+        finished.takeBackProvisional();
+        if (k == 0) {
+            if (track.resampler || track.engine.hasProvisional() || track.engine.size() != soFar.time.size()) return false;
+            continue;
+        }
+        if (!track.resampler || !track.resampler->madeBy(soFar) || finished.size() != track.pushed ||
+            track.pushed > track.resampler->bars().size()) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void LevelReplay::startOver(Track& track) const {
     track.engine = StreamingEngine{};
     track.points = TradingPointStream(options_);

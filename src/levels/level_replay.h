@@ -53,6 +53,10 @@ public:
     // bar).
     [[nodiscard]] std::size_t rebuilds() const { return rebuilds_; }
 
+    // Whether a state read back from bytes could be that of a replay of
+    // `levels` periods given these base bars (see StreamingEngine::fits).
+    [[nodiscard]] bool fits(const BaseBars& soFar, std::size_t levels) const;
+
     // Everything a base bar can change (see state/state.h): each level's
     // resampler, structures (with the provisional bar on them) and points.
     template <typename Self, typename Visitor>

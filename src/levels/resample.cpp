@@ -166,6 +166,16 @@ public:
         return bin;
     }
 
+    // Field by field as bytes (see state::SameBytes): a state read back
+    // against one computed.
+    [[nodiscard]] bool sameAs(const Binner& o) const {
+        using state::SameBytes;
+        return SameBytes(period_.unit, o.period_.unit) && SameBytes(period_.minutes, o.period_.minutes) &&
+               SameBytes(bins_, o.bins_) && SameBytes(gap_, o.gap_) && SameBytes(width_, o.width_) &&
+               SameBytes(first_, o.first_) && SameBytes(previous_, o.previous_) && SameBytes(session_, o.session_) &&
+               SameBytes(sessionFirst_, o.sessionFirst_);
+    }
+
 private:
     Period period_;
     Bins bins_;
@@ -213,6 +223,10 @@ public:
     [[nodiscard]] bool complete(Seconds last, Seconds interval) const {
         if (interval >= kDay) return true;
         return earlier_ && TimeOfDay(last) >= usualClose_;
+    }
+
+    [[nodiscard]] bool sameAs(const DayEnds& o) const {
+        return state::SameBytes(earlier_, o.earlier_) && state::SameBytes(usualClose_, o.usualClose_);
     }
 
 private:
@@ -397,6 +411,33 @@ bool LevelResampler::tooCoarse() const { return state_->coarse; }
 Seconds LevelResampler::interval() const { return state_->interval; }
 
 void LevelResampler::visitState(const LevelResampler& self, state::Writer& v) { State::visitState(*self.state_, v); }
+
+bool LevelResampler::madeBy(const BaseBars& soFar) const {
+    // The state is a function of the bars: computed again, it must be the
+    // one read, byte for byte.
+    const State& s = *state_;
+    if (s.taken != soFar.time.size()) return false;
+    LevelResampler fresh(s.period, s.options);
+    for (std::size_t n = 1; n <= soFar.time.size(); ++n) {
+        const auto first = [n](auto span) { return span.empty() ? span : span.first(n); };
+        fresh.push({first(soFar.time), first(soFar.open), first(soFar.high), first(soFar.low), first(soFar.close),
+                    first(soFar.volume)});
+    }
+    const State& f = *fresh.state_;
+    using state::SameBytes;
+    const auto sameList = [](const auto& a, const auto& b) {
+        return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(a[0])) == 0);
+    };
+    return SameBytes(s.withOpen, f.withOpen) && SameBytes(s.withClose, f.withClose) &&
+           SameBytes(s.withVolume, f.withVolume) && SameBytes(s.interval, f.interval) && SameBytes(s.gap, f.gap) &&
+           SameBytes(s.coarse, f.coarse) && s.binner.sameAs(f.binner) && s.days.sameAs(f.days) &&
+           SameBytes(s.current.major, f.current.major) && SameBytes(s.current.minor, f.current.minor) &&
+           SameBytes(s.current.end, f.current.end) && sameList(s.bars.time, f.bars.time) &&
+           sameList(s.bars.open, f.bars.open) && sameList(s.bars.high, f.bars.high) && sameList(s.bars.low, f.bars.low) &&
+           sameList(s.bars.close, f.bars.close) && sameList(s.bars.volume, f.bars.volume) &&
+           sameList(s.bars.firstBase, f.bars.firstBase) && sameList(s.bars.lastBase, f.bars.lastBase) &&
+           SameBytes(s.bars.lastUnfinished, f.bars.lastUnfinished);
+}
 void LevelResampler::visitState(LevelResampler& self, state::Reader& v) { State::visitState(*self.state_, v); }
 
 std::size_t LevelResampler::push(const BaseBars& soFar) {

@@ -109,6 +109,9 @@ public:
     // count push returns is not state: it is read at once.
     static void visitState(const LevelResampler& self, state::Writer& v);
     static void visitState(LevelResampler& self, state::Reader& v);
+    // Whether a state read back is the one these bars make (the bars the
+    // pushes were given, whole); it is computed again to be compared.
+    [[nodiscard]] bool madeBy(const BaseBars& soFar) const;
 
 private:
     struct State;

@@ -355,6 +355,23 @@ Stream Restore(std::span<const std::byte> bytes) {
     }
     const StreamOptions options = decodeOptions(std::move(written));
 
+    const std::span<const std::byte> payload = bytes.subspan(payloadAt, static_cast<std::size_t>(length));
+    Stream stream = Stream::read(options, payload);
+    if (stream.forming()) {
+        // The bytes that take the forming bar back are a state too: taken
+        // back on a second copy, it must be one.
+        Stream finished = Stream::read(options, payload);
+        try {
+            finished.takeBackForming();
+        } catch (const std::invalid_argument& e) {
+            throw BadSnapshot(std::string("the snapshot's forming bar cannot be taken back: ") + e.what());
+        }
+        finished.checkRestored();
+    }
+    return stream;
+}
+
+Stream Stream::read(const StreamOptions& options, std::span<const std::byte> payload) {
     std::optional<Stream> stream;
     try {
         stream.emplace(options);
@@ -362,7 +379,7 @@ Stream Restore(std::span<const std::byte> bytes) {
         throw BadSnapshot(std::string("the snapshot's options are refused: ") + e.what());
     }
     try {
-        state::Reader reader(bytes.subspan(payloadAt, static_cast<std::size_t>(length)), state::Extent::Whole);
+        state::Reader reader(payload, state::Extent::Whole);
         Stream::visitState(*stream, reader);
         if (reader.remaining() != 0) throw std::invalid_argument("the state has bytes after its end");
     } catch (const std::invalid_argument& e) {
@@ -388,20 +405,32 @@ void Stream::checkRestored() const {
     const auto refuse = [](const std::string& what) {
         throw BadSnapshot("the snapshot's state is inconsistent: " + what);
     };
-    const StreamingEngine& engine = replay_.structures().engine();
-    const std::size_t bars = engine.size();
+    const std::size_t bars = replay_.structures().engine().size();
     if (finished_ + (forming_.active() ? 1 : 0) != bars) refuse("the bar count");
-    if (levels_) {
-        const BarColumns& c = options_.columns;
-        const auto fits = [&](std::size_t n, bool carried) { return n == (carried ? bars : 0); };
-        if (!fits(time_.size(), true) || !fits(open_.size(), c.open) || !fits(high_.size(), true) ||
-            !fits(low_.size(), true) || !fits(close_.size(), c.close) || !fits(volume_.size(), c.volume)) {
-            refuse("the base bars kept for the levels");
+    if (!replay_.fits()) refuse("the structures or points");
+    if (!levels_) {
+        if (!time_.empty() || !open_.empty() || !high_.empty() || !low_.empty() || !close_.empty() || !volume_.empty()) {
+            refuse("base bars kept without levels");
         }
-    } else if (!time_.empty() || !open_.empty() || !high_.empty() || !low_.empty() || !close_.empty() ||
-               !volume_.empty()) {
-        refuse("base bars kept without levels");
+        return;
     }
+    const BarColumns& c = options_.columns;
+    const auto fits = [&](std::size_t n, bool carried) { return n == (carried ? bars : 0); };
+    if (!fits(time_.size(), true) || !fits(open_.size(), c.open) || !fits(high_.size(), true) ||
+        !fits(low_.size(), true) || !fits(close_.size(), c.close) || !fits(volume_.size(), c.volume)) {
+        refuse("the base bars kept for the levels");
+    }
+    for (std::size_t i = 1; i < time_.size(); ++i) {
+        if (time_[i] <= time_[i - 1]) refuse("the base bars' dates");
+    }
+    if (finished_ > 0 && time_[finished_ - 1] != lastTime_) refuse("the last bar's date");
+    bool levelsFit = false;
+    try {
+        levelsFit = levels_->fits({time_, open_, high_, low_, close_, volume_}, options_.periods.size());
+    } catch (const std::invalid_argument&) {
+        levelsFit = false;
+    }
+    if (!levelsFit) refuse("the levels");
 }
 
 }  // namespace vlm::live

@@ -117,6 +117,9 @@ public:
 
 private:
     friend Stream Restore(std::span<const std::byte> bytes);
+    // A stream of `options` read from a snapshot's payload and checked
+    // (checkRestored). Throws BadSnapshot.
+    static Stream read(const StreamOptions& options, std::span<const std::byte> payload);
     void check(const LiveBar& bar) const;
     void apply(const LiveBar& bar);
     // Throws BadSnapshot where a restored state could not have been made

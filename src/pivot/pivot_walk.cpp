@@ -119,6 +119,22 @@ void PivotWalk::advance(std::span<const TurningPoint> points, ZhongShuList& list
     }
 }
 
+bool PivotWalk::fits(std::span<const TurningPoint> points) const {
+    const auto isPoint = [points](std::int32_t bar) {
+        const auto at = std::lower_bound(points.begin(), points.end(), bar,
+                                         [](const TurningPoint& p, std::int32_t b) { return p.bar < b; });
+        return at != points.end() && at->bar == bar;
+    };
+    const PivotTracker& t = ZhongShuOne;
+    for (int k = 0; k < 3; ++k) {
+        if ((t.topBar[k] != 0 && !isPoint(t.topBar[k])) || (t.bottomBar[k] != 0 && !isPoint(t.bottomBar[k]))) {
+            return false;
+        }
+    }
+    if (t.isOpen > 1 || (t.isOpen == 1 && (!isPoint(t.start) || !isPoint(t.end)))) return false;
+    return next_ <= points.size() && walkStart_ >= 0;
+}
+
 std::optional<Pivot> PivotWalk::openPivot() const {
     if (ZhongShuOne.isOpen == 0) {
         return std::nullopt;

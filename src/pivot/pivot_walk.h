@@ -47,6 +47,9 @@ public:
     [[nodiscard]] std::optional<Pivot> openPivot() const;
 
     friend bool operator==(const PivotWalk&, const PivotWalk&) = default;
+    // Whether a state read back could be one of a walk over these points:
+    // the pivot it holds and the bars in its slots are among them.
+    [[nodiscard]] bool fits(std::span<const TurningPoint> points) const;
 
 private:
     PivotTracker ZhongShuOne;

@@ -1,6 +1,7 @@
 #include "points/macd.h"
 
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace vlm {
@@ -23,6 +24,15 @@ Macd::Macd(MacdParams params)
     : fastAlpha_((CheckMacdParams(params), alphaOf(params.fast))),
       slowAlpha_(alphaOf(params.slow)),
       signalAlpha_(alphaOf(params.signal)) {}
+
+bool Macd::fits(const MacdParams& params) const {
+    const Macd fresh(params);
+    unsigned char started = 0;
+    std::memcpy(&started, &started_, 1);
+    return started <= 1 && std::memcmp(&fastAlpha_, &fresh.fastAlpha_, sizeof(double)) == 0 &&
+           std::memcmp(&slowAlpha_, &fresh.slowAlpha_, sizeof(double)) == 0 &&
+           std::memcmp(&signalAlpha_, &fresh.signalAlpha_, sizeof(double)) == 0;
+}
 
 MacdValue Macd::advance(float close) {
     if (!std::isfinite(close)) {

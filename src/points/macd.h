@@ -42,6 +42,8 @@ public:
     [[nodiscard]] const MacdValue& value() const { return value_; }
 
     friend bool operator==(const Macd&, const Macd&) = default;
+    // Whether a state read back could be that of averages of `params`.
+    [[nodiscard]] bool fits(const MacdParams& params) const;
 
 private:
     double fastAlpha_;

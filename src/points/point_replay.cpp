@@ -54,6 +54,13 @@ void PointReplay::push(float high, float low, std::optional<float> close) {
 
 PointAsOf PointReplay::pointAsOf() const { return LatestPoint(points_); }
 
+bool PointReplay::fits() const {
+    for (const PointReplayEvent& e : events_) {
+        if (!state::EnumWithin(e.kind, EventKind::Extended)) return false;
+    }
+    return replay_.fits() && points_.fits(replay_.engine());
+}
+
 PointAsOf LatestPoint(const TradingPointStream& points) {
     const std::span<const ShownPoint> pending = points.pendingPoints();
     const std::span<const ShownPoint> final = points.finalPoints();

@@ -72,6 +72,10 @@ public:
     [[nodiscard]] std::span<const PointReplayEvent> pointEvents() const { return events_; }
     [[nodiscard]] PointAsOf pointAsOf() const;
 
+    // Whether a state read back from bytes could be a replay's (see
+    // StreamingEngine::fits).
+    [[nodiscard]] bool fits() const;
+
     // Everything a push can change (see state/state.h).
     template <typename Self, typename Visitor>
     static void visitState(Self& self, Visitor& v) {

@@ -23,6 +23,31 @@ void tailPivotsOf(const StreamingEngine& engine, std::size_t from, std::vector<P
 
 }  // namespace
 
+bool TradingPointStream::fits(const StreamingEngine& engine) const {
+    const std::size_t listed = engine.pivots().size();
+    const std::size_t listedSeen = seenTailPivots_.size() - (seenUnderWay_ && !seenTailPivots_.empty() ? 1 : 0);
+    for (const PointEvent& e : changes_) {
+        if (!state::EnumWithin(e.change, PointChange::Withdrawn)) return false;
+    }
+    // Where the open pivot starts among the stroke ends, which are final up
+    // to it, is found again.
+    const std::span<const TurningPoint> ends = engine.strokeEnds();
+    if (openStart_ != -1 && (openStartIndex_ != static_cast<std::int64_t>(FirstEndAtOrAfter(ends, openStart_)) ||
+                             openStartIndex_ >= static_cast<std::int64_t>(ends.size()))) {
+        return false;
+    }
+    if (histogram_.size() != engine.size() || firstOpen_ > listed || !memo_.fits() || !macd_.fits(options_.macd) ||
+        (scan_ && !scan_->fits(engine.strokeEnds().size())) || (seenUnderWay_ && seenTailPivots_.empty()) ||
+        seenFrom_ > seenPivots_ || listedSeen > seenPivots_ - seenFrom_) {
+        return false;
+    }
+    if (!provisional_.active()) return true;
+    StreamingEngine before = engine;
+    before.takeBackProvisional();
+    return state::Provisional::takesBackFitting(*this, provisional_,
+                                                [&](const TradingPointStream& p) { return p.fits(before); });
+}
+
 TradingPointStream::TradingPointStream(TradingPointOptions options)
     : options_((CheckTradingPointOptions(options), options)), macd_(options.macd) {}
 

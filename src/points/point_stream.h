@@ -90,6 +90,12 @@ public:
     // Every field, so a bar taken back can be told from none pushed.
     friend bool operator==(const TradingPointStream&, const TradingPointStream&) = default;
 
+    // Whether a state read back from bytes could be this stream's after the
+    // bars `engine` holds (see StreamingEngine::fits), as far as what a later
+    // push reads goes; and so after a provisional bar is taken back from
+    // both.
+    [[nodiscard]] bool fits(const StreamingEngine& engine) const;
+
 private:
     void evaluate(const StreamingEngine& engine, std::int32_t bar, std::int64_t wasFinalThrough);
     void settle(std::int32_t bar);

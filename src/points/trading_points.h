@@ -174,6 +174,8 @@ public:
                  ForceMeasure measure);
 
     friend bool operator==(const ForceMemo&, const ForceMemo&) = default;
+    // Whether a state read back could be a memo's: its next slot is one.
+    [[nodiscard]] bool fits() const { return nextSlot_ < slots_.size(); }
 
 private:
     struct Slot {
@@ -213,6 +215,16 @@ public:
     [[nodiscard]] const PointPivot& pivot() const { return pivot_; }
 
     friend bool operator==(const PivotScan&, const PivotScan&) = default;
+
+    // Whether a state read back could be a scan's over `ends` stroke ends:
+    // every end it holds is one of them.
+    [[nodiscard]] bool fits(std::size_t ends) const {
+        const auto within = [ends](std::size_t k) { return k == kNone || k < ends; };
+        for (const std::size_t k : found_) {
+            if (!within(k)) return false;
+        }
+        return next_ >= 1 && within(entering_);
+    }
 
 private:
     static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "signal/signal_mark.h"
+#include "state/state.h"
 
 namespace vlm {
 
@@ -26,6 +27,17 @@ public:
               std::vector<SignalMark>& marks);
 
     friend bool operator==(const SegmentMachine&, const SegmentMachine&) = default;
+    // Whether a state read back could be one of a machine fed `bars` bars
+    // whose last mark is `last` (none: no mark yet): its bars among them,
+    // and a segment under way ending at the last mark.
+    [[nodiscard]] bool fits(std::size_t bars, const SignalMark* last, PullbackRule rule) const {
+        const auto within = [bars](std::size_t i) { return i < bars || i == 0; };
+        const bool ruleApplies = rule == PullbackRule::Apply;
+        if (!state::SameBytes(pullbackRule_, ruleApplies) || !within(bottomIndex_) || !within(topIndex_)) return false;
+        if (direction_ == 0) return true;
+        return (direction_ == 1 || direction_ == -1) && last != nullptr &&
+               last->value == static_cast<float>(direction_) && last->bar == (direction_ == 1 ? topIndex_ : bottomIndex_);
+    }
 
 private:
     [[nodiscard]] bool extremesSet() const;

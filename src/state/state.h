@@ -25,6 +25,8 @@
 //    `final` on, and taking the bar back cuts the list to `final` and puts
 //    them back, so a provisional bar costs the tails, not the history.
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <optional>
@@ -51,6 +53,31 @@ enum class Extent {
     Tails,  // from each list's final entries on: takes back what later bars do
     Whole,  // every entry: restores into a fresh piece of the same options
 };
+
+// Whether a bool read back from bytes holds false or true: any other byte
+// is no value a bool can have.
+inline bool ValidBool(const bool& b) {
+    unsigned char byte = 0;
+    std::memcpy(&byte, &b, 1);
+    return byte <= 1;
+}
+
+// Whether two values read back hold the same bytes: for fields whose every
+// byte is value (no padding), compared without loading a value that may be
+// none of its type's.
+template <typename T>
+bool SameBytes(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// Whether an enumeration read back from bytes is one of its first values,
+// read as bytes so that no out-of-range value is loaded.
+template <typename E>
+bool EnumWithin(const E& e, E last) {
+    std::underlying_type_t<E> value{};
+    std::memcpy(&value, &e, sizeof value);
+    return value >= 0 && value <= static_cast<std::underlying_type_t<E>>(last);
+}
 
 namespace detail {
 
@@ -80,7 +107,7 @@ public:
             T::visitState(value, *this);
         } else if constexpr (detail::IsVector<T>::value) {
             writeRange(value, 0);
-        } else if constexpr (detail::IsOptional<T>::value && !std::is_trivially_copyable_v<T>) {
+        } else if constexpr (detail::IsOptional<T>::value) {
             const bool has = value.has_value();
             put(&has, sizeof has);
             if (has) (*this)(*value);
@@ -134,21 +161,33 @@ public:
             T::visitState(value, *this);
         } else if constexpr (detail::IsVector<T>::value) {
             readRange(value);
-        } else if constexpr (detail::IsOptional<T>::value && !std::is_trivially_copyable_v<T>) {
+        } else if constexpr (detail::IsOptional<T>::value) {
             bool has = false;
-            get(&has, sizeof has);
+            (*this)(has);
             if (!has) {
                 value.reset();
                 return;
             }
             if (!value) {
-                if constexpr (std::is_default_constructible_v<typename T::value_type>) {
+                using Value = typename T::value_type;
+                if constexpr (std::is_default_constructible_v<Value>) {
                     value.emplace();
+                } else if constexpr (std::is_trivially_copyable_v<Value>) {
+                    // A value without a default is made from its bytes.
+                    std::array<std::byte, sizeof(Value)> bytes{};
+                    get(bytes.data(), bytes.size());
+                    value.emplace(std::bit_cast<Value>(bytes));
+                    return;
                 } else {
                     throw std::invalid_argument("the state is of a piece built with other options");
                 }
             }
             (*this)(*value);
+        } else if constexpr (std::is_same_v<T, bool>) {
+            unsigned char byte = 0;
+            get(&byte, 1);
+            if (byte > 1) throw std::invalid_argument("the state does not fit the piece");
+            value = byte != 0;
         } else {
             static_assert(std::is_trivially_copyable_v<T>, "a state field must be a value, a vector or visited");
             get(&value, sizeof(T));
@@ -237,6 +276,20 @@ public:
         return true;
     }
     [[nodiscard]] bool active() const { return active_; }
+    // Whether `piece`, which holds this, would be in a state that `fits`
+    // accepts once its provisional bar is taken back: for a piece read
+    // from bytes, whose tape may not be one. Takes it back on a copy.
+    template <typename Piece, typename Fits>
+    static bool takesBackFitting(const Piece& piece, const Provisional& self, Fits fits) {
+        if (!self.active_) return true;
+        Piece copy = piece;
+        try {
+            copy.takeBackProvisional();
+        } catch (const std::invalid_argument&) {
+            return false;
+        }
+        return fits(copy);
+    }
     // Whether a bar is on: the bytes that take it back are not compared.
     friend bool operator==(const Provisional& a, const Provisional& b) { return a.active_ == b.active_; }
 

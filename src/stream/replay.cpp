@@ -66,6 +66,19 @@ void Replay::push(float high, float low, float close) {
     asOf_ = AsOfRowOf(engine_, close);
 }
 
+bool AsOfRowFits(const AsOfRow& row) {
+    return state::ValidBool(row.lastPivot.present) && state::ValidBool(row.pivotUnderWay.present);
+}
+
+bool Replay::fits() const {
+    for (const ReplayEvent& e : events_) {
+        if (!state::EnumWithin(e.subject, EventSubject::PivotUnderWay) || !state::EnumWithin(e.kind, EventKind::Extended)) {
+            return false;
+        }
+    }
+    return AsOfRowFits(asOf_) && engine_.fits();
+}
+
 ReplayEvent Replay::markEvent(MarkSeries series, EventKind kind, const SignalMark& mark,
                               std::int32_t from) const {
     ReplayEvent e;

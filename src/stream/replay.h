@@ -87,6 +87,8 @@ struct AsOfRow {
 };
 
 float closeAgainst(float close, const Pivot& pivot);
+// Whether a row read back from bytes holds values of their kinds.
+bool AsOfRowFits(const AsOfRow& row);
 
 // The as-of row of the engine's bars so far, its last bar's close placed
 // against the pivots.
@@ -108,6 +110,10 @@ public:
     [[nodiscard]] std::span<const ReplayEvent> events() const { return events_; }
     [[nodiscard]] const AsOfRow& asOf() const { return asOf_; }
     [[nodiscard]] const StreamingEngine& engine() const { return engine_; }
+
+    // Whether a state read back from bytes could be a replay's (see
+    // StreamingEngine::fits): its events and row hold values of their kinds.
+    [[nodiscard]] bool fits() const;
 
     // Everything a push can change (see state/state.h). What the tails were
     // before a push is room for the push alone, not state.

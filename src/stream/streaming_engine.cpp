@@ -79,6 +79,49 @@ void StreamingEngine::reserve(std::size_t bars) {
     closes_.reserve(strokes);
 }
 
+bool StreamingEngine::fits() const {
+    const std::size_t n = high_.size();
+    const auto bar = [n](std::int64_t b) { return b >= 0 && static_cast<std::uint64_t>(b) < n; };
+    const std::vector<Kxian>& kxians = kxianChuLi_.kxianList;
+    if (low_.size() != n || (n > 0) != !kxians.empty()) return false;
+    for (const Kxian& k : kxians) {
+        if (!bar(k.startIndex) || !bar(k.endIndex) || !bar(k.extremeIndex) || (k.direction != 1 && k.direction != -1)) {
+            return false;
+        }
+    }
+    if (!biChuLi_.fits(kxians.size(), n)) return false;
+    for (const MarkList& list : lists_) {
+        if (list.final > list.marks.size()) return false;
+        for (const SignalMark& m : list.marks) {
+            if (m.bar >= n) return false;
+        }
+    }
+    if (finalPoints_ > points_.size() || !walk_.fits(std::span(points_).first(finalPoints_))) return false;
+    for (const TurningPoint& p : points_) {
+        if (!bar(p.bar) || !state::ValidBool(p.isTop)) return false;
+    }
+    for (std::size_t s = 0; s < segmentTails_.size(); ++s) {
+        // The tail replaces the last segment end and appends after it; the
+        // machine's last mark is the one before the tail.
+        const SegmentTail& t = segmentTails_[s];
+        const std::vector<SignalMark>& marks = lists_[index(MarkSeries::Segments) + s].marks;
+        if ((t.size != 0 && t.last.bar >= n) || t.size > marks.size() + 1) return false;
+        const SignalMark* last = tailApplied_ ? (t.size != 0 ? &t.last : nullptr) : (marks.empty() ? nullptr : &marks.back());
+        if (!segmentMachines_[s].fits(n, last, s == 0 ? PullbackRule::Apply : PullbackRule::Ignore)) return false;
+    }
+    if (appliedTail_.size > appliedTail_.marks.size()) return false;
+    for (std::size_t t = 0; t < appliedTail_.size; ++t) {
+        if (appliedTail_.marks[t].bar >= n) return false;
+    }
+    if (runCounts_.size() != pivots_.size() || finalPivots_ > pivots_.size() || finalCloses_ > closes_.size()) {
+        return false;
+    }
+    for (const PivotClose& c : closes_) {
+        if (!state::ValidBool(c.retained)) return false;
+    }
+    return state::Provisional::takesBackFitting(*this, provisional_, [](const StreamingEngine& e) { return e.fits(); });
+}
+
 void StreamingEngine::takeBackStrokeTail() {
     if (!tailApplied_) {
         return;

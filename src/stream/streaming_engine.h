@@ -97,6 +97,12 @@ public:
     // Every field, so a bar taken back can be told from none pushed.
     friend bool operator==(const StreamingEngine&, const StreamingEngine&) = default;
 
+    // Whether a state read back from bytes could be one of pushed bars, as
+    // far as what a later push reads goes: every bar it holds is one of the
+    // bars, every count within its list, and so after a provisional bar is
+    // taken back. A state that fails this is not to be pushed on.
+    [[nodiscard]] bool fits() const;
+
 private:
     // The stroke ends that the newest merged bar may still change: at most
     // the end of the stroke in progress and one stroke it opens.

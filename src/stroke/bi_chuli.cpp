@@ -41,6 +41,22 @@ bool PendingConfirmation::add(const Kxian& bar) {
     return false;
 }
 
+bool BiChuLi::fits(std::size_t kxians, std::size_t bars) const {
+    const auto bar = [bars](std::int32_t b) { return b >= 0 && static_cast<std::size_t>(b) < bars; };
+    for (const Bi& stroke : biList) {
+        if (stroke.kxianList.empty() || (stroke.direction != 1 && stroke.direction != -1) ||
+            !bar(stroke.startIndex) || !bar(stroke.endIndex)) {
+            return false;
+        }
+        for (const Kxian& k : stroke.kxianList) {
+            if (!bar(k.startIndex) || !bar(k.endIndex) || !bar(k.extremeIndex)) return false;
+        }
+    }
+    const PendingConfirmation& c = pending_.confirmation;
+    return pending_.start <= kxians && (c.direction_ == 1 || c.direction_ == -1) && state::ValidBool(c.haveRunEnd_) &&
+           state::ValidBool(c.confirmed_);
+}
+
 StrokeStep BiChuLi::classify(const Kxian& bar, PendingConfirmation& confirmation) const {
     if (biList.empty()) {
         return StrokeStep::OpensFirst;

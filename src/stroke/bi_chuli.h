@@ -53,6 +53,7 @@ private:
     }
     [[nodiscard]] bool beyond(float a, float b) const { return direction_ == -1 ? a < b : a > b; }
 
+    friend class BiChuLi;
     int direction_;
     std::size_t size_ = 0;
     float older_ = 0.0f;  // price of the bar two back
@@ -91,6 +92,10 @@ public:
     [[nodiscard]] StrokeStep preview(const Kxian& bar) const;
 
     std::vector<Bi> biList;
+
+    // Whether a state read back could be one of strokes of `kxians` merged
+    // bars over `bars` bars.
+    [[nodiscard]] bool fits(std::size_t kxians, std::size_t bars) const;
 
     // Every field, so a push taken back can be told from none made.
     friend bool operator==(const BiChuLi&, const BiChuLi&) = default;

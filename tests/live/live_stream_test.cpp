@@ -168,6 +168,8 @@ Stream copyOf(const Stream& s) { return Restore(Snapshot(s)); }
 
 // Pushed bar by bar, and restored from a snapshot at many cut points and fed
 // the rest, the stream shows at every bar what the whole-file replay shows.
+// (Snapshots are not compared as bytes: they hold the padding of the values
+// as it happens to be in memory.)
 TEST(LiveStream, BarByBarAndRestoredAtAnyBarIsTheWholeFileReplay) {
     for (const Series& s : allSeries()) {
         const std::vector<Record> want = wholeFile(s);
@@ -177,7 +179,6 @@ TEST(LiveStream, BarByBarAndRestoredAtAnyBarIsTheWholeFileReplay) {
             ASSERT_EQ(recordOf(stream, e), want[i]) << s.name << " bar " << i;
             if (i % 53 != 7) continue;
             Stream restored = copyOf(stream);
-            ASSERT_EQ(Snapshot(restored), Snapshot(stream)) << s.name << " bar " << i;
             for (std::size_t j = i + 1; j < s.bars.size(); ++j) {
                 const BarEvents r = restored.push(s.bars[j]);
                 ASSERT_EQ(recordOf(restored, r), want[j]) << s.name << " restored after bar " << i << ", bar " << j;
@@ -190,8 +191,6 @@ TEST(LiveStream, BarByBarAndRestoredAtAnyBarIsTheWholeFileReplay) {
 // A bar shown forming (rewritten a few times, saved and restored while it
 // forms) and then pushed finished shows what pushing it alone shows, and so
 // does every later bar; each forming bar shows what pushing it would.
-// (Snapshots are not compared as bytes: they hold the padding of the
-// values as it happens to be in memory.)
 TEST(LiveStream, FormingBarsThenTheFinishedBarIsThatBarAlone) {
     for (const Series& s : allSeries()) {
         const std::vector<Record> want = wholeFile(s);
