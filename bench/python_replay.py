@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Time and memory of vlmstruct.replay (or analyze) on a bar file, beside what reading it takes.
+"""Time and memory of vlmstruct.replay (or analyze, or a Stream's load) on a bar file, beside what
+reading it takes.
 
-    /usr/bin/time -v /usr/bin/python3 bench/python_replay.py BARS [replay|analyze|read] [BUILD_DIR]
+    /usr/bin/time -v /usr/bin/python3 bench/python_replay.py BARS [replay|analyze|load|read] [BUILD_DIR]
 
 BARS is a bar file, e.g. one made by `tools/make_sample_bars.py intraday /tmp/bars.csv 4167`
 (about 1,000,000 one-minute bars). Reads it with vlmstruct.read_bars, then runs the face once and
@@ -64,7 +65,9 @@ def main(path, face="replay", build=ROOT / "build" / "default"):
     if face == "read":
         return
     start = time.perf_counter()
-    result = vlmstruct.replay(df) if face == "replay" else vlmstruct.analyze(df)
+    faces = {"replay": vlmstruct.replay, "analyze": vlmstruct.analyze,
+             "load": lambda bars: (vlmstruct.Stream().load(bars),)}
+    result = faces[face](df)
     seconds = time.perf_counter() - start
     peak = status_bytes("VmHWM")
     frames = [r for r in result if hasattr(r, "memory_usage")]

@@ -12,6 +12,7 @@
 #include "arrays.h"
 #include "barfile/usage_error.h"
 #include "levels/links.h"
+#include "level_options.h"
 #include "levels/resample.h"
 #include "parts.h"
 
@@ -86,39 +87,27 @@ py::dict linksDict(const vlm::levels::LevelLinks& links) {
                     py::arg("confirmations") = confirmations);
 }
 
-// Dated base bars as the module hands them over: seconds of civil time and
-// float32 series and float64 volumes, open, close and volume optional.
-struct BaseInput {
-    using Times = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
-    Series open, high, low, close;
-    SeriesOf<double> volume;
-    Times times;
-
-    BaseInput(const py::object& time, const py::object& o, const py::object& h, const py::object& l,
-              const py::object& c, const py::object& v)
-        : high(series(h, "high", -1)) {
-        const auto n = static_cast<py::ssize_t>(high.span.size());
-        low = series(l, "low", n);
-        open = optionalSeries(o, "open", n);
-        close = optionalSeries(c, "close", n);
-        volume = optionalSeries<double>(v, "volume", n);
-        times = Times::ensure(time);
-        if (!times || times.ndim() != 1 || times.shape(0) != n) {
-            throw py::value_error("time must hold one whole number of seconds per bar");
-        }
-    }
-    [[nodiscard]] std::span<const vlm::levels::Seconds> time() const {
-        return {times.data(), high.span.size()};
-    }
-};
+}  // namespace
 
 vlm::levels::ResampleOptions resampleOptions(const std::string& bins, long sessionGapMinutes) {
     if (bins != "session" && bins != "clock") throw py::value_error("bins must be 'session' or 'clock'");
+    // 0 is the default gap (None in the functions' keywords).
+    if (sessionGapMinutes < 0 || sessionGapMinutes > vlm::levels::kMaxSessionGapMinutes) {
+        throw py::value_error("session_gap must be from 1 to " + std::to_string(vlm::levels::kMaxSessionGapMinutes) +
+                              " minutes, or None for the default; got " + std::to_string(sessionGapMinutes));
+    }
     return {bins == "clock" ? vlm::levels::Bins::Clock : vlm::levels::Bins::Session,
             static_cast<vlm::levels::Seconds>(sessionGapMinutes) * 60};
 }
 
-}  // namespace
+std::vector<vlm::levels::Period> levelPeriods(const std::string& levels) {
+    try {
+        return vlmstruct::parseLevels(levels);
+    } catch (const vlmstruct::UsageError& e) {
+        const std::string message = e.what();
+        throw py::value_error(message.substr(message.find(' ') + 1));  // without the option's name
+    }
+}
 
 void addResample(py::module_& m) {
     m.def("resample", [](const py::object& time, const py::object& open, const py::object& high,
@@ -150,13 +139,7 @@ void addLevels(py::module_& m) {
                                bool includeOpen, const std::vector<int>& macd, const std::string& force,
                                int class1MinRun, double divergenceRatio) {
         const vlm::TradingPointOptions options = pointOptions(macd, force, class1MinRun, divergenceRatio);
-        std::vector<vlm::levels::Period> periods;
-        try {
-            periods = vlmstruct::parseLevels(levels);
-        } catch (const vlmstruct::UsageError& e) {
-            const std::string message = e.what();
-            throw py::value_error(message.substr(message.find(' ') + 1));  // without the option's name
-        }
+        const std::vector<vlm::levels::Period> periods = levelPeriods(levels);
         const vlm::levels::ResampleOptions resample = resampleOptions(bins, sessionGapMinutes);
         const BaseInput in(time, open, high, low, close, volume);
         const auto vector = [](const auto& s) { return std::vector(s.span.begin(), s.span.end()); };

@@ -23,4 +23,5 @@ PYBIND11_MODULE(_core, m) {
     vlmcore::addScan(m);
     vlmcore::addReplayFile(m);
     vlmcore::addEvaluation(m);
+    vlmcore::addStream(m);
 }

@@ -16,5 +16,6 @@ void addReplay(py::module_& m);      // replay
 void addScan(py::module_& m);        // bar_files, scan_rows, scan_error_row
 void addReplayFile(py::module_& m);  // replay_file
 void addEvaluation(py::module_& m);  // evaluate, evaluate_file, summarise
+void addStream(py::module_& m);      // LiveStream
 
 }  // namespace vlmcore

@@ -21,6 +21,7 @@ links each level to the one below; it returns a Levels:
              count of each kind of lower structure inside it), .stroke_ends, .confirmations
 points(df) lists the trading points (first, second and third class; docs/trading-points.md).
 replay(df) says, for every bar, what the functions and the points showed when that bar was the last one.
+Stream() follows a market bar by bar as it trades: the replay's events of each new bar, as it comes.
 evaluate(df_or_paths) measures the trading points as a live trader met them and as hindsight shows
 them: forward returns per class and horizon against a signal-free baseline (docs/evaluation.md).
 read_bars(path) reads a bar file exactly as the command-line tool does.
@@ -48,7 +49,7 @@ from ._core import resample as _resample
 from ._core import (function_names, pivot_zones, pivot_end_marks, pivot_lower, pivot_run_count,
                     pivot_trend, pivot_upper, segment, segment_no_pullback, stroke, turning_point)
 
-__all__ = ["analyze", "points", "replay", "evaluate", "Evaluation", "resample", "read_bars", "Levels", "LevelResult", "LevelLinks",
+__all__ = ["analyze", "points", "replay", "Stream", "evaluate", "Evaluation", "resample", "read_bars", "Levels", "LevelResult", "LevelLinks",
            "BarFileError", "function_names", "pivot_zones",
            "turning_point", "stroke", "segment", "segment_no_pullback", "pivot_upper", "pivot_lower",
            "pivot_end_marks", "pivot_trend", "pivot_run_count", "__version__"]
@@ -220,6 +221,11 @@ def _options(macd, force, class1_min_run, divergence_ratio):
     return dict(macd=list(macd), force=force, class1_min_run=class1_min_run, divergence_ratio=divergence_ratio)
 
 
+def _level_names(levels):
+    """levels as a list or as "30min,day", in the tool's --levels form."""
+    return levels if isinstance(levels, str) else ",".join(str(level) for level in levels)
+
+
 def _point_frame(found, labels):
     import pandas as pd
 
@@ -275,7 +281,7 @@ def analyze(df, include_open_pivot=False, macd=(12, 26, 9), force="area", class1
     if levels is None:
         found = _analyze(bars.high, bars.low, bars.close, include_open_pivot, **options)
         return _analysis_frames(found, bars.index, bars.labels)
-    names = levels if isinstance(levels, str) else ",".join(str(level) for level in levels)
+    names = _level_names(levels)
     found, links = _analyze_levels(_seconds(bars, "analyze with levels"), bars.open, bars.high, bars.low,
                                    bars.close, bars.volume, names, str(bins), int(session_gap or 0),
                                    include_open_pivot, **options)
@@ -420,3 +426,4 @@ for _face in (analyze, replay):
 
 
 from .evaluation import Evaluation, evaluate  # noqa: E402  (it uses _Bars above)
+from .stream import Stream  # noqa: E402  (it uses _Bars and _options above)

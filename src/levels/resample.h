@@ -46,6 +46,8 @@ struct ResampleOptions {
 
     friend bool operator==(const ResampleOptions&, const ResampleOptions&) = default;
 };
+// The longest session gap a face takes, in minutes: a week.
+inline constexpr long kMaxSessionGapMinutes = 7 * 24 * 60;
 
 // open, close and volume may be empty; high and low hold one value per time.
 // Volumes are doubles, so that a sum of whole volumes is exact up to 2^53.

@@ -287,7 +287,9 @@ def test_scan_on_a_scheduler_refuses_point_options(vlmstruct_bin, tmp_path):
     ({"divergence_ratio": 0.0}, "divergence_ratio"),
     ({"divergence_ratio": float("inf")}, "divergence_ratio"),
 ])
-@pytest.mark.parametrize("function", [vlmstruct.points, vlmstruct.analyze, vlmstruct.replay])
+@pytest.mark.parametrize("function", [vlmstruct.points, vlmstruct.analyze, vlmstruct.replay,
+                                      lambda df, **options: vlmstruct.Stream(**options).load(df)],
+                         ids=["points", "analyze", "replay", "Stream"])
 def test_the_module_refuses_bad_point_options(sample_csv, function, keywords, said):
     df = pd.read_csv(sample_csv, index_col="date", parse_dates=True).iloc[:200]
     with pytest.raises(ValueError, match=said):

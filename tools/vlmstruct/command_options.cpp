@@ -73,7 +73,7 @@ void LevelFlags::addBinning(CLI::App* command) {
     command->add_option("--session-gap", sessionGap,
                         "Minutes of no bars that start a new session (default: twice the bar interval, "
                         "at least the interval plus 15 minutes)")
-        ->check(CLI::Range(1, 7 * 24 * 60));
+        ->check(CLI::Range(1L, vlm::levels::kMaxSessionGapMinutes));
 }
 
 vlm::levels::ResampleOptions LevelFlags::resample() const {
