@@ -71,18 +71,10 @@ public:
     // first takes this one back, as the engine takes its bar back.
     void pushProvisional(const StreamingEngine& engine, float close);
     void takeBackProvisional();
-    // Room for this many bars in all, so that no push moves the histogram
-    // or the lists of points while they grow (see StreamingEngine::reserve):
-    // a point stands at a stroke end, and a stroke spans at least four bars.
-    void reserve(std::size_t bars) {
-        histogram_.reserve(bars);
-        final_.reserve(bars / 4 + 3);
-        withdrawn_.reserve(bars / 4 + 3);
-    }
-
-    // Room for a series of `bars` bars, as StreamingEngine::reserve: the
-    // histogram's exactly, and the final and withdrawn points' as many as
-    // the series can have stroke ends (usually more than they come to).
+    // Room for a series of `bars` bars, as StreamingEngine::reserve, so that
+    // no push moves the histogram or the lists of points while they grow:
+    // the histogram's exactly, and the final and withdrawn points' as many
+    // as the series can have stroke ends (usually more than they come to).
     void reserve(std::size_t bars);
 
     // The points of the bars so far, in bar order: the final ones, then
