@@ -29,6 +29,9 @@ bool TradingPointStream::fits(const StreamingEngine& engine) const {
     for (const PointEvent& e : changes_) {
         if (!state::EnumWithin(e.change, PointChange::Withdrawn)) return false;
     }
+    for (const TurningPoint& end : seenLastEnds_) {
+        if (!state::ValidBool(end.isTop)) return false;
+    }
     // Where the open pivot starts among the stroke ends, which are final up
     // to it, is found again.
     const std::span<const TurningPoint> ends = engine.strokeEnds();
