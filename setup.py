@@ -3,7 +3,7 @@
 One build description: the extension `_core` and the tool are the CMake targets vlmstruct_core and
 vlmstruct, built in Release into setuptools' temporary folder and placed in the package (the
 tool as vlmstruct/bin/vlmstruct, run by the `vlmstruct` console command). CMake, a C++20
-compiler, pybind11, CLI11, libcurl's headers (for watch's webhook) and npm (for the chart's
+compiler, pybind11, CLI11, Boost's headers, zlib, libcurl's headers (for watch's webhook) and npm (for the chart's
 library, installed from the lock file) are needed, as for the repository's own build. CMAKE_BUILD_PARALLEL_LEVEL sets the build's jobs.
 """
 import os
