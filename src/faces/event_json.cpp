@@ -53,7 +53,9 @@ void AppendJsonColumns(std::string& out, std::span<const Column> columns, std::s
         out += columns[k].name;
         out += "\":";
         const double v = values[k];
-        if (std::isnan(v)) {
+        // JSON has no NaN or infinity (a force ratio over no entering force
+        // is one): what is not a finite number is null.
+        if (!std::isfinite(v)) {
             out += "null";
             continue;
         }

@@ -2,7 +2,7 @@
 // An event as one JSON object, as alerts carry it: its id, date, subject and
 // kind, every column of the replay's events file (EventColumns, then
 // PointEventColumns) under the same names, its line of text, and whether it
-// is final. Empty cells are null; bars and codes are integers, prices the
+// is final. Empty cells, and values that are not finite, are null; bars and codes are integers, prices the
 // shortest text that reads back as the same float.
 
 #include <span>

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "faces/event_json.h"
 #include "faces/replay_columns.h"
 #include "levels/level_replay.h"
 #include "live/live_stream.h"
@@ -397,3 +398,22 @@ TEST(LiveStream, DamagedPayloadsBehindARightChecksumAreRefusedOrWork) {
 
 }  // namespace
 }  // namespace vlm::live
+
+// An alert's columns are JSON whatever the values: what is not a finite
+// number (nothing to show, a ratio over no force) is null, bars whole,
+// prices the float's shortest text.
+TEST(EventJson, ColumnsAreJsonForEveryValue) {
+    const vlm::Column columns[] = {{"a", vlm::ColumnKind::Whole}, {"b", vlm::ColumnKind::Price}};
+    struct Case {
+        double whole, price;
+        const char* want;
+    };
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    for (const Case& c : {Case{7, 1.1f, R"(,"a":7,"b":1.1)"}, Case{nan, inf, R"(,"a":null,"b":null)"},
+                          Case{-inf, -inf, R"(,"a":null,"b":null)"}, Case{-1, 0.1f, R"(,"a":-1,"b":0.1)"}}) {
+        std::string out;
+        const double values[] = {c.whole, c.price};
+        vlm::AppendJsonColumns(out, columns, values);
+        EXPECT_EQ(out, c.want);
+    }
+}
