@@ -369,3 +369,26 @@ def test_what_watch_refuses_it_names(vlmstruct_bin, tmp_path, case):
     assert watch.proc.wait(timeout=30) == status
     watch.err_reader.join(timeout=10)
     assert message in "".join(watch.err)
+
+
+def test_a_row_the_stream_refuses_stops_watch_and_a_restart_on_the_mended_file_takes_the_rows_after_it(
+        vlmstruct_bin, tmp_path):
+    header, lines = bar_lines(DAILY, 400)
+    bars, state = tmp_path / "bars.csv", tmp_path / "watch.state"
+    bars.write_text(header + "".join(lines[:300]))
+    watch = Watch(vlmstruct_bin, bars, "--state", state)
+    first = watch.take(len(replay_events(vlmstruct_bin, bars, tmp_path)))
+    # One chunk: the last row read again (a date not after the last), then good rows.
+    with open(bars, "a") as f:
+        f.write(lines[299] + "".join(lines[300:]))
+    assert watch.proc.wait(timeout=30) == 1
+    watch.err_reader.join(timeout=10)
+    assert f"bars.csv:{302}:" in "".join(watch.err), watch.err
+    bars.write_text(header + "".join(lines))
+    watch = Watch(vlmstruct_bin, bars, "--state", state)
+    expected = replay_events(vlmstruct_bin, bars, tmp_path)
+    rest = watch.take(len(expected) - len(first))
+    code, extra, err = watch.stop()
+    assert code == 0 and extra == [], err
+    assert "starting over" not in err
+    assert_alerts_are_the_replay(first + rest, expected)

@@ -55,6 +55,25 @@ void writeOut(std::string_view text) {
     }
 }
 
+// The i-th row of `rows`, found again for a message or a position: its line
+// and where it begins.
+struct RowPlace {
+    std::uint64_t line;
+    std::size_t begin;
+};
+
+RowPlace placeOfRow(std::string_view head, std::string_view rows, std::uint64_t first, std::size_t i,
+                    const std::string& name) {
+    RowPlace found{first, 0};
+    std::size_t count = 0;
+    eachLine(rows, first, [&](std::string_view line, std::uint64_t number, std::size_t begin) {
+        count += parseBarRows(head, line, number, name).stamps.size();
+        found = {number, begin};
+        return count <= i;
+    });
+    return found;
+}
+
 bool sameOptions(const vlm::live::StreamOptions& a, const vlm::live::StreamOptions& b) {
     return a.points == b.points && a.periods == b.periods && a.resample.bins == b.resample.bins &&
            a.resample.sessionGap == b.resample.sessionGap;
@@ -321,6 +340,9 @@ void Follower::consume(std::string_view rows, const BarSeries& bars, bool allFin
         }
     }
     if (quiet) quietThrough_ = pushed_ + finished;
+    const FilePlace before = position_.read;
+    const Checksum beforeSum = checksum_;
+    const std::string beforeTail = tail_;
     advance(rows.substr(0, formingBegin));
     for (std::size_t i = 0; i < finished; ++i) {
         // A stop asked for ends the chunk after the bar under way; the
@@ -329,7 +351,17 @@ void Follower::consume(std::string_view rows, const BarSeries& bars, bool allFin
             incomplete_ = true;
             return;
         }
-        pushFinished(bars, i, rows, rowsLine);
+        try {
+            pushFinished(bars, i, rows, rowsLine);
+        } catch (const BarFileError&) {
+            // A row the stream refuses: what is kept reads up to it, so that
+            // a restart on the mended file takes it and the rows after it.
+            position_.read = before;
+            checksum_ = beforeSum;
+            tail_ = beforeTail;
+            advance(rows.substr(0, placeOfRow(head_, rows, rowsLine, i, settings_.path).begin));
+            throw;
+        }
     }
     if (finished < bars.stamps.size()) {
         pushForming(bars, finished, rows.substr(formingBegin), formingLine, quiet);
@@ -358,22 +390,6 @@ std::string Follower::dateOf(const BarSeries& bars, std::size_t i) const {
     return {text, bars.stamps[i].write(text, seconds_)};
 }
 
-namespace {
-
-// The line of the i-th row of `rows`, found again for a message.
-std::uint64_t lineOfRow(std::string_view head, std::string_view rows, std::uint64_t first, std::size_t i,
-                        const std::string& name) {
-    std::uint64_t found = first;
-    std::size_t count = 0;
-    eachLine(rows, first, [&](std::string_view line, std::uint64_t number, std::size_t) {
-        count += parseBarRows(head, line, number, name).stamps.size();
-        found = number;
-        return count <= i;
-    });
-    return found;
-}
-
-}  // namespace
 
 void Follower::pushFinished(const BarSeries& bars, std::size_t i, std::string_view rows, std::uint64_t rowsLine) {
     vlm::live::BarEvents events;
@@ -381,7 +397,7 @@ void Follower::pushFinished(const BarSeries& bars, std::size_t i, std::string_vi
         events = stream_->push(barAt(bars, i));
     } catch (const vlm::live::BadBar& e) {
         throw BarFileError(settings_.path + ":" +
-                           std::to_string(lineOfRow(head_, rows, rowsLine, i, settings_.path)) + ": " + e.what());
+                           std::to_string(placeOfRow(head_, rows, rowsLine, i, settings_.path).line) + ": " + e.what());
     }
     const std::uint64_t bar = pushed_++;
     if (position_.formingBar <= bar) {
