@@ -106,30 +106,36 @@ def assert_alerts_are_the_replay(alerts, rows):
                     assert value == float(cell), (alert["id"], name)
 
 
-def append_in_chunks(path, text, rng, pause=0.004):
-    """Writes text at the end of path in pieces of random sizes, lines cut anywhere."""
+def append_in_chunks(path, text, rng, pause=0.004, by_rename=False):
+    """Writes text at the end of path in pieces of random sizes, lines cut anywhere; `by_rename`: each time as a
+    new copy of the file renamed over it, as some feeds write."""
     at = 0
     while at < len(text):
         n = rng.randint(1, 300)
-        with open(path, "a") as f:
-            f.write(text[at:at + n])
+        if by_rename:
+            replace(path, path.read_text() + text[at:at + n])
+        else:
+            with open(path, "a") as f:
+                f.write(text[at:at + n])
         at += n
         time.sleep(rng.uniform(0, pause))
 
 
-@pytest.mark.parametrize("source,rows,seed", [(DAILY, 700, 1), (INTRADAY, 900, 2)])
+@pytest.mark.parametrize("source,rows,seed,by_rename", [(DAILY, 700, 1, False), (INTRADAY, 900, 2, False),
+                                                        (DAILY, 500, 6, True)])
 def test_alerts_of_a_file_appended_in_chunks_are_the_replays_events_once_each(vlmstruct_bin, tmp_path, source, rows,
-                                                                              seed):
+                                                                              seed, by_rename):
     header, lines = bar_lines(source, rows)
     bars = tmp_path / "bars.csv"
     bars.write_text(header + "".join(lines[:50]))
     watch = Watch(vlmstruct_bin, bars)
-    append_in_chunks(bars, "".join(lines[50:]), random.Random(seed))
+    append_in_chunks(bars, "".join(lines[50:]), random.Random(seed), by_rename=by_rename)
     expected = replay_events(vlmstruct_bin, bars, tmp_path)
     alerts = watch.take(len(expected))
     code, extra, err = watch.stop()
     assert code == 0, err
     assert extra == []
+    assert "starting over" not in err
     assert_alerts_are_the_replay(alerts, expected)
 
 

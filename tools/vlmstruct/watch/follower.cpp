@@ -141,8 +141,10 @@ void Follower::poll(const StopSignal& stop) {
         struct stat byName {};
         if (::stat(settings_.path.c_str(), &byName) != 0) return;  // being replaced: seen at the next look
         if (byName.st_dev != device_ || byName.st_ino != inode_) {
-            startOver("replaced");
+            // A feed may update by writing a new copy and renaming it over
+            // the file: a copy that begins with the bytes read is followed on.
             open();
+            if (!beginsAsRead()) startOver("replaced");
         }
         struct stat info {};
         if (::fstat(fd_, &info) != 0) throw BarFileError(settings_.path + ": cannot read the file");
@@ -163,6 +165,14 @@ void Follower::poll(const StopSignal& stop) {
         take(std::string_view(text).substr(0, cut + 1), stop);
         return;
     }
+}
+
+bool Follower::beginsAsRead() {
+    const std::uint64_t offset = position_.read.offset;
+    const std::string seen = readAt(fd_, 0, offset, settings_.path);
+    Checksum sum;
+    sum.feed(seen);
+    return seen.size() == offset && sum.value() == checksum_.value();
 }
 
 void Follower::startOver(const char* why) {

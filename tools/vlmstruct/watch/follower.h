@@ -6,9 +6,10 @@
 // The file is read in whole lines: a partial last line waits for its line
 // break. With `forming`, the last whole row is the bar still forming: it may
 // be rewritten in place with the same date, and is pushed finished once a
-// row follows it. Any other change to what was read (the file truncated,
-// replaced, or its last bytes read rewritten) starts over from the first
-// bar, with a message. Rows are read by the bar-file reader's rules
+// row follows it. A new copy of the file renamed over it is followed on if
+// it begins with the bytes read. Any other change to what was read (the
+// file truncated, replaced by other bytes, or its last bytes read
+// rewritten) starts over from the first bar, with a message. Rows are read by the bar-file reader's rules
 // (parseBarRows), a row a line.
 
 #include <sys/stat.h>
@@ -64,6 +65,8 @@ private:
     void poll(const StopSignal& stop);
     // Why the file must be read again from its start, or nothing.
     const char* changed(const struct stat& info);
+    // Whether the file opened begins with the bytes read (a new copy of it).
+    bool beginsAsRead();
     void startOver(const char* why);
     void resume();
     void take(std::string_view chunk, const StopSignal& stop);
