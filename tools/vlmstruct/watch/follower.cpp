@@ -123,7 +123,7 @@ void Follower::stopCleanly() {
                   << (settings_.state ? " in the state, for the next run\n" : "; without --state they are lost\n");
     }
     if (settings_.state) {
-        savePosition();
+        savePosition(true);
         maybeSnapshot(true);
     }
 }
@@ -186,6 +186,7 @@ void Follower::startOver(const char* why) {
     forming_.reset();
     pushed_ = 0;
     quietThrough_ = 0;
+    positionSaved_ = false;
     quietChunk_ = settings_.newOnly;
     seenSize_ = -1;
     seconds_ = false;
@@ -379,7 +380,7 @@ void Follower::consume(std::string_view rows, const BarSeries& bars, bool allFin
         forming_.reset();
     }
     if (settings_.state && !allFinished) {
-        savePosition();
+        savePosition(true);
         maybeSnapshot(false);
     }
 }
@@ -419,7 +420,20 @@ void Follower::pushFinished(const BarSeries& bars, std::size_t i, std::string_vi
     const std::vector<Alert> alerts = alerts_.make(events, bar, dateOf(bars, i), true, stream_->levelRows());
     if (alerts.empty()) return;
     deliver(alerts);
-    if (settings_.state) savePosition();
+    if (settings_.state) barDone();
+}
+
+void Follower::barDone() {
+    // A line noting the bars done is enough while the queues are as saved
+    // (both empty); a restart then sends nothing of the bars before it.
+    constexpr std::uint64_t kNotes = 10000;  // then the file is written anew
+    const bool queuesAsSaved = outbox_ == nullptr || (outbox_->empty() && savedPendingEmpty_);
+    if (positionSaved_ && queuesAsSaved && notes_ < kNotes) {
+        settings_.state->noteBars(position_.bars);
+        ++notes_;
+    } else {
+        savePosition();
+    }
 }
 
 void Follower::pushForming(const BarSeries& bars, std::size_t i, std::string_view text, std::uint64_t line,
@@ -467,10 +481,14 @@ void Follower::sendQueued() {
     lastPending_ = pending;
 }
 
-void Follower::savePosition() {
+void Follower::savePosition(bool sync) {
     if (!settings_.state) return;
     position_.pending = outbox_ != nullptr ? outbox_->pending() : std::vector<std::vector<Alert>>{};
-    settings_.state->save(position_);
+    settings_.state->save(position_, sync);
+    positionSaved_ = true;
+    notes_ = 0;
+    savedPendingEmpty_ = true;
+    for (const auto& queue : position_.pending) savedPendingEmpty_ = savedPendingEmpty_ && queue.empty();
 }
 
 void Follower::maybeSnapshot(bool now) {

@@ -81,7 +81,10 @@ private:
     std::string dateOf(const BarSeries& bars, std::size_t i) const;
     void deliver(const std::vector<Alert>& alerts);
     void sendQueued();
-    void savePosition();
+    // `sync`: on disk, not only renamed (after a chunk and at a stop).
+    void savePosition(bool sync = false);
+    // After a bar whose alerts went out: the position noted or saved.
+    void barDone();
     void maybeSnapshot(bool now);
     void stopCleanly();
 
@@ -112,6 +115,9 @@ private:
     bool snapshotTaken_ = false;
     std::uint64_t snapshotBars_ = 0;  // the bars in the last snapshot
     std::size_t lastPending_ = 0;
+    bool positionSaved_ = false;       // in this run, since any start over
+    bool savedPendingEmpty_ = false;   // the queues as last saved
+    std::uint64_t notes_ = 0;          // bars noted since
 };
 
 }  // namespace vlmstruct::watch
