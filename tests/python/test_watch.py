@@ -398,3 +398,6 @@ def test_a_row_the_stream_refuses_stops_watch_and_a_restart_on_the_mended_file_t
     assert code == 0 and extra == [], err
     assert "starting over" not in err
     assert_alerts_are_the_replay(first + rest, expected)
+    # A state names its targets: the owner's alone.
+    for kept in (state, state.with_name("watch.state.snapshot")):
+        assert os.stat(kept).st_mode & 0o777 == 0o600, kept

@@ -1,6 +1,7 @@
 #include "watch/state_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -98,8 +99,13 @@ void WriteAtomically(const std::string& path, std::string_view bytes, bool sync)
         ::unlink(temporary.c_str());
         throw std::runtime_error(message);
     };
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The owner's alone: a state holds the webhook's URL and the command.
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) fail("write");
+    if (::fchmod(fd, 0600) != 0) {  // a temporary file left by a kill keeps its mode
+        ::close(fd);
+        fail("write");
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
