@@ -401,3 +401,21 @@ def test_a_row_the_stream_refuses_stops_watch_and_a_restart_on_the_mended_file_t
     # A state names its targets: the owner's alone.
     for kept in (state, state.with_name("watch.state.snapshot")):
         assert os.stat(kept).st_mode & 0o777 == 0o600, kept
+
+
+def test_a_forming_row_rewritten_to_the_same_length_within_the_same_file_time_is_still_seen(vlmstruct_bin, tmp_path):
+    header, lines = bar_lines(DAILY, 101)
+    bars = tmp_path / "bars.csv"
+    bars.write_text(header + "".join(lines))
+    watch = Watch(vlmstruct_bin, bars, "--forming", "--new-only")
+    time.sleep(0.3)
+    seen = os.stat(bars).st_mtime_ns
+    # The forming bar's high soars, the row's length kept, the file's time put back as it was.
+    date, o, h, l, c, v = lines[-1].strip().split(",")
+    soared = "".join("." if ch == "." else "9" for ch in h)
+    rewrite_at(bars, len(header + "".join(lines[:-1])), ",".join([date, o, soared, l, c, v]) + "\n")
+    os.utime(bars, ns=(seen, seen))
+    alerts = watch.take(1, timeout=5)
+    code, rest, err = watch.stop()
+    assert code == 0, err
+    assert all(a["final"] is False and a["bar"] == 100 for a in alerts + rest)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <iostream>
 
 #include "analysis/levels.h"
@@ -72,6 +73,14 @@ RowPlace placeOfRow(std::string_view head, std::string_view rows, std::uint64_t 
         return count <= i;
     });
     return found;
+}
+
+// Whether a file's time is a second or more before now.
+bool settled(const struct timespec& time) {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const double age = static_cast<double>(now.tv_sec - time.tv_sec) + static_cast<double>(now.tv_nsec - time.tv_nsec) * 1e-9;
+    return age >= 1.0;
 }
 
 bool sameOptions(const vlm::live::StreamOptions& a, const vlm::live::StreamOptions& b) {
@@ -148,8 +157,11 @@ void Follower::poll(const StopSignal& stop) {
         }
         struct stat info {};
         if (::fstat(fd_, &info) != 0) throw BarFileError(settings_.path + ": cannot read the file");
+        // Unchanged size and time tell nothing of a rewrite of the same length
+        // within the clock's tick: the file is read again until its time is
+        // a second old.
         if (info.st_size == seenSize_ && info.st_mtim.tv_sec == seenTime_.tv_sec &&
-            info.st_mtim.tv_nsec == seenTime_.tv_nsec) {
+            info.st_mtim.tv_nsec == seenTime_.tv_nsec && settled(info.st_mtim)) {
             return;
         }
         if (const char* why = changed(info)) {
