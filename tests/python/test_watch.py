@@ -89,13 +89,13 @@ def no_watch_left():
 
 
 def assert_alerts_are_the_replay(alerts, rows):
-    """Each alert is the events file's row: same id (bar-k), date, subject, event, columns and text."""
+    """Each alert is the events file's row: same id (bar-k@date), date, subject, event, columns and text."""
     assert len(alerts) == len(rows)
     k, last_bar = 0, None
     for alert, row in zip(alerts, rows):
         k = k + 1 if row["bar"] == last_bar else 0
         last_bar = row["bar"]
-        assert alert["id"] == f"{row['bar']}-{k}" and alert["final"] is True
+        assert alert["id"] == f"{row['bar']}-{k}@{row['date'].replace(' ', 'T')}" and alert["final"] is True
         for name, cell in row.items():
             value = alert[name if name != "event" else "event"]
             if name in ("date", "subject", "event", "text"):
@@ -195,7 +195,7 @@ def test_forming_rows_rewritten_then_followed_give_the_finished_events_of_the_pl
     assert forming, "a forming bar made no alert"
     ids = [a["id"] for a in forming]
     assert len(ids) == len(set(ids)), "a forming alert fired twice"
-    assert all(a["id"].startswith(f"{a['bar']}-f") for a in forming)
+    assert all(a["id"].startswith(f"{a['bar']}-f") and a["id"].endswith("@" + a["date"]) for a in forming)
     assert "starting over" not in err
 
 
@@ -253,7 +253,7 @@ def expected_ids(rows):
     for row in rows:
         k = k + 1 if row["bar"] == last_bar else 0
         last_bar = row["bar"]
-        ids.add(f"{row['bar']}-{k}")
+        ids.add(f"{row['bar']}-{k}@{row['date'].replace(' ', 'T')}")
     return ids
 
 
