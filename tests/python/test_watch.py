@@ -89,13 +89,13 @@ def no_watch_left():
 
 
 def assert_alerts_are_the_replay(alerts, rows):
-    """Each alert is the events file's row: same id (bar-k), date, subject, event, columns and text."""
+    """Each alert is the events file's row: same id (bar-k@date), date, subject, event, columns and text."""
     assert len(alerts) == len(rows)
     k, last_bar = 0, None
     for alert, row in zip(alerts, rows):
         k = k + 1 if row["bar"] == last_bar else 0
         last_bar = row["bar"]
-        assert alert["id"] == f"{row['bar']}-{k}" and alert["final"] is True
+        assert alert["id"] == f"{row['bar']}-{k}@{row['date'].replace(' ', 'T')}" and alert["final"] is True
         for name, cell in row.items():
             value = alert[name if name != "event" else "event"]
             if name in ("date", "subject", "event", "text"):
@@ -106,30 +106,36 @@ def assert_alerts_are_the_replay(alerts, rows):
                     assert value == float(cell), (alert["id"], name)
 
 
-def append_in_chunks(path, text, rng, pause=0.004):
-    """Writes text at the end of path in pieces of random sizes, lines cut anywhere."""
+def append_in_chunks(path, text, rng, pause=0.004, by_rename=False):
+    """Writes text at the end of path in pieces of random sizes, lines cut anywhere; `by_rename`: each time as a
+    new copy of the file renamed over it, as some feeds write."""
     at = 0
     while at < len(text):
         n = rng.randint(1, 300)
-        with open(path, "a") as f:
-            f.write(text[at:at + n])
+        if by_rename:
+            replace(path, path.read_text() + text[at:at + n])
+        else:
+            with open(path, "a") as f:
+                f.write(text[at:at + n])
         at += n
         time.sleep(rng.uniform(0, pause))
 
 
-@pytest.mark.parametrize("source,rows,seed", [(DAILY, 700, 1), (INTRADAY, 900, 2)])
+@pytest.mark.parametrize("source,rows,seed,by_rename", [(DAILY, 700, 1, False), (INTRADAY, 900, 2, False),
+                                                        (DAILY, 500, 6, True)])
 def test_alerts_of_a_file_appended_in_chunks_are_the_replays_events_once_each(vlmstruct_bin, tmp_path, source, rows,
-                                                                              seed):
+                                                                              seed, by_rename):
     header, lines = bar_lines(source, rows)
     bars = tmp_path / "bars.csv"
     bars.write_text(header + "".join(lines[:50]))
     watch = Watch(vlmstruct_bin, bars)
-    append_in_chunks(bars, "".join(lines[50:]), random.Random(seed))
+    append_in_chunks(bars, "".join(lines[50:]), random.Random(seed), by_rename=by_rename)
     expected = replay_events(vlmstruct_bin, bars, tmp_path)
     alerts = watch.take(len(expected))
     code, extra, err = watch.stop()
     assert code == 0, err
     assert extra == []
+    assert "starting over" not in err
     assert_alerts_are_the_replay(alerts, expected)
 
 
@@ -189,7 +195,7 @@ def test_forming_rows_rewritten_then_followed_give_the_finished_events_of_the_pl
     assert forming, "a forming bar made no alert"
     ids = [a["id"] for a in forming]
     assert len(ids) == len(set(ids)), "a forming alert fired twice"
-    assert all(a["id"].startswith(f"{a['bar']}-f") for a in forming)
+    assert all(a["id"].startswith(f"{a['bar']}-f") and a["id"].endswith("@" + a["date"]) for a in forming)
     assert "starting over" not in err
 
 
@@ -247,7 +253,7 @@ def expected_ids(rows):
     for row in rows:
         k = k + 1 if row["bar"] == last_bar else 0
         last_bar = row["bar"]
-        ids.add(f"{row['bar']}-{k}")
+        ids.add(f"{row['bar']}-{k}@{row['date'].replace(' ', 'T')}")
     return ids
 
 
@@ -369,3 +375,47 @@ def test_what_watch_refuses_it_names(vlmstruct_bin, tmp_path, case):
     assert watch.proc.wait(timeout=30) == status
     watch.err_reader.join(timeout=10)
     assert message in "".join(watch.err)
+
+
+def test_a_row_the_stream_refuses_stops_watch_and_a_restart_on_the_mended_file_takes_the_rows_after_it(
+        vlmstruct_bin, tmp_path):
+    header, lines = bar_lines(DAILY, 400)
+    bars, state = tmp_path / "bars.csv", tmp_path / "watch.state"
+    bars.write_text(header + "".join(lines[:300]))
+    watch = Watch(vlmstruct_bin, bars, "--state", state)
+    first = watch.take(len(replay_events(vlmstruct_bin, bars, tmp_path)))
+    # One chunk: the last row read again (a date not after the last), then good rows.
+    with open(bars, "a") as f:
+        f.write(lines[299] + "".join(lines[300:]))
+    assert watch.proc.wait(timeout=30) == 1
+    watch.err_reader.join(timeout=10)
+    assert f"bars.csv:{302}:" in "".join(watch.err), watch.err
+    bars.write_text(header + "".join(lines))
+    watch = Watch(vlmstruct_bin, bars, "--state", state)
+    expected = replay_events(vlmstruct_bin, bars, tmp_path)
+    rest = watch.take(len(expected) - len(first))
+    code, extra, err = watch.stop()
+    assert code == 0 and extra == [], err
+    assert "starting over" not in err
+    assert_alerts_are_the_replay(first + rest, expected)
+    # A state names its targets: the owner's alone.
+    for kept in (state, state.with_name("watch.state.snapshot")):
+        assert os.stat(kept).st_mode & 0o777 == 0o600, kept
+
+
+def test_a_forming_row_rewritten_to_the_same_length_within_the_same_file_time_is_still_seen(vlmstruct_bin, tmp_path):
+    header, lines = bar_lines(DAILY, 101)
+    bars = tmp_path / "bars.csv"
+    bars.write_text(header + "".join(lines))
+    watch = Watch(vlmstruct_bin, bars, "--forming", "--new-only")
+    time.sleep(0.3)
+    seen = os.stat(bars).st_mtime_ns
+    # The forming bar's high soars, the row's length kept, the file's time put back as it was.
+    date, o, h, l, c, v = lines[-1].strip().split(",")
+    soared = "".join("." if ch == "." else "9" for ch in h)
+    rewrite_at(bars, len(header + "".join(lines[:-1])), ",".join([date, o, soared, l, c, v]) + "\n")
+    os.utime(bars, ns=(seen, seen))
+    alerts = watch.take(1, timeout=5)
+    code, rest, err = watch.stop()
+    assert code == 0, err
+    assert all(a["final"] is False and a["bar"] == 100 for a in alerts + rest)

@@ -63,6 +63,8 @@ void AlertMaker::add(std::vector<Alert>& out, const vlm::EventFields& fields, st
                      std::string_view date, bool final, std::span<const vlm::levels::LevelAsOf> levels) const {
     Alert alert;
     alert.id = final ? std::to_string(bar) + "-" + std::to_string(k) : formingId(fields, bar);
+    alert.id += '@';
+    for (const char c : date) alert.id += c == ' ' ? 'T' : c;
     vlm::OpenEventJson(alert.json, alert.id, date, fields, final);
     const auto columns = vlm::AsOfColumns();
     const auto pointColumns = vlm::PointAsOfColumns();

@@ -3,12 +3,14 @@
 // with its stable id, and with --levels the as-of row of every level at that
 // bar, its columns named as `replay --levels` names them.
 //
-// A finished bar's k-th event is "<bar>-<k>", counted over all its events
-// (structures', then points'), whether or not --on lets it through, so that
-// an id names the same event whatever the filter. An event of the bar still
-// forming is "<bar>-f<hash>", the hash of what it says (subject, event and
-// columns): the same forming event has the same id at every rewrite of the
-// bar, in every run.
+// A finished bar's k-th event is "<bar>-<k>@<date>", counted over all its
+// events (structures', then points'), whether or not --on lets it through,
+// so that an id names the same event whatever the filter. An event of the
+// bar still forming is "<bar>-f<hash>@<date>", the hash of what it says
+// (subject, event and columns): the same forming event has the same id at
+// every rewrite of the bar, in every run. The bar's date (a 'T' for the
+// space before a time) keeps a bar number that a file read again from its
+// first bar gives to another bar from naming its events again.
 
 #include <span>
 #include <string>

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <iostream>
 
 #include "analysis/levels.h"
@@ -53,6 +54,33 @@ void writeOut(std::string_view text) {
         if (n < 0) throw std::runtime_error("cannot write to standard output");
         text.remove_prefix(static_cast<std::size_t>(n));
     }
+}
+
+// The i-th row of `rows`, found again for a message or a position: its line
+// and where it begins.
+struct RowPlace {
+    std::uint64_t line;
+    std::size_t begin;
+};
+
+RowPlace placeOfRow(std::string_view head, std::string_view rows, std::uint64_t first, std::size_t i,
+                    const std::string& name) {
+    RowPlace found{first, 0};
+    std::size_t count = 0;
+    eachLine(rows, first, [&](std::string_view line, std::uint64_t number, std::size_t begin) {
+        count += parseBarRows(head, line, number, name).stamps.size();
+        found = {number, begin};
+        return count <= i;
+    });
+    return found;
+}
+
+// Whether a file's time is a second or more before now.
+bool settled(const struct timespec& time) {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const double age = static_cast<double>(now.tv_sec - time.tv_sec) + static_cast<double>(now.tv_nsec - time.tv_nsec) * 1e-9;
+    return age >= 1.0;
 }
 
 bool sameOptions(const vlm::live::StreamOptions& a, const vlm::live::StreamOptions& b) {
@@ -104,7 +132,7 @@ void Follower::stopCleanly() {
                   << (settings_.state ? " in the state, for the next run\n" : "; without --state they are lost\n");
     }
     if (settings_.state) {
-        savePosition();
+        savePosition(true);
         maybeSnapshot(true);
     }
 }
@@ -122,13 +150,18 @@ void Follower::poll(const StopSignal& stop) {
         struct stat byName {};
         if (::stat(settings_.path.c_str(), &byName) != 0) return;  // being replaced: seen at the next look
         if (byName.st_dev != device_ || byName.st_ino != inode_) {
-            startOver("replaced");
+            // A feed may update by writing a new copy and renaming it over
+            // the file: a copy that begins with the bytes read is followed on.
             open();
+            if (!beginsAsRead()) startOver("replaced");
         }
         struct stat info {};
         if (::fstat(fd_, &info) != 0) throw BarFileError(settings_.path + ": cannot read the file");
+        // Unchanged size and time tell nothing of a rewrite of the same length
+        // within the clock's tick: the file is read again until its time is
+        // a second old.
         if (info.st_size == seenSize_ && info.st_mtim.tv_sec == seenTime_.tv_sec &&
-            info.st_mtim.tv_nsec == seenTime_.tv_nsec) {
+            info.st_mtim.tv_nsec == seenTime_.tv_nsec && settled(info.st_mtim)) {
             return;
         }
         if (const char* why = changed(info)) {
@@ -146,6 +179,14 @@ void Follower::poll(const StopSignal& stop) {
     }
 }
 
+bool Follower::beginsAsRead() {
+    const std::uint64_t offset = position_.read.offset;
+    const std::string seen = readAt(fd_, 0, offset, settings_.path);
+    Checksum sum;
+    sum.feed(seen);
+    return seen.size() == offset && sum.value() == checksum_.value();
+}
+
 void Follower::startOver(const char* why) {
     std::cerr << "vlmstruct: " << settings_.path << " was " << why
               << " above the rows already read: starting over from its first bar\n";
@@ -157,6 +198,7 @@ void Follower::startOver(const char* why) {
     forming_.reset();
     pushed_ = 0;
     quietThrough_ = 0;
+    positionSaved_ = false;
     quietChunk_ = settings_.newOnly;
     seenSize_ = -1;
     seconds_ = false;
@@ -321,6 +363,9 @@ void Follower::consume(std::string_view rows, const BarSeries& bars, bool allFin
         }
     }
     if (quiet) quietThrough_ = pushed_ + finished;
+    const FilePlace before = position_.read;
+    const Checksum beforeSum = checksum_;
+    const std::string beforeTail = tail_;
     advance(rows.substr(0, formingBegin));
     for (std::size_t i = 0; i < finished; ++i) {
         // A stop asked for ends the chunk after the bar under way; the
@@ -329,7 +374,17 @@ void Follower::consume(std::string_view rows, const BarSeries& bars, bool allFin
             incomplete_ = true;
             return;
         }
-        pushFinished(bars, i, rows, rowsLine);
+        try {
+            pushFinished(bars, i, rows, rowsLine);
+        } catch (const BarFileError&) {
+            // A row the stream refuses: what is kept reads up to it, so that
+            // a restart on the mended file takes it and the rows after it.
+            position_.read = before;
+            checksum_ = beforeSum;
+            tail_ = beforeTail;
+            advance(rows.substr(0, placeOfRow(head_, rows, rowsLine, i, settings_.path).begin));
+            throw;
+        }
     }
     if (finished < bars.stamps.size()) {
         pushForming(bars, finished, rows.substr(formingBegin), formingLine, quiet);
@@ -337,7 +392,7 @@ void Follower::consume(std::string_view rows, const BarSeries& bars, bool allFin
         forming_.reset();
     }
     if (settings_.state && !allFinished) {
-        savePosition();
+        savePosition(true);
         maybeSnapshot(false);
     }
 }
@@ -358,22 +413,6 @@ std::string Follower::dateOf(const BarSeries& bars, std::size_t i) const {
     return {text, bars.stamps[i].write(text, seconds_)};
 }
 
-namespace {
-
-// The line of the i-th row of `rows`, found again for a message.
-std::uint64_t lineOfRow(std::string_view head, std::string_view rows, std::uint64_t first, std::size_t i,
-                        const std::string& name) {
-    std::uint64_t found = first;
-    std::size_t count = 0;
-    eachLine(rows, first, [&](std::string_view line, std::uint64_t number, std::size_t) {
-        count += parseBarRows(head, line, number, name).stamps.size();
-        found = number;
-        return count <= i;
-    });
-    return found;
-}
-
-}  // namespace
 
 void Follower::pushFinished(const BarSeries& bars, std::size_t i, std::string_view rows, std::uint64_t rowsLine) {
     vlm::live::BarEvents events;
@@ -381,7 +420,7 @@ void Follower::pushFinished(const BarSeries& bars, std::size_t i, std::string_vi
         events = stream_->push(barAt(bars, i));
     } catch (const vlm::live::BadBar& e) {
         throw BarFileError(settings_.path + ":" +
-                           std::to_string(lineOfRow(head_, rows, rowsLine, i, settings_.path)) + ": " + e.what());
+                           std::to_string(placeOfRow(head_, rows, rowsLine, i, settings_.path).line) + ": " + e.what());
     }
     const std::uint64_t bar = pushed_++;
     if (position_.formingBar <= bar) {
@@ -393,7 +432,20 @@ void Follower::pushFinished(const BarSeries& bars, std::size_t i, std::string_vi
     const std::vector<Alert> alerts = alerts_.make(events, bar, dateOf(bars, i), true, stream_->levelRows());
     if (alerts.empty()) return;
     deliver(alerts);
-    if (settings_.state) savePosition();
+    if (settings_.state) barDone();
+}
+
+void Follower::barDone() {
+    // A line noting the bars done is enough while the queues are as saved
+    // (both empty); a restart then sends nothing of the bars before it.
+    constexpr std::uint64_t kNotes = 10000;  // then the file is written anew
+    const bool queuesAsSaved = outbox_ == nullptr || (outbox_->empty() && savedPendingEmpty_);
+    if (positionSaved_ && queuesAsSaved && notes_ < kNotes) {
+        settings_.state->noteBars(position_.bars);
+        ++notes_;
+    } else {
+        savePosition();
+    }
 }
 
 void Follower::pushForming(const BarSeries& bars, std::size_t i, std::string_view text, std::uint64_t line,
@@ -441,10 +493,14 @@ void Follower::sendQueued() {
     lastPending_ = pending;
 }
 
-void Follower::savePosition() {
+void Follower::savePosition(bool sync) {
     if (!settings_.state) return;
     position_.pending = outbox_ != nullptr ? outbox_->pending() : std::vector<std::vector<Alert>>{};
-    settings_.state->save(position_);
+    settings_.state->save(position_, sync);
+    positionSaved_ = true;
+    notes_ = 0;
+    savedPendingEmpty_ = true;
+    for (const auto& queue : position_.pending) savedPendingEmpty_ = savedPendingEmpty_ && queue.empty();
 }
 
 void Follower::maybeSnapshot(bool now) {

@@ -6,9 +6,10 @@
 // The file is read in whole lines: a partial last line waits for its line
 // break. With `forming`, the last whole row is the bar still forming: it may
 // be rewritten in place with the same date, and is pushed finished once a
-// row follows it. Any other change to what was read (the file truncated,
-// replaced, or its last bytes read rewritten) starts over from the first
-// bar, with a message. Rows are read by the bar-file reader's rules
+// row follows it. A new copy of the file renamed over it is followed on if
+// it begins with the bytes read. Any other change to what was read (the
+// file truncated, replaced by other bytes, or its last bytes read
+// rewritten) starts over from the first bar, with a message. Rows are read by the bar-file reader's rules
 // (parseBarRows), a row a line.
 
 #include <sys/stat.h>
@@ -64,6 +65,8 @@ private:
     void poll(const StopSignal& stop);
     // Why the file must be read again from its start, or nothing.
     const char* changed(const struct stat& info);
+    // Whether the file opened begins with the bytes read (a new copy of it).
+    bool beginsAsRead();
     void startOver(const char* why);
     void resume();
     void take(std::string_view chunk, const StopSignal& stop);
@@ -78,7 +81,10 @@ private:
     std::string dateOf(const BarSeries& bars, std::size_t i) const;
     void deliver(const std::vector<Alert>& alerts);
     void sendQueued();
-    void savePosition();
+    // `sync`: on disk, not only renamed (after a chunk and at a stop).
+    void savePosition(bool sync = false);
+    // After a bar whose alerts went out: the position noted or saved.
+    void barDone();
     void maybeSnapshot(bool now);
     void stopCleanly();
 
@@ -109,6 +115,9 @@ private:
     bool snapshotTaken_ = false;
     std::uint64_t snapshotBars_ = 0;  // the bars in the last snapshot
     std::size_t lastPending_ = 0;
+    bool positionSaved_ = false;       // in this run, since any start over
+    bool savedPendingEmpty_ = false;   // the queues as last saved
+    std::uint64_t notes_ = 0;          // bars noted since
 };
 
 }  // namespace vlmstruct::watch

@@ -1,6 +1,7 @@
 #include "watch/state_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -91,15 +92,20 @@ FilePlace takePlace(Lines& in) {
 
 }  // namespace
 
-void WriteAtomically(const std::string& path, std::string_view bytes) {
+void WriteAtomically(const std::string& path, std::string_view bytes, bool sync) {
     const std::string temporary = path + ".tmp";
     const auto fail = [&](const char* what) {
         const std::string message = path + ": cannot " + what + " the state (" + std::strerror(errno) + ")";
         ::unlink(temporary.c_str());
         throw std::runtime_error(message);
     };
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The owner's alone: a state holds the webhook's URL and the command.
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) fail("write");
+    if (::fchmod(fd, 0600) != 0) {  // a temporary file left by a kill keeps its mode
+        ::close(fd);
+        fail("write");
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -110,12 +116,13 @@ void WriteAtomically(const std::string& path, std::string_view bytes) {
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::fsync(fd) != 0) {
+    if (sync && ::fsync(fd) != 0) {
         ::close(fd);
         fail("sync");
     }
     if (::close(fd) != 0) fail("write");
     if (::rename(temporary.c_str(), path.c_str()) != 0) fail("replace");
+    if (!sync) return;
     // The rename itself lasts only once the folder is on disk.
     std::filesystem::path folder = std::filesystem::path(path).parent_path();
     if (folder.empty()) folder = ".";
@@ -135,9 +142,10 @@ std::optional<Position> StateFiles::loadPosition() const {
     if (!exists) return std::nullopt;
     // The last line is the checksum of all before it.
     const std::size_t last = text.rfind("\nend ");
+    const std::size_t endLine = last == std::string::npos ? last : text.find('\n', last + 1);
     Lines whole(text, path_);
-    if (text.substr(0, kPositionMagic.size()) != kPositionMagic || last == std::string::npos ||
-        text.substr(last + 5) != sumOf(std::string_view(text).substr(0, last + 1)) + "\n") {
+    if (text.substr(0, kPositionMagic.size()) != kPositionMagic || endLine == std::string::npos ||
+        text.substr(last + 5, endLine - last - 5) != sumOf(std::string_view(text).substr(0, last + 1))) {
         whole.bad();
     }
     Lines in(std::string_view(text).substr(kPositionMagic.size(), last + 1 - kPositionMagic.size()), path_);
@@ -170,10 +178,49 @@ std::optional<Position> StateFiles::loadPosition() const {
             queue.push_back(std::move(a));
         }
     }
+    // Then the bars noted since, each line checked on its own: a line cut
+    // short (a power loss while it was written) ends them.
+    for (std::string_view rest = std::string_view(text).substr(endLine + 1); !rest.empty();) {
+        const std::size_t end = rest.find('\n');
+        if (end == std::string_view::npos) break;
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end + 1);
+        const std::size_t space = line.rfind(' ');
+        std::uint64_t bars = 0;
+        const auto [numberEnd, ec] = std::from_chars(line.data() + 5, line.data() + line.size(), bars);
+        if (line.substr(0, 5) != "bars " || space == std::string_view::npos || ec != std::errc() ||
+            numberEnd != line.data() + space || line.substr(space + 1) != sumOf(line.substr(0, space))) {
+            break;
+        }
+        if (bars > p.bars) p.bars = bars;
+        if (p.formingBar < bars) {
+            p.formingBar = bars;
+            p.formingSent.clear();
+        }
+    }
     return p;
 }
 
-void StateFiles::save(const Position& p) const {
+void StateFiles::noteBars(std::uint64_t bars) const {
+    std::string line = "bars " + std::to_string(bars);
+    line += " " + sumOf(line) + "\n";
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error(path_ + ": cannot write the state (" + std::strerror(errno) + ")");
+    std::string_view rest = line;
+    while (!rest.empty()) {
+        const ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const std::string message = path_ + ": cannot write the state (" + std::strerror(errno) + ")";
+            ::close(fd);
+            throw std::runtime_error(message);
+        }
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (::close(fd) != 0) throw std::runtime_error(path_ + ": cannot write the state (" + std::strerror(errno) + ")");
+}
+
+void StateFiles::save(const Position& p, bool sync) const {
     std::string out(kPositionMagic);
     for (const auto& [name, value] : options_) out += "option " + name + " " + value + "\n";
     putPlace(out, p.read);
@@ -187,7 +234,7 @@ void StateFiles::save(const Position& p) const {
         for (const Alert& a : queue) out += a.id + "\n" + a.json + "\n";
     }
     out += "end " + sumOf(out) + "\n";
-    WriteAtomically(path_, out);
+    WriteAtomically(path_, out, sync);
 }
 
 std::optional<SavedSnapshot> StateFiles::loadSnapshot() const {

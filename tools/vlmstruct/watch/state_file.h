@@ -1,9 +1,12 @@
 #pragma once
 // --state FILE: where `watch` stands, so that a restart continues where it
-// stopped. Two files, each replaced whole (temporary file, fsync, rename):
+// stopped. Two files, each replaced whole (temporary file, rename):
 // FILE, the position, small and written after every bar that sent alerts;
 // and FILE.snapshot, the stream's snapshot, rewritten only now and then and
-// at a clean stop, since on a long history it is large. A restart restores
+// at a clean stop, since on a long history it is large. The rename alone
+// keeps a replaced file whole across a kill; the position is also synced to
+// disk (against a power loss) after each chunk of rows read and at a stop,
+// and the snapshot whenever it is written. A restart restores
 // the snapshot and replays the bars between it and the position without
 // alerts, from the bar file.
 
@@ -57,7 +60,13 @@ public:
     // be read: it only saves time.
     [[nodiscard]] std::optional<SavedSnapshot> loadSnapshot() const;
 
-    void save(const Position& position) const;
+    // `sync`: on disk before returning (file and folder), not only renamed.
+    void save(const Position& position, bool sync) const;
+    // Notes at the end of the position file that the alerts of the bars
+    // below `bars` went out, the rest as last saved: a line appended, far
+    // cheaper than a whole file replaced, for the bars of a long chunk. The
+    // position must have been saved in this run (and since any start over).
+    void noteBars(std::uint64_t bars) const;
     void save(const SavedSnapshot& snapshot) const;
 
     [[nodiscard]] const std::string& path() const { return path_; }
@@ -67,8 +76,10 @@ private:
     OptionList options_;
 };
 
-// Replaces `path` with `bytes` whole: a temporary file beside it, fsync,
-// rename, and the folder synced. Throws std::runtime_error naming the file.
-void WriteAtomically(const std::string& path, std::string_view bytes);
+// Replaces `path` with `bytes` whole: a temporary file beside it (0600: a
+// state names its targets), renamed over it; with `sync`, the file synced
+// before the rename and the folder after. Throws std::runtime_error naming
+// the file.
+void WriteAtomically(const std::string& path, std::string_view bytes, bool sync = true);
 
 }  // namespace vlmstruct::watch

@@ -1,5 +1,8 @@
 #include "watch/stop_signal.h"
 
+#include <poll.h>
+#include <pthread.h>
+
 #include <csignal>
 #include <ctime>
 
@@ -33,11 +36,20 @@ StopSignal::~StopSignal() {
 bool StopSignal::raised() const { return stopAsked != 0; }
 
 void StopSignal::sleep(double seconds) const {
-    if (raised() || seconds <= 0.0) return;
+    if (seconds <= 0.0) return;
     timespec wait{};
     wait.tv_sec = static_cast<time_t>(seconds);
     wait.tv_nsec = static_cast<long>((seconds - static_cast<double>(wait.tv_sec)) * 1e9);
-    nanosleep(&wait, nullptr);  // cut short by a signal
+    // Both signals held back from the look at the flag until the wait, which
+    // lets them in as it starts: one that comes between the two ends the
+    // wait at once instead of going unseen for the whole of it.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, &before);
+    if (!raised()) ppoll(nullptr, 0, &wait, &before);  // cut short by a signal
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 }  // namespace vlmstruct::watch
