@@ -74,24 +74,38 @@ void OutputFiles::add(std::string path, std::string content) {
     open(std::move(path)).putBlock(content);
 }
 
+// Kept aside in a file of its own, so that standard output (or a device)
+// gets it only once every file is written, without holding it in memory.
+// In memory where no temporary file can be made.
+TextSink& OutputFiles::keepAside(fs::path through) {
+    Pending p;
+    p.through = std::move(through);
+    const std::string name = p.through.empty() ? "standard output" : p.through.string();
+    p.file = std::tmpfile();
+    if (p.file != nullptr) {
+        p.sink = std::make_unique<TextSink>(p.file, name);
+    } else {
+        p.held = std::make_unique<std::string>();
+        p.sink = std::make_unique<TextSink>(*p.held);
+    }
+    pending_.push_back(std::move(p));
+    return *pending_.back().sink;
+}
+
 TextSink& OutputFiles::open(std::string path) {
     if (isStandardOutput(path)) {
         for (Pending& p : pending_) {
-            if (p.path.empty()) return *p.sink;
+            if (p.path.empty() && p.through.empty()) return *p.sink;
         }
-        // Kept aside in a file of its own, so that standard output gets it
-        // only once every file is written, without holding it in memory.
-        // In memory where no temporary file can be made.
-        Pending p;
-        p.file = std::tmpfile();
-        if (p.file != nullptr) {
-            p.sink = std::make_unique<TextSink>(p.file, "standard output");
-        } else {
-            p.held = std::make_unique<std::string>();
-            p.sink = std::make_unique<TextSink>(*p.held);
+        return keepAside({});
+    }
+    {
+        // Renaming a file over /dev/null (as root) would replace the device.
+        std::error_code ec;
+        const fs::file_status status = fs::status(path, ec);
+        if (!ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
+            return keepAside(path);
         }
-        pending_.push_back(std::move(p));
-        return *pending_.back().sink;
     }
     Pending p;
     p.path = fs::path(path);
@@ -122,7 +136,7 @@ void OutputFiles::commit() {
         for (Pending& p : pending_) {
             p.sink->flush();
             if (p.path.empty()) {
-                standard = &p;
+                if (p.through.empty()) standard = &p;
                 continue;
             }
             std::FILE* file = std::exchange(p.file, nullptr);
@@ -147,8 +161,29 @@ void OutputFiles::commit() {
         p.temp.clear();
         replaced += " " + p.path.string();
     }
-    // Standard output cannot be taken back: it gets its part only now that
-    // every file is in place.
+    // Devices and pipes, then standard output, cannot be taken back: they
+    // get their parts only now that every file is in place.
+    for (Pending& p : pending_) {
+        if (p.through.empty()) continue;
+        std::FILE* out = std::fopen(p.through.c_str(), "wb");
+        bool kept = out != nullptr;
+        if (kept && p.held) {
+            kept = std::fwrite(p.held->data(), 1, p.held->size(), out) == p.held->size();
+        } else if (kept) {
+            std::rewind(p.file);
+            std::vector<char> block(std::size_t{1} << 20);
+            std::size_t got = 0;
+            while (kept && (got = std::fread(block.data(), 1, block.size(), p.file)) > 0) {
+                kept = std::fwrite(block.data(), 1, got, out) == got;
+            }
+            kept = kept && std::ferror(p.file) == 0;
+        }
+        if (out != nullptr && std::fclose(out) != 0) kept = false;
+        if (!kept) {
+            throw std::runtime_error(p.through.string() + ": cannot write: " + std::strerror(errno) +
+                                     (replaced.empty() ? std::string() : " (written:" + replaced + ")"));
+        }
+    }
     if (standard == nullptr) return;
     const std::string failure =
         "cannot write to standard output" + (replaced.empty() ? std::string() : " (written:" + replaced + ")");

@@ -35,6 +35,10 @@ void checkOutputPaths(const std::vector<std::pair<std::string, std::string>>& ou
 // standard output then refuse its part (a closed pipe), every file has been
 // written, and the message says so. Temporaries never outlive the set, and
 // no output is ever half-written.
+//
+// A destination that is there and is not a regular file (a device such as
+// /dev/null, a named pipe) is never renamed over: its part is kept aside
+// like standard output's and written into it at commit, after the files.
 class OutputFiles {
 public:
     OutputFiles() = default;
@@ -54,13 +58,15 @@ public:
 
 private:
     struct Pending {
-        std::filesystem::path path, temp;  // temp empty: standard output
+        std::filesystem::path path, temp;  // path empty: standard output, or `through`
+        std::filesystem::path through;      // a device or pipe, written into at commit
         std::FILE* file = nullptr;
         std::unique_ptr<std::string> held;  // standard output's part, where no file could keep it
         std::unique_ptr<TextSink> sink;
     };
     std::vector<Pending> pending_;
     void removeTemporaries() noexcept;
+    TextSink& keepAside(std::filesystem::path through);
 };
 
 // One file, by the same route.

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "barfile/float_text.h"
@@ -194,6 +196,27 @@ TEST(OutputFiles, StandardOutputOnlyOnceEveryFileIsInPlace) {
     }
     EXPECT_EQ(shown.str(), "to standard output\n");
     EXPECT_EQ(text(folder / "b.csv"), "new b\n");
+
+    // A destination that is no regular file (a named pipe here, /dev/null
+    // in use) gets its part written into it and stays what it was: renamed
+    // over, it would be replaced by a file.
+    const fs::path pipe = folder / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // Its reading end opened first, so that the writer does not wait for
+    // one, and read once the commit is over: all it holds is already there.
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    {
+        OutputFiles files;
+        files.add(pipe.string(), "into the pipe\n");
+        files.commit();
+    }
+    std::string read(64, '\0');
+    const ssize_t got = ::read(reader, read.data(), read.size());
+    read.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    ::close(reader);
+    EXPECT_EQ(read, "into the pipe\n");
+    EXPECT_TRUE(fs::is_fifo(pipe));
     fs::remove_all(folder);
 }
 
